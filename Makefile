@@ -1,0 +1,39 @@
+# Entry points: `make run` sets everything up and runs the program on the
+# bundled sample; `make test` sets everything up and runs every test.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+SAMPLE     ?= samples/evening-glow.jpg
+
+.PHONY: deps configure build test asan run bench clean
+
+deps:
+	@scripts/setup-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON \
+	  -DTESSARIN_BUILD_BENCH=OFF -DTESSARIN_BUILD_UI=OFF > /dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	@mkdir -p out
+	$(BUILD)/src/cli/tessarin-cli miniature $(SAMPLE) -o out/miniature.jpg
+	@echo "Wrote out/miniature.jpg from $(SAMPLE)"
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,158 @@
+#include "imaging/bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+void CheckSize(int width, int height) {
+  if (width < 0 || height < 0) throw std::invalid_argument("bitmap size must not be negative");
+  if (width > TBitmap::kMaxSide || height > TBitmap::kMaxSide ||
+      std::int64_t(width) * height > TBitmap::kMaxPixels) {
+    throw std::length_error("bitmap too large");
+  }
+}
+
+std::uint8_t GreyOf(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+  return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
+}
+
+}  // namespace
+
+TBitmap::TBitmap(int width, int height, TPixelFormat format) {
+  CheckSize(width, height);
+  Reallocate(width, height, format, false);
+}
+
+std::size_t TBitmap::BytesPerPixel(TPixelFormat format) {
+  switch (format) {
+    case pf8bit: return 1;
+    case pf24bit: return 3;
+    case pf32bit: return 4;
+  }
+  return 3;
+}
+
+std::size_t TBitmap::RowBytes() const { return std::size_t(width_) * BytesPerPixel(format_); }
+
+void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPixels) {
+  const std::size_t bpp = BytesPerPixel(format);
+  const std::size_t stride = (std::size_t(width) * bpp + 3) & ~std::size_t(3);
+  std::vector<std::uint8_t> pixels(stride * std::size_t(height), 0);
+  if (keepPixels && format == format_) {
+    const int w = std::min(width, width_);
+    const int h = std::min(height, height_);
+    for (int y = 0; y < h; ++y) {
+      // Rows are stored bottom-up; copy by top-down index.
+      std::memcpy(pixels.data() + std::size_t(height - 1 - y) * stride, ScanLine(y), std::size_t(w) * bpp);
+    }
+  }
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  pixels_ = std::move(pixels);
+}
+
+void TBitmap::SetWidth(int width) { SetSize(width, height_); }
+void TBitmap::SetHeight(int height) { SetSize(width_, height); }
+
+void TBitmap::SetSize(int width, int height) {
+  CheckSize(width, height);
+  if (width == width_ && height == height_) return;
+  Reallocate(width, height, format_, true);
+}
+
+std::uint8_t* TBitmap::ScanLine(int y) {
+  return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
+}
+
+const std::uint8_t* TBitmap::ScanLine(int y) const {
+  return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+  if (format == format_) return;
+  TBitmap out(width_, height_, format);
+  out.palette_ = palette_;
+  const std::size_t inBpp = BytesPerPixel(format_);
+  const std::size_t outBpp = BytesPerPixel(format);
+  for (int y = 0; y < height_; ++y) {
+    const std::uint8_t* s = ScanLine(y);
+    std::uint8_t* d = out.ScanLine(y);
+    for (int x = 0; x < width_; ++x, s += inBpp, d += outBpp) {
+      std::uint8_t b, g, r;
+      if (format_ == pf8bit) {
+        const TRGBQuad& q = palette_[*s];
+        b = q.rgbBlue, g = q.rgbGreen, r = q.rgbRed;
+      } else {
+        b = s[0], g = s[1], r = s[2];
+      }
+      if (format == pf8bit) {
+        d[0] = GreyOf(b, g, r);
+      } else {
+        d[0] = b, d[1] = g, d[2] = r;
+        if (format == pf32bit) d[3] = 255;
+      }
+    }
+  }
+  if (format == pf8bit) {
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<std::uint8_t>(i);
+      out.palette_[i] = {v, v, v, 0};
+    }
+  }
+  *this = std::move(out);
+}
+
+void TBitmap::FillRect(const TRect& rect, TColor color) {
+  const int left = std::max(rect.Left, 0), right = std::min(rect.Right, width_);
+  const int top = std::max(rect.Top, 0), bottom = std::min(rect.Bottom, height_);
+  if (left >= right || top >= bottom) return;
+  const std::uint8_t px[4] = {std::uint8_t(color >> 16), std::uint8_t(color >> 8), std::uint8_t(color), 255};
+  const std::size_t bpp = BytesPerPixel(format_);
+  for (int y = top; y < bottom; ++y) {
+    std::uint8_t* d = ScanLine(y) + std::size_t(left) * bpp;
+    for (int x = left; x < right; ++x, d += bpp) {
+      if (format_ == pf8bit) {
+        d[0] = px[2];
+      } else {
+        std::memcpy(d, px, bpp);
+      }
+    }
+  }
+}
+
+void TBitmap::Draw(int x, int y, const TBitmap& src) {
+  CopyRect({x, y, x + src.width_, y + src.height_}, src, {0, 0, src.width_, src.height_});
+}
+
+void TBitmap::CopyRect(const TRect& dstRect, const TBitmap& src, const TRect& srcRect) {
+  if (src.format_ != format_) throw std::invalid_argument("CopyRect: pixel formats differ");
+  const int dw = dstRect.Width(), dh = dstRect.Height();
+  const int sw = srcRect.Width(), sh = srcRect.Height();
+  if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+  const std::size_t bpp = BytesPerPixel(format_);
+  for (int j = 0; j < dh; ++j) {
+    const int dy = dstRect.Top + j;
+    const int sy = srcRect.Top + int(std::int64_t(j) * sh / dh);
+    if (dy < 0 || dy >= height_ || sy < 0 || sy >= src.height_) continue;
+    std::uint8_t* drow = ScanLine(dy);
+    const std::uint8_t* srow = src.ScanLine(sy);
+    for (int i = 0; i < dw; ++i) {
+      const int dx = dstRect.Left + i;
+      const int sx = srcRect.Left + int(std::int64_t(i) * sw / dw);
+      if (dx < 0 || dx >= width_ || sx < 0 || sx >= src.width_) continue;
+      std::memcpy(drow + std::size_t(dx) * bpp, srow + std::size_t(sx) * bpp, bpp);
+    }
+  }
+}
+
+bool TBitmap::operator==(const TBitmap& other) const {
+  if (width_ != other.width_ || height_ != other.height_ || format_ != other.format_) return false;
+  for (int y = 0; y < height_; ++y) {
+    if (std::memcmp(ScanLine(y), other.ScanLine(y), RowBytes()) != 0) return false;
+  }
+  return format_ != pf8bit || palette_ == other.palette_;
+}

@@ -1,0 +1,120 @@
+// The working bitmap: a picture in memory that every toolkit routine works on.
+//
+// Formats: pf8bit (one byte per pixel, an index into a 256-entry colour
+// table), pf24bit (blue, green, red per pixel), pf32bit (blue, green, red,
+// alpha; only kept so that routines can be shown to refuse it).
+//
+// Rows are stored the way device-independent bitmaps store them: bottom row
+// first, each row padded to a multiple of four bytes. Callers must ask for
+// every row's address with ScanLine(y) and never compute one row's address
+// from another's.
+//
+// Copies (copy construction, copy assignment, Assign) are deep and
+// independent: writing one never changes the other.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+enum TPixelFormat { pf8bit, pf24bit, pf32bit };
+
+struct TRGBTriple {
+  std::uint8_t rgbtBlue;
+  std::uint8_t rgbtGreen;
+  std::uint8_t rgbtRed;
+  bool operator==(const TRGBTriple&) const = default;
+};
+static_assert(sizeof(TRGBTriple) == 3, "a pixel record is three bytes");
+
+struct TRGBQuad {
+  std::uint8_t rgbBlue;
+  std::uint8_t rgbGreen;
+  std::uint8_t rgbRed;
+  std::uint8_t rgbReserved;
+  bool operator==(const TRGBQuad&) const = default;
+};
+
+// A colour value: red in the lowest byte, then green, then blue (black is 0).
+using TColor = std::uint32_t;
+
+inline constexpr TColor RGBColor(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
+}
+
+// Integer rectangle; right and bottom are exclusive.
+struct TRect {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
+};
+
+class TBitmap {
+ public:
+  // Largest side and largest pixel count a bitmap may have; larger sizes
+  // throw std::length_error before anything is allocated.
+  static constexpr int kMaxSide = 1 << 20;
+  static constexpr std::int64_t kMaxPixels = std::int64_t(1) << 30;
+
+  TBitmap() = default;
+  TBitmap(int width, int height, TPixelFormat format = pf24bit);
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  TPixelFormat PixelFormat() const { return format_; }
+
+  // Changing the size keeps the pixels of the area the old and new size
+  // share; new pixels are zero. Negative sizes throw std::invalid_argument.
+  void SetWidth(int width);
+  void SetHeight(int height);
+  void SetSize(int width, int height);
+
+  // Changing the format converts the pixels: 8-bit to 24- or 32-bit through
+  // the colour table; 24- or 32-bit to 8-bit to the nearest grey level
+  // (and the colour table becomes the grey ramp); 24 and 32 bit into each
+  // other channel by channel, alpha 255.
+  void SetPixelFormat(TPixelFormat format);
+
+  std::uint8_t* ScanLine(int y);
+  const std::uint8_t* ScanLine(int y) const;
+  // Bytes the pixels of one row take (without padding).
+  std::size_t RowBytes() const;
+
+  void Assign(const TBitmap& other) { *this = other; }
+
+  // Colour table of an 8-bit bitmap (kept, unused, for the other formats).
+  // A new bitmap's table is all black.
+  std::array<TRGBQuad, 256>& ColorTable() { return palette_; }
+  const std::array<TRGBQuad, 256>& ColorTable() const { return palette_; }
+
+  // Canvas: fill a rectangle (clipped) with a colour. For 8-bit bitmaps
+  // the colour's red byte is written as the index.
+  void FillRect(const TRect& rect, TColor color);
+  void Fill(TColor color) { FillRect({0, 0, width_, height_}, color); }
+  // Canvas: copy all of `src` with its top-left corner at (x, y), clipped.
+  // Both bitmaps must have the same format.
+  void Draw(int x, int y, const TBitmap& src);
+  // Canvas: copy `srcRect` of `src` onto `dstRect` of this bitmap,
+  // stretching by nearest neighbour when the sizes differ (exact when they
+  // match). Both bitmaps must have the same format; pixels outside either
+  // bitmap are skipped.
+  void CopyRect(const TRect& dstRect, const TBitmap& src, const TRect& srcRect);
+
+  bool operator==(const TBitmap& other) const;
+
+ private:
+  static std::size_t BytesPerPixel(TPixelFormat format);
+  std::size_t Stride() const { return stride_; }
+  void Reallocate(int width, int height, TPixelFormat format, bool keepPixels);
+
+  int width_ = 0;
+  int height_ = 0;
+  TPixelFormat format_ = pf24bit;
+  std::size_t stride_ = 0;
+  std::vector<std::uint8_t> pixels_;
+  std::array<TRGBQuad, 256> palette_{};
+};

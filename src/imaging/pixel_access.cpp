@@ -1,0 +1,33 @@
+#include "imaging/pixel_access.h"
+
+TBmpData24::TBmpData24(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
+  sl.resize(std::size_t(FHeight));
+  for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
+}
+
+TBmpData8::TBmpData8(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
+  sl.resize(std::size_t(FHeight));
+  for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
+}
+
+TBitmap BmpClone(const TBitmap& bmp) { return bmp; }
+
+std::uint8_t AdjustByte(int value) {
+  if (value < 0) return 0;
+  if (value > 255) return 255;
+  return static_cast<std::uint8_t>(value);
+}
+
+std::uint8_t AdjustByte(Extended value) {
+  if (!(value >= 0)) return 0;
+  if (value > 255.0L) return 255;
+  return static_cast<std::uint8_t>(RoundHalfEven(value));
+}
+
+void SetGrayPalette(TBitmap& bmp8) {
+  auto& table = bmp8.ColorTable();
+  for (int i = 0; i < 256; ++i) {
+    const auto v = static_cast<std::uint8_t>(i);
+    table[std::size_t(i)] = TRGBQuad{v, v, v, 0};
+  }
+}

@@ -1,0 +1,73 @@
+// Pixel access and the small helpers every toolkit routine shares.
+//
+// TBmpData24 / TBmpData8 take every row's address once when they are made
+// and then give the address of pixel (x, y) with one lookup and one
+// addition, without bounds checks. The caller guarantees the format
+// (pf24bit, respectively pf8bit), keeps 0 <= x < Width and 0 <= y < Height,
+// and does not resize or reassign the bitmap while the accessor lives.
+#pragma once
+
+#include <cfloat>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/bitmap.h"
+
+// The toolkit's arithmetic is defined on the 80-bit extended type: a 64-bit
+// significand, each operation rounded to nearest.
+static_assert(LDBL_MANT_DIG == 64,
+              "Tessarin needs long double to be the 80-bit extended type (64-bit significand), "
+              "as on x86-64 with GCC or Clang; this platform's long double differs and the "
+              "pictures would not come out bit-exact.");
+
+using Extended = long double;
+
+class TBmpData24 {
+ public:
+  explicit TBmpData24(TBitmap& bmp);
+  TRGBTriple* GetData(int x, int y) const { return reinterpret_cast<TRGBTriple*>(sl[y] + 3 * std::size_t(x)); }
+  TRGBTriple* Data(int x, int y) const { return GetData(x, y); }
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+
+ private:
+  std::vector<std::uint8_t*> sl;
+  int FWidth;
+  int FHeight;
+};
+
+class TBmpData8 {
+ public:
+  explicit TBmpData8(TBitmap& bmp);
+  std::uint8_t* GetData(int x, int y) const { return sl[y] + x; }
+  std::uint8_t* Data(int x, int y) const { return GetData(x, y); }
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+
+ private:
+  std::vector<std::uint8_t*> sl;
+  int FWidth;
+  int FHeight;
+};
+
+// A new bitmap that is an independent copy of `bmp`.
+TBitmap BmpClone(const TBitmap& bmp);
+
+// Clamp to 0..255.
+std::uint8_t AdjustByte(int value);
+// Clamp to 0..255 and round to the nearest integer, ties to even.
+// Anything not >= 0 (a NaN too) gives 0.
+std::uint8_t AdjustByte(Extended value);
+
+// Round to the nearest integer, ties to even.
+inline Extended RoundHalfEven(Extended value) { return __builtin_nearbyintl(value); }
+
+// Give an 8-bit bitmap the grey colour table: entry i is (i, i, i).
+void SetGrayPalette(TBitmap& bmp8);
+
+struct TPointF {
+  float X;
+  float Y;
+};
+
+inline TPointF PointF(float x, float y) { return TPointF{x, y}; }
