@@ -1,0 +1,37 @@
+// Guide-line geometry. Angles pass through 32-bit floats on their way to
+// radians, which decides the truncations: at angle 0 the side lines lie
+// depth - 1, not depth, from the focus point.
+#include "engine/guide_lines.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Lines with angle up to 45 degrees run from the left edge to the right
+// edge; steeper ones from the top edge to the bottom edge.
+GuideSegment LineThrough(int x0, int y0, int angle, Extended t, int w, int h) {
+  if (angle <= 45) {
+    return {0, y0 - TruncInt(t * Extended(x0)), w, TruncInt(t * Extended(w - x0)) + y0};
+  }
+  return {x0 - TruncInt(Extended(y0) / t), 0, TruncInt(Extended(h - y0) / t) + x0, h};
+}
+
+}  // namespace
+
+GuideLines PutLine(TPoint point, int viewWidth, int viewHeight, int angle, int depthSetting) {
+  GuideLines lines;
+  lines.depth = RoundInt(Extended(depthSetting) / 600 * Extended(std::min(viewWidth, viewHeight)));
+  if (angle == -90) angle = 90;  // vertical either way
+  const double a = DegreesToRadiansF(angle);
+  const double b = DegreesToRadiansF(angle + 90);
+  const int dx = TruncInt(std::cos(Extended(b)) * Extended(lines.depth));
+  const int dy = TruncInt(std::sin(Extended(b)) * Extended(lines.depth));
+  lines.sideB = {point.X - dx, point.Y - dy};
+  lines.sideC = {point.X + dx, point.Y + dy};
+  const Extended t = std::tan(Extended(a));
+  lines.red = LineThrough(point.X, point.Y, angle, t, viewWidth, viewHeight);
+  lines.yellowB = LineThrough(lines.sideB.X, lines.sideB.Y, angle, t, viewWidth, viewHeight);
+  lines.yellowC = LineThrough(lines.sideC.X, lines.sideC.Y, angle, t, viewWidth, viewHeight);
+  return lines;
+}

@@ -1,0 +1,53 @@
+#include "engine/miniature_engine.h"
+
+#include "imaging/blur.h"
+#include "imaging/overlay.h"
+#include "imaging/tone.h"
+
+void MiniatureEngine::LoadPicture(const TBitmap& picture) {
+  OriginalBMP = picture;
+  ResizedBMP = OriginalBMP;
+  ModifiedBMP = ResizedBMP;
+  TargetBMP = ModifiedBMP;
+  Modified = false;
+  Effect.Applied = false;
+}
+
+void MiniatureEngine::ApplyEffect() {
+  if (!PictureLoaded()) return;
+  ModifiedBMP = ResizedBMP;
+  if (Effect.Saturation != 0) Saturation(ModifiedBMP, Extended(Effect.Saturation));
+  if (Effect.Contrast != 0) Contrast(ModifiedBMP, Effect.Contrast);
+  if (Effect.Brightness != 0) Brightness(ModifiedBMP, Effect.Brightness);
+  TargetBMP = ModifiedBMP;
+}
+
+void MiniatureEngine::ApplyTone(int saturation, int contrast, int brightness) {
+  if (!PictureLoaded()) return;
+  Effect.Applied = true;
+  Effect.Saturation = saturation;
+  Effect.Contrast = contrast;
+  Effect.Brightness = brightness;
+  ApplyEffect();
+  Modified = true;
+}
+
+void MiniatureEngine::CreateMaskBMP(const FocusSettings& focus) {
+  const MaskGeometry g = ::CreateMaskBMP(MaskBMP, ModifiedBMP.Width(), ModifiedBMP.Height(), Point, focus);
+  depth = g.depth;
+}
+
+void MiniatureEngine::Compose(const FocusSettings& focus, int blur) {
+  // The mask comes first: if it cannot be built, no picture is touched.
+  CreateMaskBMP(focus);
+  TBitmap blurBMP = ModifiedBMP;
+  TargetBMP = ModifiedBMP;
+  GaussianBlur(blurBMP, blur);  // a refused zone leaves the copy sharp
+  MaskedOverlay(TargetBMP, blurBMP, MaskBMP, 0, 0);
+}
+
+void MiniatureEngine::ApplyMiniature(const FocusSettings& focus, int blur) {
+  if (!PictureLoaded()) return;
+  Compose(focus, blur);
+  Modified = true;
+}

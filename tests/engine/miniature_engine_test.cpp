@@ -1,0 +1,119 @@
+#include "engine/miniature_engine.h"
+
+#include <gtest/gtest.h>
+
+#include "imaging/blur.h"
+#include "support/pictures.h"
+
+namespace {
+
+MiniatureEngine Loaded(const TBitmap& picture) {
+  MiniatureEngine e;
+  e.LoadPicture(picture);
+  e.Point = {picture.Width() / 2, picture.Height() / 2};
+  return e;
+}
+
+FocusSettings FocusFor(const TBitmap& picture, int angle = 0) {
+  return FocusSettings{picture.Width(), picture.Height(), angle, DefaultDepth, BlurSlope::Medium};
+}
+
+}  // namespace
+
+TEST(Engine, LoadFillsTheChainAndClearsFlags) {
+  const TBitmap pic = RandomPicture(12, 9, 1);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyTone(10, 10, 10);
+  e.LoadPicture(pic);
+  EXPECT_EQ(e.ResizedBMP, pic);
+  EXPECT_EQ(e.ModifiedBMP, pic);
+  EXPECT_EQ(e.TargetBMP, pic);
+  EXPECT_FALSE(e.Modified);
+  EXPECT_FALSE(e.Effect.Applied);
+  EXPECT_EQ(e.Effect.Saturation, 10);  // settings stay recorded
+}
+
+TEST(Engine, ToneSettingsOfZeroCopyExactly) {
+  const TBitmap pic = RandomPicture(20, 10, 2);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyTone(0, 0, 0);
+  EXPECT_EQ(e.ModifiedBMP, pic);
+  EXPECT_EQ(e.TargetBMP, pic);
+  EXPECT_TRUE(e.Effect.Applied);
+  EXPECT_TRUE(e.Modified);
+}
+
+TEST(Engine, ToneNeverAccumulates) {
+  const TBitmap pic = RandomPicture(20, 10, 3);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
+  const TBitmap once = e.TargetBMP;
+  EXPECT_NE(once, pic);
+  e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
+  EXPECT_EQ(e.TargetBMP, once);
+  EXPECT_EQ(e.ResizedBMP, pic);
+}
+
+TEST(Engine, NothingHappensWithoutAPicture) {
+  MiniatureEngine e;
+  e.ApplyTone(40, 10, -5);
+  e.ApplyMiniature(FocusSettings{100, 100}, 7);
+  EXPECT_FALSE(e.Modified);
+  EXPECT_FALSE(e.Effect.Applied);
+  EXPECT_EQ(e.TargetBMP.Width(), 0);
+}
+
+TEST(Engine, BlurZeroLeavesTheToneResult) {
+  const TBitmap pic = RandomPicture(30, 20, 4);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyTone(40, 10, -5);
+  e.Modified = false;
+  e.ApplyMiniature(FocusFor(pic), 0);
+  EXPECT_EQ(e.TargetBMP, e.ModifiedBMP);
+  EXPECT_TRUE(e.Modified);
+}
+
+TEST(Engine, CompositionIsSharpInTheBandAndBlurredBeyond) {
+  const TBitmap pic = RandomPicture(120, 90, 5);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyMiniature(FocusFor(pic), 3);
+  TBitmap blurred = pic;
+  GaussianBlur(blurred, 3);
+  for (int x = 0; x < 120; ++x) {
+    EXPECT_EQ(PixelAt(e.TargetBMP, x, 45), PixelAt(pic, x, 45));      // band
+    EXPECT_EQ(PixelAt(e.TargetBMP, x, 0), PixelAt(blurred, x, 0));    // beyond the upper ramp
+    EXPECT_EQ(PixelAt(e.TargetBMP, x, 89), PixelAt(blurred, x, 89));  // beyond the lower ramp
+  }
+  EXPECT_EQ(e.depth, 8);  // Round(50 / 600 * 90), in picture pixels
+}
+
+TEST(Engine, CompositionTwiceEqualsOnceAndToneRemovesIt) {
+  const TBitmap pic = RandomPicture(64, 48, 6);
+  MiniatureEngine e = Loaded(pic);
+  e.ApplyTone(40, 10, -5);
+  const TBitmap toned = e.TargetBMP;
+  e.ApplyMiniature(FocusFor(pic, 30), 5);
+  const TBitmap once = e.TargetBMP;
+  EXPECT_NE(once, toned);
+  e.ApplyMiniature(FocusFor(pic, 30), 5);
+  EXPECT_EQ(e.TargetBMP, once);
+  e.ApplyTone(40, 10, -5);
+  EXPECT_EQ(e.TargetBMP, toned);
+}
+
+TEST(Engine, ZeroSizedViewChangesNothing) {
+  const TBitmap pic = RandomPicture(16, 16, 7);
+  MiniatureEngine e = Loaded(pic);
+  EXPECT_THROW(e.ApplyMiniature(FocusSettings{0, 16}, 7), MaskError);
+  EXPECT_EQ(e.TargetBMP, pic);
+  EXPECT_FALSE(e.Modified);
+}
+
+TEST(Engine, SinglePixelPictureComesBack) {
+  const TBitmap pic = SolidPicture(1, 1, {12, 200, 99});
+  MiniatureEngine e = Loaded(pic);
+  e.Point = {0, 0};
+  e.ApplyMiniature(FocusSettings{1, 1}, 7);
+  EXPECT_EQ(e.TargetBMP, pic);
+  EXPECT_TRUE(e.Modified);
+}
