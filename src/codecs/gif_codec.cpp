@@ -1,0 +1,228 @@
+// GIF files through giflib.
+//
+// Reads: the first frame only, interlaced or not, through its local colour
+// table or else the global one. The picture has the logical screen's size
+// (grown to hold the frame if the screen is declared smaller); the area the
+// frame does not cover and the frame's transparent index are white. An
+// index past the colour table gives black. Refuses: no image, no colour
+// table, sizes over the limit, data that ends before the frame does.
+//
+// Writes: one frame, not interlaced, with one global table of at most 256
+// colours chosen by giflib's median-cut quantiser (GifQuantizeBuffer), no
+// dithering.
+//
+// giflib reports errors by return codes, so no jumps are involved; the
+// handles are closed by owners on every path.
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/codec.h"
+
+namespace codecs {
+namespace {
+
+constexpr char kFormat[] = "GIF";
+constexpr TRGBTriple kWhite{255, 255, 255};
+
+struct MemorySource {
+  const Bytes* data;
+  std::size_t position;
+};
+
+int ReadFromMemory(GifFileType* gif, GifByteType* out, int count) {
+  MemorySource* src = static_cast<MemorySource*>(gif->UserData);
+  const std::size_t n = std::min<std::size_t>(std::size_t(count), src->data->size() - src->position);
+  std::memcpy(out, src->data->data() + src->position, n);
+  src->position += n;
+  return int(n);
+}
+
+int WriteToMemory(GifFileType* gif, const GifByteType* data, int count) {
+  Bytes* out = static_cast<Bytes*>(gif->UserData);
+  try {
+    out->insert(out->end(), data, data + count);
+  } catch (...) {
+    return 0;
+  }
+  return count;
+}
+
+struct DecoderCloser {
+  void operator()(GifFileType* gif) const {
+    int ignored = 0;
+    DGifCloseFile(gif, &ignored);
+  }
+};
+struct EncoderCloser {
+  void operator()(GifFileType* gif) const {
+    int ignored = 0;
+    EGifCloseFile(gif, &ignored);
+  }
+};
+struct MapFreer {
+  void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+using Decoder = std::unique_ptr<GifFileType, DecoderCloser>;
+using Encoder = std::unique_ptr<GifFileType, EncoderCloser>;
+using ColorMap = std::unique_ptr<ColorMapObject, MapFreer>;
+
+std::string GifMessage(int code) {
+  if (code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_EOF_TOO_SOON) return "image data truncated";
+  const char* text = GifErrorString(code);
+  return text ? text : "error " + std::to_string(code);
+}
+
+// The transparent index of a graphic control block, or -1.
+int TransparentIndex(GifFileType* gif, int code, GifByteType* block) {
+  if (code != GRAPHICS_EXT_FUNC_CODE || block == nullptr || block[0] < 4) return -1;
+  GraphicsControlBlock gcb;
+  if (DGifExtensionToGCB(block[0], block + 1, &gcb) != GIF_OK) return -1;
+  (void)gif;
+  return gcb.TransparentColor;
+}
+
+// Reads the frame's indices row by row, undoing the four interlace passes.
+bool ReadIndices(GifFileType* gif, int width, int height, std::vector<GifPixelType>& indices) {
+  indices.assign(std::size_t(width) * std::size_t(height), 0);
+  auto line = [&](int y) { return DGifGetLine(gif, indices.data() + std::size_t(y) * width, width) == GIF_OK; };
+  if (!gif->Image.Interlace) {
+    for (int y = 0; y < height; ++y)
+      if (!line(y)) return false;
+    return true;
+  }
+  static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+  for (int pass = 0; pass < 4; ++pass)
+    for (int y = kStart[pass]; y < height; y += kStep[pass])
+      if (!line(y)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error) {
+  MemorySource source{&data, 0};
+  int code = 0;
+  Decoder gif(DGifOpen(&source, ReadFromMemory, &code));
+  if (!gif) {
+    error = FormatError(kFormat, code == D_GIF_ERR_NOT_GIF_FILE ? "not a GIF file" : GifMessage(code), path);
+    return false;
+  }
+  auto fail = [&]() {
+    error = FormatError(kFormat, GifMessage(gif->Error), path);
+    return false;
+  };
+  int transparent = -1;
+  for (;;) {
+    GifRecordType record;
+    if (DGifGetRecordType(gif.get(), &record) != GIF_OK) return fail();
+    if (record == TERMINATE_RECORD_TYPE) {
+      error = FormatError(kFormat, "no image in file", path);
+      return false;
+    }
+    if (record == EXTENSION_RECORD_TYPE) {
+      int extCode = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetExtension(gif.get(), &extCode, &block) != GIF_OK) return fail();
+      const int index = TransparentIndex(gif.get(), extCode, block);
+      if (extCode == GRAPHICS_EXT_FUNC_CODE) transparent = index;
+      while (block != nullptr)
+        if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) return fail();
+      continue;
+    }
+    if (record != IMAGE_DESC_RECORD_TYPE) continue;
+
+    if (DGifGetImageDesc(gif.get()) != GIF_OK) return fail();
+    const GifImageDesc& desc = gif->Image;
+    const std::int64_t canvasWidth = std::max<std::int64_t>(gif->SWidth, std::int64_t(desc.Left) + desc.Width);
+    const std::int64_t canvasHeight = std::max<std::int64_t>(gif->SHeight, std::int64_t(desc.Top) + desc.Height);
+    if (!CheckDeclaredSize(kFormat, desc.Width, desc.Height, path, error)) return false;
+    if (!CheckDeclaredSize(kFormat, canvasWidth, canvasHeight, path, error)) return false;
+    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+    if (map == nullptr) {
+      error = FormatError(kFormat, "no colour table", path);
+      return false;
+    }
+    std::vector<GifPixelType> indices;
+    if (!ReadIndices(gif.get(), desc.Width, desc.Height, indices)) return fail();
+
+    TBitmap decoded(int(canvasWidth), int(canvasHeight), pf24bit);
+    decoded.Fill(RGBColor(255, 255, 255));
+    for (int y = 0; y < desc.Height; ++y) {
+      TRGBTriple* row = reinterpret_cast<TRGBTriple*>(decoded.ScanLine(desc.Top + y)) + desc.Left;
+      for (int x = 0; x < desc.Width; ++x) {
+        const int index = indices[std::size_t(y) * desc.Width + x];
+        if (index == transparent) {
+          row[x] = kWhite;
+        } else if (index >= map->ColorCount) {
+          row[x] = TRGBTriple{0, 0, 0};
+        } else {
+          const GifColorType& c = map->Colors[index];
+          row[x] = TRGBTriple{c.Blue, c.Green, c.Red};
+        }
+      }
+    }
+    picture = std::move(decoded);
+    return true;
+  }
+}
+
+bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
+  const int width = picture.Width(), height = picture.Height();
+  if (width > 65535 || height > 65535) {
+    error = FormatError(kFormat, "picture too large for GIF (a side over 65535)", path);
+    return false;
+  }
+  const std::size_t count = std::size_t(width) * std::size_t(height);
+  std::vector<GifByteType> red(count), green(count), blue(count), indices(count);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = picture.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      const std::size_t i = std::size_t(y) * width + x;
+      blue[i] = src[3 * x], green[i] = src[3 * x + 1], red[i] = src[3 * x + 2];
+    }
+  }
+  GifColorType colors[256];
+  std::memset(colors, 0, sizeof colors);
+  int colorCount = 256;
+  if (GifQuantizeBuffer(unsigned(width), unsigned(height), &colorCount, red.data(), green.data(), blue.data(),
+                        indices.data(), colors) != GIF_OK) {
+    error = FormatError(kFormat, "colour quantisation failed", path);
+    return false;
+  }
+  const int bits = GifBitSize(std::max(colorCount, 2));
+  ColorMap map(GifMakeMapObject(1 << bits, colors));
+  if (!map) {
+    error = FormatError(kFormat, "out of memory", path);
+    return false;
+  }
+
+  Bytes out;
+  int code = 0;
+  Encoder gif(EGifOpen(&out, WriteToMemory, &code));
+  if (!gif) {
+    error = FormatError(kFormat, GifErrorString(code), path);
+    return false;
+  }
+  bool ok = EGifPutScreenDesc(gif.get(), width, height, bits, 0, map.get()) == GIF_OK &&
+            EGifPutImageDesc(gif.get(), 0, 0, width, height, false, nullptr) == GIF_OK;
+  for (int y = 0; ok && y < height; ++y)
+    ok = EGifPutLine(gif.get(), indices.data() + std::size_t(y) * width, width) == GIF_OK;
+  if (!ok) {
+    error = FormatError(kFormat, GifErrorString(gif->Error), path);
+    return false;
+  }
+  // Closing writes the trailer; the handle is freed whatever it returns.
+  if (EGifCloseFile(gif.release(), &code) != GIF_OK) {
+    error = FormatError(kFormat, GifErrorString(code), path);
+    return false;
+  }
+  data = std::move(out);
+  return true;
+}
+
+}  // namespace codecs
