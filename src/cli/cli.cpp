@@ -1,0 +1,437 @@
+// tessarin-cli. Each subcommand reads its pictures, runs one engine or
+// toolkit operation and writes the result; a refused operation writes
+// nothing. Errors name the file and go to the error stream.
+#include "cli/cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+
+#include "cli/arguments.h"
+#include "codecs/picture_io.h"
+#include "engine/guide_lines.h"
+#include "engine/miniature_engine.h"
+#include "imaging/blur.h"
+#include "imaging/overlay.h"
+#include "imaging/resample.h"
+#include "imaging/rotation.h"
+#include "imaging/tone.h"
+
+namespace {
+
+// A command line that parses but makes no sense (bad "WxH", two outputs).
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// One file's failure: reported, counted, and the next file goes on.
+struct FileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+TBitmap Read(const std::string& path) {
+  TBitmap picture;
+  std::string error;
+  if (!ReadPicture(path, picture, error)) throw FileError(error);
+  return picture;
+}
+
+void Write(const std::string& path, const TBitmap& picture) {
+  std::string error;
+  if (!WritePicture(path, picture, error)) throw FileError(error);
+}
+
+template <typename T>
+T Require(const std::optional<T>& value, const std::string& option, const std::string& text,
+          const std::string& expected) {
+  if (!value) throw UsageError(option + ": '" + text + "' is not " + expected);
+  return *value;
+}
+
+SizeArg SizeOption(const std::string& option, const std::string& text) {
+  return Require(ParseSize(text), option, text,
+                 "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
+}
+
+TPoint PointOption(const std::string& option, const std::string& text) {
+  return Require(ParsePoint(text), option, text,
+                 "a point X,Y within +-" + std::to_string(kMaxArgCoordinate));
+}
+
+BlurSlope SlopeOption(const std::string& text) {
+  return Require(ParseSlope(text), "--slope", text, "one of narrow, medium, wide");
+}
+
+// Options shared by `miniature` and `mask`: where the focus band lies.
+struct FocusOptions {
+  int angle = DefaultAngle;
+  int depth = DefaultDepth;
+  std::string slope = "medium";
+  std::string point;  // default: the view's centre
+  std::string view;   // default: the picture's size
+
+  void Add(CLI::App* cmd, bool withSlope) {
+    cmd->add_option("--angle", angle, "Tilt of the focus band in degrees, clockwise (-90..90)")
+        ->check(CLI::Range(-90, 90))->capture_default_str();
+    cmd->add_option("--depth", depth, "Width of the focus band (1..200)")
+        ->check(CLI::Range(1, 200))->capture_default_str();
+    if (withSlope)
+      cmd->add_option("--slope", slope, "How fast the blur fades in: narrow, medium or wide")
+          ->capture_default_str();
+    cmd->add_option("--point", point, "Focus point X,Y in view pixels (default: the view's centre)");
+    cmd->add_option("--view", view, "Size WxH of the view the point is given in (default: the picture's size)");
+  }
+
+  // The focus settings for a picture of width x height, and the point.
+  std::pair<FocusSettings, TPoint> Resolve(int width, int height) const {
+    FocusSettings focus;
+    focus.viewWidth = width;
+    focus.viewHeight = height;
+    if (!view.empty()) {
+      const SizeArg v = SizeOption("--view", view);
+      focus.viewWidth = v.width;
+      focus.viewHeight = v.height;
+    }
+    focus.angle = angle;
+    focus.depthSetting = depth;
+    focus.slope = SlopeOption(slope);
+    TPoint p{focus.viewWidth / 2, focus.viewHeight / 2};
+    if (!point.empty()) p = PointOption("--point", point);
+    return {focus, p};
+  }
+};
+
+class ProgressBar {
+ public:
+  ProgressBar(std::ostream& err, bool enabled, std::size_t total) : err_(err), enabled_(enabled), total_(total) {}
+  void Show(std::size_t done, const std::string& name) {
+    if (!enabled_) return;
+    constexpr int kWidth = 30;
+    const int filled = int(kWidth * done / total_);
+    err_ << "\r[" << std::string(std::size_t(filled), '#') << std::string(std::size_t(kWidth - filled), ' ')
+         << "] " << done << "/" << total_ << " " << name.substr(0, 40) << "\x1b[K" << std::flush;
+  }
+  void Finish() {
+    if (enabled_) err_ << "\r\x1b[K" << std::flush;
+  }
+
+ private:
+  std::ostream& err_;
+  bool enabled_;
+  std::size_t total_;
+};
+
+struct Cli {
+  Cli(std::ostream& o, std::ostream& e, bool terminal) : out(o), err(e), errIsTerminal(terminal) {}
+
+  std::ostream& out;
+  std::ostream& err;
+  bool errIsTerminal;
+  CLI::App app{"Tessarin: give photographs the look of a miniature model.", "tessarin-cli"};
+  std::function<int()> action;
+
+  // Runs `body` for one file; a FileError is reported and counted.
+  int Guard(const std::function<void()>& body) {
+    try {
+      body();
+      return kExitOk;
+    } catch (const FileError& e) {
+      err << "tessarin-cli: " << e.what() << "\n";
+    } catch (const MaskError& e) {
+      err << "tessarin-cli: " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+      err << "tessarin-cli: out of memory\n";
+    } catch (const std::length_error& e) {
+      err << "tessarin-cli: " << e.what() << "\n";
+    }
+    return kExitFailed;
+  }
+
+  void AddMiniature() {
+    auto* cmd = app.add_subcommand("miniature", "Tone the pictures, then give them the miniature look");
+    struct Opts {
+      std::vector<std::string> inputs;
+      std::string output, outDir;
+      int saturation = DefaultSaturation, contrast = DefaultContrast, brightness = DefaultBrightness;
+      bool noTone = false;
+      int blur = DefaultBlur;
+      FocusOptions focus;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("IN", o->inputs, "Pictures to process")->required();
+    auto* outOpt = cmd->add_option("-o,--output", o->output, "Output picture (one input only)");
+    auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
+    outOpt->excludes(dirOpt);
+    cmd->add_option("--saturation", o->saturation, "Saturation (-100..100)")
+        ->check(CLI::Range(-100, 100))->capture_default_str();
+    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100)")
+        ->check(CLI::Range(-100, 100))->capture_default_str();
+    cmd->add_option("--brightness", o->brightness, "Brightness (-100..100)")
+        ->check(CLI::Range(-100, 100))->capture_default_str();
+    cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
+    cmd->add_option("--blur", o->blur, "Blur beyond the focus band, in pixels (0..30; 0 = none)")
+        ->check(CLI::Range(0, 30))->capture_default_str();
+    o->focus.Add(cmd, true);
+    cmd->callback([this, o] {
+      if (o->output.empty() == o->outDir.empty()) throw UsageError("give either -o OUT or --out-dir DIR");
+      if (!o->output.empty() && o->inputs.size() != 1)
+        throw UsageError("-o takes one input; use --out-dir for several");
+      // Check the focus options once, before any file is read.
+      o->focus.Resolve(1, 1);
+      action = [this, o] {
+        if (!o->outDir.empty()) std::filesystem::create_directories(o->outDir);
+        ProgressBar bar(err, errIsTerminal && o->inputs.size() > 1, o->inputs.size());
+        int status = kExitOk;
+        for (std::size_t i = 0; i < o->inputs.size(); ++i) {
+          const std::string& in = o->inputs[i];
+          bar.Show(i, FileNamePart(in));
+          const std::string outPath =
+              o->output.empty() ? (std::filesystem::path(o->outDir) / FileNamePart(in)).string() : o->output;
+          status |= Guard([&] {
+            MiniatureEngine engine;
+            engine.LoadPicture(Read(in));
+            if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
+            const auto [focus, point] = o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
+            engine.Point = point;
+            engine.ApplyMiniature(focus, o->blur);
+            Write(outPath, engine.TargetBMP);
+          });
+        }
+        bar.Show(o->inputs.size(), "");
+        bar.Finish();
+        return status;
+      };
+    });
+  }
+
+  void AddTone() {
+    auto* cmd = app.add_subcommand("tone", "Adjust saturation, contrast and brightness");
+    struct Opts {
+      std::string in, out;
+      int saturation = 0, contrast = 0, brightness = 0;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("IN", o->in, "Input picture")->required();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")->capture_default_str();
+    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")->capture_default_str();
+    cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")->capture_default_str();
+    cmd->callback([this, o] {
+      action = [this, o] {
+        return Guard([&] {
+          if (o->contrast < -100 || o->contrast > 100)
+            throw FileError("contrast " + std::to_string(o->contrast) + " is outside -100..100; nothing written");
+          MiniatureEngine engine;
+          engine.LoadPicture(Read(o->in));
+          engine.ApplyTone(o->saturation, o->contrast, o->brightness);
+          Write(o->out, engine.TargetBMP);
+        });
+      };
+    });
+  }
+
+  void AddBlur() {
+    auto* cmd = app.add_subcommand("blur", "Gaussian blur");
+    struct Opts {
+      std::string in, out;
+      int zone = 0;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("IN", o->in, "Input picture")->required();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")->required();
+    cmd->callback([this, o] {
+      action = [this, o] {
+        return Guard([&] {
+          TBitmap picture = Read(o->in);
+          if (!GaussianBlur(picture, o->zone))
+            throw FileError("blur zone " + std::to_string(o->zone) + " is outside 1..30; nothing written");
+          Write(o->out, picture);
+        });
+      };
+    });
+  }
+
+  void AddRotate() {
+    auto* cmd = app.add_subcommand("rotate", "Turn by a quarter turn or by any angle");
+    struct Opts {
+      std::string in, out, quarter, background = "000000";
+      float angle = 0;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("IN", o->in, "Input picture")->required();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    auto* quarter = cmd->add_option("--quarter", o->quarter, "Quarter turn: left or right")
+                        ->check(CLI::IsMember({"left", "right"}));
+    auto* angle = cmd->add_option("--angle", o->angle, "Angle in degrees, positive clockwise");
+    cmd->add_option("--background", o->background, "Colour RRGGBB of uncovered parts (with --angle)")
+        ->capture_default_str();
+    quarter->excludes(angle);
+    cmd->callback([this, o, quarter, angle] {
+      if (quarter->count() == 0 && angle->count() == 0) throw UsageError("give --quarter left|right or --angle DEG");
+      if (!std::isfinite(o->angle)) throw UsageError("--angle must be a finite number");
+      const TColor bk = Require(ParseHexColor(o->background), "--background", o->background, "a colour RRGGBB");
+      const bool byQuarter = quarter->count() > 0;
+      action = [this, o, bk, byQuarter] {
+        return Guard([&] {
+          TBitmap picture = Read(o->in);
+          if (byQuarter) {
+            Rotate90(picture, o->quarter == "right");
+          } else {
+            Rotation(picture, o->angle, bk);
+          }
+          Write(o->out, picture);
+        });
+      };
+    });
+  }
+
+  void AddResize() {
+    auto* cmd = app.add_subcommand("resize", "Resample to a new size");
+    struct Opts {
+      std::string in, out, size, method = "bilinear";
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("IN", o->in, "Input picture")->required();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    cmd->add_option("--size", o->size, "New size WxH")->required();
+    cmd->add_option("--method", o->method,
+                    "nearest, bilinear, bicubic, bspline, hermite, mitchell, bell, lanczos or lagrange")
+        ->capture_default_str();
+    cmd->callback([this, o] {
+      const SizeArg size = SizeOption("--size", o->size);
+      const TResizeMode mode = Require(ParseResizeMode(o->method), "--method", o->method, "a known method");
+      action = [this, o, size, mode] {
+        return Guard([&] {
+          TBitmap picture = Read(o->in);
+          if (!BmpResize(picture, size.width, size.height, mode))
+            throw FileError("cannot resample " + o->in + "; nothing written");
+          Write(o->out, picture);
+        });
+      };
+    });
+  }
+
+  void AddOverlay() {
+    auto* cmd = app.add_subcommand("overlay", "Blend SRC into DST through a grey MASK");
+    struct Opts {
+      std::string dst, src, mask, out, offset = "0,0";
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("DST", o->dst, "Destination picture")->required();
+    cmd->add_option("SRC", o->src, "Source picture")->required();
+    cmd->add_option("MASK", o->mask, "Mask, read as grey values: 0 keeps DST, 255 takes SRC")->required();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    cmd->add_option("--offset", o->offset, "Where SRC's top-left pixel lands on DST, X,Y")->capture_default_str();
+    cmd->callback([this, o] {
+      const TPoint offset = PointOption("--offset", o->offset);
+      action = [this, o, offset] {
+        return Guard([&] {
+          TBitmap dst = Read(o->dst);
+          const TBitmap src = Read(o->src);
+          TBitmap mask = Read(o->mask);
+          if (mask.Width() < src.Width() || mask.Height() < src.Height())
+            throw FileError("mask " + o->mask + " is smaller than the source picture " + o->src +
+                            "; nothing written");
+          mask.SetPixelFormat(pf8bit);
+          MaskedOverlay(dst, src, mask, offset.X, offset.Y);
+          Write(o->out, dst);
+        });
+      };
+    });
+  }
+
+  void AddMask() {
+    auto* cmd = app.add_subcommand("mask", "Write the focus-band mask as a grey picture");
+    struct Opts {
+      std::string out, picture;
+      FocusOptions focus;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("OUT", o->out, "Output picture")->required();
+    cmd->add_option("--picture", o->picture, "Picture size WxH")->required();
+    o->focus.Add(cmd, true);
+    cmd->callback([this, o] {
+      const SizeArg size = SizeOption("--picture", o->picture);
+      const auto [focus, point] = o->focus.Resolve(size.width, size.height);
+      action = [this, o, size, focus, point] {
+        return Guard([&] {
+          TBitmap mask;
+          CreateMaskBMP(mask, size.width, size.height, point, focus);
+          mask.SetPixelFormat(pf24bit);
+          Write(o->out, mask);
+        });
+      };
+    });
+  }
+
+  void AddGuides() {
+    auto* cmd = app.add_subcommand("guides", "Print the guide lines of the focus band as JSON");
+    struct Opts {
+      std::string view, point;
+      int angle = DefaultAngle, depth = DefaultDepth;
+    };
+    auto o = std::make_shared<Opts>();
+    cmd->add_option("--view", o->view, "View size WxH")->required();
+    cmd->add_option("--point", o->point, "Focus point X,Y (default: the view's centre)");
+    cmd->add_option("--angle", o->angle, "Tilt in degrees (-90..90)")->check(CLI::Range(-90, 90))->capture_default_str();
+    cmd->add_option("--depth", o->depth, "Depth setting (1..200)")->check(CLI::Range(1, 200))->capture_default_str();
+    cmd->callback([this, o] {
+      const SizeArg view = SizeOption("--view", o->view);
+      const TPoint point = o->point.empty() ? TPoint{view.width / 2, view.height / 2} : PointOption("--point", o->point);
+      action = [this, o, view, point] {
+        const GuideLines g = PutLine(point, view.width, view.height, o->angle, o->depth);
+        const auto seg = [](const GuideSegment& s) {
+          return "[" + std::to_string(s.x1) + ", " + std::to_string(s.y1) + ", " + std::to_string(s.x2) + ", " +
+                 std::to_string(s.y2) + "]";
+        };
+        out << "{\"depth\": " << g.depth << ", \"red\": " << seg(g.red) << ", \"yellowB\": " << seg(g.yellowB)
+            << ", \"yellowC\": " << seg(g.yellowC) << "}\n";
+        return kExitOk;
+      };
+    });
+  }
+};
+
+}  // namespace
+
+int RunTessarinCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+  Cli cli(out, err, errIsTerminal);
+  cli.app.require_subcommand(1);
+  cli.app.set_version_flag("--version", "tessarin-cli 0.1.0");
+  cli.AddMiniature();
+  cli.AddTone();
+  cli.AddBlur();
+  cli.AddRotate();
+  cli.AddResize();
+  cli.AddOverlay();
+  cli.AddMask();
+  cli.AddGuides();
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    cli.app.parse(reversed);
+  } catch (const CLI::CallForHelp& e) {
+    return cli.app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return cli.app.exit(e, out, err);
+  } catch (const CLI::CallForVersion& e) {
+    return cli.app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    cli.app.exit(e, out, err);
+    return kExitUsage;
+  } catch (const UsageError& e) {
+    err << "tessarin-cli: " << e.what() << "\nRun with --help for more information.\n";
+    return kExitUsage;
+  }
+  if (!cli.action) return kExitUsage;
+  try {
+    return cli.action();
+  } catch (const std::exception& e) {
+    err << "tessarin-cli: " << e.what() << "\n";
+    return kExitFailed;
+  }
+}
