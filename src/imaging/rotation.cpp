@@ -23,7 +23,9 @@ namespace {
 
 constexpr Extended kPi = 3.141592653589793238462643383279502884L;
 
-float ToFloat(Extended value) { return static_cast<float>(value); }
+float ToFloat(Extended value) {
+  return static_cast<float>(value);
+}
 
 // Sine and cosine of `degrees`, each rounded to a float.
 void SinCos(float degrees, float& sn, float& cs) {
@@ -32,7 +34,9 @@ void SinCos(float degrees, float& sn, float& cs) {
   cs = ToFloat(cosl(radians));
 }
 
-bool InPicture(int px, int py, int w, int h) { return px >= 0 && px < w && py >= 0 && py < h; }
+bool InPicture(int px, int py, int w, int h) {
+  return px >= 0 && px < w && py >= 0 && py < h;
+}
 
 // The picture with a one-pixel frame of `bkColor` around it.
 TBitmap Framed(const TBitmap& bmp, TColor bkColor) {
@@ -102,9 +106,10 @@ void Sample(TBitmap& framed, int w, int h, TBitmap& dst, const Extremes& e, floa
       const TRGBTriple& p01 = *src.GetData(x0 + 1, y1 + 1);
       const TRGBTriple& p11 = *src.GetData(x1 + 1, y1 + 1);
       TRGBTriple* d = out.GetData(ix, iy);
-      d->rgbtRed = Blend(p00.rgbtRed, p10.rgbtRed, p01.rgbtRed, p11.rgbtRed, coefx00, coefx01, coefy00, coefy01);
-      d->rgbtGreen =
-          Blend(p00.rgbtGreen, p10.rgbtGreen, p01.rgbtGreen, p11.rgbtGreen, coefx00, coefx01, coefy00, coefy01);
+      d->rgbtRed =
+          Blend(p00.rgbtRed, p10.rgbtRed, p01.rgbtRed, p11.rgbtRed, coefx00, coefx01, coefy00, coefy01);
+      d->rgbtGreen = Blend(p00.rgbtGreen, p10.rgbtGreen, p01.rgbtGreen, p11.rgbtGreen, coefx00, coefx01,
+                           coefy00, coefy01);
       d->rgbtBlue =
           Blend(p00.rgbtBlue, p10.rgbtBlue, p01.rgbtBlue, p11.rgbtBlue, coefx00, coefx01, coefy00, coefy01);
     }
