@@ -59,8 +59,16 @@ std::uint8_t AdjustByte(int value);
 // Anything not >= 0 (a NaN too) gives 0.
 std::uint8_t AdjustByte(Extended value);
 
-// Round to the nearest integer, ties to even.
-inline Extended RoundHalfEven(Extended value) { return __builtin_nearbyintl(value); }
+// Round to the nearest integer, ties to even (the default rounding mode,
+// which the program never changes). Adding and taking away 2^63 leaves no
+// fraction bits in the 64-bit significand, so the hardware rounds the
+// value to an integer exactly as nearbyintl would, without a library call.
+inline Extended RoundHalfEven(Extended value) {
+  constexpr Extended kTwo63 = 9223372036854775808.0L;
+  if (value >= 0) return value < kTwo63 ? (value + kTwo63) - kTwo63 : value;
+  if (value < 0) return value > -kTwo63 ? -((-value + kTwo63) - kTwo63) : value;
+  return value;  // NaN
+}
 
 // Give an 8-bit bitmap the grey colour table: entry i is (i, i, i).
 void SetGrayPalette(TBitmap& bmp8);

@@ -17,6 +17,17 @@ TEST(AdjustByte, RealFormClampsAndRoundsHalfToEven) {
   for (const auto& c : cases) EXPECT_EQ(AdjustByte(c.in), c.out) << double(c.in);
 }
 
+TEST(RoundHalfEven, AgreesWithTheLibraryRounding) {
+  std::mt19937_64 rng(7);
+  std::vector<Extended> values = {0.5L, 1.5L, 2.5L, -0.5L, -1.5L, -2.5L, 1e19L, -1e19L, 0.49999999999999999L,
+                                  9223372036854775807.5L, -0.0L, 4503599627370496.5L};
+  for (int i = 0; i < 100000; ++i) {
+    const Extended v = Extended(std::int64_t(rng() >> (rng() % 64))) / Extended(1 << (rng() % 16));
+    values.push_back(rng() % 2 ? v : -v);
+  }
+  for (Extended v : values) ASSERT_EQ(RoundHalfEven(v), __builtin_nearbyintl(v)) << double(v);
+}
+
 TEST(Accessors, EmptyBitmapGivesEmptyRowTable) {
   TBitmap bmp(5, 0, pf24bit);
   TBmpData24 data(bmp);
