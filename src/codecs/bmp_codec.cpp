@@ -7,7 +7,8 @@
 // 8-8-8 layouts or with bit-field masks; 24 bits; bottom-up and top-down
 // rows. Alpha is ignored. A mask channel is scaled to 0..255 as
 // value * 255 / maximum, rounded half up in integers. An index past the
-// colour table gives black; pixels that RLE data skips take colour 0.
+// colour table gives black; pixels that RLE data skips take colour 0. The
+// colour table holds at most the entries that fit before the pixels.
 // Refuses: a missing "BM" signature, other header sizes, JPEG/PNG/Huffman
 // compression, bit counts the compression does not allow, top-down RLE,
 // sizes over the limit, and data that ends before the pixels do.
@@ -157,6 +158,9 @@ bool ReadPalette(const Bytes& d, const BmpHeader& h, const std::string& path, st
   if (h.bitCount > 8) return true;
   std::size_t count = std::size_t(1) << h.bitCount;
   if (h.colorsUsed != 0 && h.colorsUsed < count) count = h.colorsUsed;
+  // Writers that store fewer entries (OS/2 files, above all) say so only by
+  // where the pixels start.
+  if (h.pixelOffset > h.paletteOffset) count = std::min(count, (h.pixelOffset - h.paletteOffset) / h.paletteEntrySize);
   if (h.paletteOffset + count * h.paletteEntrySize > d.size()) {
     error = FormatError(kFormat, "colour table truncated", path);
     return false;
@@ -207,7 +211,9 @@ bool ExpandRle(const Bytes& d, const BmpHeader& h, const std::string& path, std:
     if (x < width && y < height) indices[std::size_t(y * width + x)] = index;
     ++x;
   };
-  while (y < height) {
+  // Runs past the last row are ignored, but the data must still reach its
+  // end-of-picture marker.
+  for (;;) {
     if (at + 2 > d.size()) {
       error = FormatError(kFormat, "run-length data truncated", path);
       return false;

@@ -3,9 +3,13 @@
 // Reads: every colour type and bit depth. libpng's transforms bring each
 // to 8-bit blue, green, red: palettes and grey below 8 bits are expanded,
 // 16-bit channels are cut to their high byte (libpng's strip), grey is
-// spread to three channels, Adam7 interlacing is undone, and an alpha
-// channel or a transparent colour (tRNS) is composited over white by
-// libpng's background transform. The file must run to its IEND chunk;
+// spread to three channels, Adam7 interlacing is undone, and a transparent
+// colour (tRNS) becomes an alpha channel. Alpha is composited over white
+// here, in the stored values (c * a + 255 * (255 - a)) / 255 rounded half
+// up, as a viewer without colour management shows it; libpng's background
+// transform would blend in linear light whenever the file carries a gAMA
+// chunk, which lightens every half-transparent pixel. The gAMA, cHRM,
+// sRGB and iCCP chunks are otherwise ignored. The file must run to its IEND chunk;
 // libpng refuses bad CRCs of critical chunks and damaged zlib data. Sizes
 // are checked after the header and before any pixel memory is taken.
 //
@@ -19,6 +23,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -95,22 +100,20 @@ bool PngReadHeader(PngReader* r, png_uint_32* width, png_uint_32* height) {
   return true;
 }
 
-// Sets up the transforms to 8-bit blue, green, red and reads every row.
+// Whether the picture has an alpha channel or a transparent colour.
+bool HasTransparency(const PngReader* r) {
+  return (png_get_color_type(r->png, r->info) & PNG_COLOR_MASK_ALPHA) != 0 ||
+         png_get_valid(r->png, r->info, PNG_INFO_tRNS) != 0;
+}
+
+// Sets up the transforms to 8-bit blue, green, red (and alpha when the
+// picture has transparency) and reads every row into `rows`.
 bool PngReadPixels(PngReader* r, unsigned char* const* rows, std::size_t rowBytes) {
   if (setjmp(r->trap.jump)) return false;
   png_structp png = r->png;
-  const png_byte colorType = png_get_color_type(png, r->info);
-  const bool transparent =
-      (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, r->info, PNG_INFO_tRNS) != 0;
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
-  if (transparent) {
-    png_color_16 white;
-    std::memset(&white, 0, sizeof white);
-    white.red = white.green = white.blue = white.gray = 255;
-    png_set_background(png, &white, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-  }
   png_set_bgr(png);
   png_set_interlace_handling(png);
   png_read_update_info(png, r->info);
@@ -130,6 +133,19 @@ bool PngWriteAll(PngWriter* w, const unsigned char* const* rows, png_uint_32 wid
   png_write_image(w->png, const_cast<png_bytepp>(rows));
   png_write_end(w->png, nullptr);
   return true;
+}
+
+// Alpha over white in the stored values: (c * a + 255 * (255 - a)) / 255,
+// rounded half up.
+void CompositeOverWhite(unsigned char* const* rows, TBitmap& picture) {
+  for (int y = 0; y < picture.Height(); ++y) {
+    const unsigned char* src = rows[y];
+    std::uint8_t* dst = picture.ScanLine(y);
+    for (int x = 0; x < picture.Width(); ++x, src += 4, dst += 3) {
+      const unsigned a = src[3];
+      for (int c = 0; c < 3; ++c) dst[c] = std::uint8_t((src[c] * a + 255 * (255 - a) + 127) / 255);
+    }
+  }
 }
 
 // --- C++ owners. ---
@@ -191,12 +207,17 @@ bool DecodePng(const Bytes& data, const std::string& path, TBitmap& picture, std
   }
   if (!CheckDeclaredSize(kFormat, width, height, path, error)) return false;
   TBitmap decoded(int(width), int(height), pf24bit);
+  const bool transparent = HasTransparency(r);
+  const std::size_t channels = transparent ? 4 : 3;
+  std::vector<unsigned char> withAlpha(transparent ? std::size_t(width) * height * 4 : 0);
   std::vector<unsigned char*> rows(height);
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = decoded.ScanLine(int(y));
-  if (!PngReadPixels(r, rows.data(), std::size_t(width) * 3)) {
+  for (png_uint_32 y = 0; y < height; ++y)
+    rows[y] = transparent ? withAlpha.data() + std::size_t(y) * width * 4 : decoded.ScanLine(int(y));
+  if (!PngReadPixels(r, rows.data(), std::size_t(width) * channels)) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
+  if (transparent) CompositeOverWhite(rows.data(), decoded);
   picture = std::move(decoded);
   return true;
 }

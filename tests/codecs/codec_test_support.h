@@ -1,0 +1,76 @@
+// Helpers shared by the codec tests: fixture paths, a scratch folder, raw
+// file bytes and picture comparison.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codecs/picture_io.h"
+#include "support/pictures.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::string FixturePath(const std::string& name) {
+  const char* root = std::getenv("TESSARIN_SOURCE_DIR");
+  return std::string(root ? root : ".") + "/tests/codecs/fixtures/" + name;
+}
+
+inline Bytes LoadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void SaveBytes(const std::string& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+// A fresh folder for one test, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::random_device rd;
+    dir_ = std::filesystem::temp_directory_path() / ("tessarin-codecs-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(dir_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    return names;
+  }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// Mean and largest absolute channel difference of two same-sized pictures.
+struct Difference {
+  double mean = 0;
+  int max = 0;
+};
+
+inline Difference Compare(const TBitmap& a, const TBitmap& b) {
+  Difference d;
+  long long sum = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (std::size_t i = 0; i < a.RowBytes(); ++i) {
+      const int diff = std::abs(int(a.ScanLine(y)[i]) - int(b.ScanLine(y)[i]));
+      sum += diff;
+      if (diff > d.max) d.max = diff;
+    }
+  d.mean = double(sum) / (double(a.RowBytes()) * a.Height());
+  return d;
+}
