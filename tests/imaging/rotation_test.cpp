@@ -123,6 +123,32 @@ TEST(Rotation, QuarterTurnsMovePixelsExactly) {
   }
 }
 
+// Pixels whose byte depends on the 32-bit roundings: the first two change
+// if the partial sums are kept in extended precision, the last two if the
+// source position (sx, sy) is. Grey pictures, black background.
+TEST(Rotation, FloatRoundingsDecideThesePixels) {
+  const struct {
+    int w, h;
+    std::vector<int> grey;  // row by row
+    float angle;
+    int x, y, want;
+  } cases[] = {
+      {4, 2, {23, 111, 149, 152, 106, 18, 125, 220}, -30, 1, 2, 65},
+      {2, 3, {43, 218, 75, 53, 107, 182}, -64, 0, 2, 37},
+      {3, 4, {29, 26, 61, 207, 170, 156, 187, 37, 65, 244, 56, 148}, 45, 4, 3, 6},
+      {4, 3, {40, 250, 146, 240, 144, 215, 160, 159, 115, 36, 26, 237}, -12, 4, 1, 20},
+  };
+  for (const auto& c : cases) {
+    TBitmap bmp = MakePicture(c.w, c.h, [&](int x, int y) {
+      const int v = c.grey[std::size_t(y * c.w + x)];
+      return Rgb{v, v, v};
+    });
+    ASSERT_TRUE(Rotation(bmp, c.angle, 0));
+    EXPECT_EQ(PixelAt(bmp, c.x, c.y), (Rgb{c.want, c.want, c.want}))
+        << c.w << "x" << c.h << " by " << c.angle;
+  }
+}
+
 // A white picture on black: the uncovered corners are black, the inside is
 // white, and the edges blend between the two.
 TEST(Rotation, EdgesFadeIntoBlackBackground) {
