@@ -36,7 +36,7 @@ TEST(Rotate90, ThreeByTwoBothWays) {
 }
 
 TEST(Rotate90, TurnsGiveThePictureBack) {
-  const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {2, 3}, {5, 4}, {17, 9}, {33, 32}, {64, 63}};
+  const int sizes[][2] = {{0, 0}, {1, 1}, {1, 7}, {7, 1}, {2, 3}, {5, 4}, {17, 9}, {33, 32}, {64, 63}};
   std::uint32_t seed = 1;
   for (const auto& s : sizes) {
     const TBitmap pic = RandomPicture(s[0], s[1], seed++);
@@ -68,7 +68,7 @@ TEST(Rotation, ResultSizes) {
 }
 
 TEST(Rotation, ByZeroAddsOneColumnAndRowOfBackground) {
-  const int sizes[][2] = {{1, 1}, {3, 2}, {16, 9}, {31, 40}};
+  const int sizes[][2] = {{0, 0}, {0, 3}, {4, 0}, {1, 1}, {3, 2}, {16, 9}, {31, 40}};
   for (const auto& s : sizes) {
     const int w = s[0], h = s[1];
     const TBitmap pic = RandomPicture(w, h, std::uint32_t(w * 100 + h));
