@@ -29,9 +29,15 @@ constexpr char kFormat[] = "BMP";
 
 enum : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
-std::uint32_t U16(const Bytes& d, std::size_t at) { return std::uint32_t(d[at]) | std::uint32_t(d[at + 1]) << 8; }
-std::uint32_t U32(const Bytes& d, std::size_t at) { return U16(d, at) | U16(d, at + 2) << 16; }
-std::int32_t I32(const Bytes& d, std::size_t at) { return std::int32_t(U32(d, at)); }
+std::uint32_t U16(const Bytes& d, std::size_t at) {
+  return std::uint32_t(d[at]) | std::uint32_t(d[at + 1]) << 8;
+}
+std::uint32_t U32(const Bytes& d, std::size_t at) {
+  return U16(d, at) | U16(d, at + 2) << 16;
+}
+std::int32_t I32(const Bytes& d, std::size_t at) {
+  return std::int32_t(U32(d, at));
+}
 
 struct BmpHeader {
   std::uint32_t headerSize = 0;
@@ -121,19 +127,29 @@ bool ParseHeader(const Bytes& d, const std::string& path, BmpHeader& h, std::str
 
   bool allowed = false;
   switch (h.compression) {
-    case kRgb: allowed = h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 || h.bitCount == 16 ||
-                         h.bitCount == 24 || h.bitCount == 32; break;
-    case kRle8: allowed = h.bitCount == 8; break;
-    case kRle4: allowed = h.bitCount == 4; break;
+    case kRgb:
+      allowed = h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 || h.bitCount == 16 ||
+                h.bitCount == 24 || h.bitCount == 32;
+      break;
+    case kRle8:
+      allowed = h.bitCount == 8;
+      break;
+    case kRle4:
+      allowed = h.bitCount == 4;
+      break;
     case kBitFields:
-    case kAlphaBitFields: allowed = h.bitCount == 16 || h.bitCount == 32; break;
+    case kAlphaBitFields:
+      allowed = h.bitCount == 16 || h.bitCount == 32;
+      break;
     default:
       error = FormatError(kFormat, "unsupported compression " + std::to_string(h.compression), path);
       return false;
   }
   if (!allowed) {
-    error = FormatError(kFormat, std::to_string(h.bitCount) + " bits per pixel do not go with compression " +
-                                     std::to_string(h.compression), path);
+    error = FormatError(kFormat,
+                        std::to_string(h.bitCount) + " bits per pixel do not go with compression " +
+                            std::to_string(h.compression),
+                        path);
     return false;
   }
   if (h.topDown && (h.compression == kRle8 || h.compression == kRle4)) {
@@ -152,15 +168,16 @@ bool ParseHeader(const Bytes& d, const std::string& path, BmpHeader& h, std::str
   return true;
 }
 
-bool ReadPalette(const Bytes& d, const BmpHeader& h, const std::string& path, std::vector<TRGBTriple>& palette,
-                 std::string& error) {
+bool ReadPalette(const Bytes& d, const BmpHeader& h, const std::string& path,
+                 std::vector<TRGBTriple>& palette, std::string& error) {
   palette.assign(256, TRGBTriple{0, 0, 0});
   if (h.bitCount > 8) return true;
   std::size_t count = std::size_t(1) << h.bitCount;
   if (h.colorsUsed != 0 && h.colorsUsed < count) count = h.colorsUsed;
   // Writers that store fewer entries (OS/2 files, above all) say so only by
   // where the pixels start.
-  if (h.pixelOffset > h.paletteOffset) count = std::min(count, (h.pixelOffset - h.paletteOffset) / h.paletteEntrySize);
+  if (h.pixelOffset > h.paletteOffset)
+    count = std::min(count, (h.pixelOffset - h.paletteOffset) / h.paletteEntrySize);
   if (h.paletteOffset + count * h.paletteEntrySize > d.size()) {
     error = FormatError(kFormat, "colour table truncated", path);
     return false;
@@ -177,22 +194,33 @@ void ReadUncompressed(const Bytes& d, const BmpHeader& h, const std::vector<TRGB
   const int width = int(h.width);
   const int height = int(h.height);
   const std::size_t stride = (std::size_t(width) * h.bitCount + 31) / 32 * 4;
-  const Channel red = MakeChannel(h.masks[0]), green = MakeChannel(h.masks[1]), blue = MakeChannel(h.masks[2]);
+  const Channel red = MakeChannel(h.masks[0]), green = MakeChannel(h.masks[1]),
+                blue = MakeChannel(h.masks[2]);
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* src = d.data() + h.pixelOffset + std::size_t(r) * stride;
     TRGBTriple* dst = reinterpret_cast<TRGBTriple*>(picture.ScanLine(h.topDown ? r : height - 1 - r));
     for (int x = 0; x < width; ++x) {
       switch (h.bitCount) {
-        case 1: dst[x] = palette[(src[x >> 3] >> (7 - (x & 7))) & 1]; break;
-        case 4: dst[x] = palette[(src[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; break;
-        case 8: dst[x] = palette[src[x]]; break;
-        case 24: dst[x] = TRGBTriple{src[3 * x], src[3 * x + 1], src[3 * x + 2]}; break;
+        case 1:
+          dst[x] = palette[(src[x >> 3] >> (7 - (x & 7))) & 1];
+          break;
+        case 4:
+          dst[x] = palette[(src[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+          break;
+        case 8:
+          dst[x] = palette[src[x]];
+          break;
+        case 24:
+          dst[x] = TRGBTriple{src[3 * x], src[3 * x + 1], src[3 * x + 2]};
+          break;
         default: {
           const std::uint8_t* p = src + std::size_t(x) * (h.bitCount / 8);
-          const std::uint32_t v = h.bitCount == 16 ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8
-                                                   : std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                                                         std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-          dst[x] = TRGBTriple{blue.Scale(v, h.masks[2]), green.Scale(v, h.masks[1]), red.Scale(v, h.masks[0])};
+          const std::uint32_t v = h.bitCount == 16
+                                      ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8
+                                      : std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
+                                            std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+          dst[x] =
+              TRGBTriple{blue.Scale(v, h.masks[2]), green.Scale(v, h.masks[1]), red.Scale(v, h.masks[0])};
         }
       }
     }
@@ -200,8 +228,8 @@ void ReadUncompressed(const Bytes& d, const BmpHeader& h, const std::vector<TRGB
 }
 
 // Run-length data into one index per pixel (row 0 at the bottom, as stored).
-bool ExpandRle(const Bytes& d, const BmpHeader& h, const std::string& path, std::vector<std::uint8_t>& indices,
-               std::string& error) {
+bool ExpandRle(const Bytes& d, const BmpHeader& h, const std::string& path,
+               std::vector<std::uint8_t>& indices, std::string& error) {
   const std::int64_t width = h.width, height = h.height;
   const bool four = h.compression == kRle4;
   indices.assign(std::size_t(width * height), 0);
@@ -282,7 +310,9 @@ bool EncodeBmp(const TBitmap& picture, const std::string&, Bytes& data, std::str
   const std::uint32_t imageSize = stride * height;
   const std::uint32_t offset = 14 + 40;
   data.assign(offset + std::size_t(imageSize), 0);
-  auto put16 = [&](std::size_t at, std::uint32_t v) { data[at] = std::uint8_t(v), data[at + 1] = std::uint8_t(v >> 8); };
+  auto put16 = [&](std::size_t at, std::uint32_t v) {
+    data[at] = std::uint8_t(v), data[at + 1] = std::uint8_t(v >> 8);
+  };
   auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, v & 0xFFFF), put16(at + 2, v >> 16); };
   data[0] = 'B', data[1] = 'M';
   put32(2, offset + imageSize);

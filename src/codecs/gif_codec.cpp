@@ -89,7 +89,9 @@ int TransparentIndex(GifFileType* gif, int code, GifByteType* block) {
 // Reads the frame's indices row by row, undoing the four interlace passes.
 bool ReadIndices(GifFileType* gif, int width, int height, std::vector<GifPixelType>& indices) {
   indices.assign(std::size_t(width) * std::size_t(height), 0);
-  auto line = [&](int y) { return DGifGetLine(gif, indices.data() + std::size_t(y) * width, width) == GIF_OK; };
+  auto line = [&](int y) {
+    return DGifGetLine(gif, indices.data() + std::size_t(y) * width, width) == GIF_OK;
+  };
   if (!gif->Image.Interlace) {
     for (int y = 0; y < height; ++y)
       if (!line(y)) return false;
@@ -138,8 +140,10 @@ bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std
 
     if (DGifGetImageDesc(gif.get()) != GIF_OK) return fail();
     const GifImageDesc& desc = gif->Image;
-    const std::int64_t canvasWidth = std::max<std::int64_t>(gif->SWidth, std::int64_t(desc.Left) + desc.Width);
-    const std::int64_t canvasHeight = std::max<std::int64_t>(gif->SHeight, std::int64_t(desc.Top) + desc.Height);
+    const std::int64_t canvasWidth =
+        std::max<std::int64_t>(gif->SWidth, std::int64_t(desc.Left) + desc.Width);
+    const std::int64_t canvasHeight =
+        std::max<std::int64_t>(gif->SHeight, std::int64_t(desc.Top) + desc.Height);
     if (!CheckDeclaredSize(kFormat, desc.Width, desc.Height, path, error)) return false;
     if (!CheckDeclaredSize(kFormat, canvasWidth, canvasHeight, path, error)) return false;
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;

@@ -93,7 +93,8 @@ bool JpegStart(JpegReader* r, const unsigned char* data, unsigned long size) {
   return true;
 }
 
-void ConvertRow(const unsigned char* src, unsigned char* dst, JDIMENSION width, int components, bool inverted) {
+void ConvertRow(const unsigned char* src, unsigned char* dst, JDIMENSION width, int components,
+                bool inverted) {
   for (JDIMENSION x = 0; x < width; ++x, dst += 3) {
     if (components == 1) {
       dst[0] = dst[1] = dst[2] = src[x];
@@ -184,10 +185,16 @@ bool DecodeJpeg(const Bytes& data, const std::string& path, TBitmap& picture, st
   }
   if (!CheckDeclaredSize(kFormat, r->info.image_width, r->info.image_height, path, error)) return false;
   switch (r->info.jpeg_color_space) {
-    case JCS_GRAYSCALE: r->info.out_color_space = JCS_GRAYSCALE; break;
+    case JCS_GRAYSCALE:
+      r->info.out_color_space = JCS_GRAYSCALE;
+      break;
     case JCS_CMYK:
-    case JCS_YCCK: r->info.out_color_space = JCS_CMYK; break;
-    default: r->info.out_color_space = JCS_EXT_BGR; break;
+    case JCS_YCCK:
+      r->info.out_color_space = JCS_CMYK;
+      break;
+    default:
+      r->info.out_color_space = JCS_EXT_BGR;
+      break;
   }
   const int width = int(r->info.image_width), height = int(r->info.image_height);
   TBitmap decoded(width, height, pf24bit);

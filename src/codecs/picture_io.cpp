@@ -13,6 +13,8 @@
 // partial is left. A replaced file keeps its permission bits; a new one gets
 // 0666 less the umask. Refuses: an unsupported extension, a picture that is
 // not pf24bit or has no pixels.
+#include "codecs/picture_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +28,6 @@
 #include <vector>
 
 #include "codecs/codec.h"
-#include "codecs/picture_io.h"
 
 namespace codecs {
 
@@ -42,9 +43,8 @@ bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t heig
     return false;
   }
   if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels) {
-    error = FormatError(format,
-                        "picture too large (" + size + "; the limit is 65535 per side and 268435456 pixels)",
-                        path);
+    error = FormatError(
+        format, "picture too large (" + size + "; the limit is 65535 per side and 268435456 pixels)", path);
     return false;
   }
   return true;
@@ -79,7 +79,8 @@ const Codec* CodecFor(const std::string& path) {
 
 std::string UnsupportedMessage(const std::string& path) {
   const std::string ext = FileExtension(path);
-  return (ext.empty() ? std::string("file name has no extension") : "unsupported file extension \"" + ext + "\"") +
+  return (ext.empty() ? std::string("file name has no extension")
+                      : "unsupported file extension \"" + ext + "\"") +
          " (supported: .bmp, .jpg, .jpeg, .gif, .png): " + path;
 }
 
@@ -102,6 +103,7 @@ bool LoadFile(const std::string& path, Bytes& data, std::string& error) {
     ok = false;
   }
   data.clear();
+  if (ok) data.reserve(std::size_t(info.st_size));
   char buffer[1 << 16];
   while (ok) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -38,7 +38,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::random_device rd;
-    dir_ = std::filesystem::temp_directory_path() / ("tessarin-codecs-" + std::to_string(rd()) + std::to_string(rd()));
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tessarin-codecs-" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(dir_);
   }
   ~ScratchDir() {
@@ -48,7 +49,8 @@ class ScratchDir {
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      names.push_back(e.path().filename().string());
     return names;
   }
 

@@ -24,7 +24,8 @@ Bytes Encoded(const ScratchDir& dir, const std::string& ext) {
 
 // Reads `data` saved as `name`; returns whether it decoded, and checks the
 // failure contract otherwise.
-bool ReadsBack(const ScratchDir& dir, const std::string& name, const Bytes& data, std::string* message = nullptr) {
+bool ReadsBack(const ScratchDir& dir, const std::string& name, const Bytes& data,
+               std::string* message = nullptr) {
   const std::string path = dir.Path(name);
   SaveBytes(path, data);
   TBitmap picture = SolidPicture(2, 1, {1, 2, 3});
@@ -41,10 +42,18 @@ bool ReadsBack(const ScratchDir& dir, const std::string& name, const Bytes& data
   return false;
 }
 
-void Put16Le(Bytes& d, std::size_t at, unsigned v) { d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8); }
-void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) { Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16); }
-void Put16Be(Bytes& d, std::size_t at, unsigned v) { d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v); }
-void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) { Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF); }
+void Put16Le(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8);
+}
+void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16);
+}
+void Put16Be(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
+}
+void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
+}
 
 // Sets the IHDR size of a PNG and seals the chunk with a fresh CRC.
 Bytes PngWithSize(Bytes d, std::uint32_t w, std::uint32_t h) {
@@ -69,8 +78,20 @@ TEST(CorruptFiles, TruncatedFilesAreRefused) {
     ASSERT_TRUE(ReadsBack(dir, std::string("whole") + ext, good)) << ext;
     // A GIF whose first frame is complete is read without its trailer byte.
     const std::size_t last = std::string(ext) == ".gif" ? good.size() - 2 : good.size() - 1;
-    const std::size_t cuts[] = {1, 2, 5, 8, 13, 20, 33, 54, 100, good.size() / 3, good.size() / 2,
-                                good.size() - 100, good.size() - 20, last};
+    const std::size_t cuts[] = {1,
+                                2,
+                                5,
+                                8,
+                                13,
+                                20,
+                                33,
+                                54,
+                                100,
+                                good.size() / 3,
+                                good.size() / 2,
+                                good.size() - 100,
+                                good.size() - 20,
+                                last};
     for (std::size_t cut : cuts) {
       if (cut == 0 || cut > last) continue;
       const Bytes part(good.begin(), good.begin() + std::ptrdiff_t(cut));
@@ -170,8 +191,9 @@ TEST(CorruptFiles, FixtureTruncationsAreRefused) {
   // Decoder paths the written files do not reach: RLE, interlacing,
   // progressive scans, palettes with transparency.
   ScratchDir dir;
-  for (const char* name : {"bmp8_rle.bmp", "bmp4_rle.bmp", "bmp8_os2.bmp", "png_interlaced.png",
-                           "png_palette_trns.png", "gif_interlaced.gif", "jpeg_progressive.jpg", "jpeg_cmyk.jpg"}) {
+  for (const char* name :
+       {"bmp8_rle.bmp", "bmp4_rle.bmp", "bmp8_os2.bmp", "png_interlaced.png", "png_palette_trns.png",
+        "gif_interlaced.gif", "jpeg_progressive.jpg", "jpeg_cmyk.jpg"}) {
     const Bytes good = LoadBytes(FixturePath(name));
     ASSERT_FALSE(good.empty()) << name;
     const std::string ext = FileExtension(name);

@@ -10,12 +10,22 @@
 
 namespace {
 
-Rgb T16(int i) { return {17 * i, 255 - 17 * i, (53 * i) % 256}; }
-Rgb T40(int i) { return {6 * i, 255 - 6 * i, (53 * i) % 256}; }
+Rgb T16(int i) {
+  return {17 * i, 255 - 17 * i, (53 * i) % 256};
+}
+Rgb T40(int i) {
+  return {6 * i, 255 - 6 * i, (53 * i) % 256};
+}
 
-TBitmap Smooth() { return MakePicture(32, 24, [](int x, int y) { return Rgb{8 * x, 10 * y, 255 - 4 * x - 4 * y}; }); }
-TBitmap Pal16() { return MakePicture(16, 12, [](int x, int y) { return T16((x / 2 + y) % 16); }); }
-TBitmap Pal40() { return MakePicture(16, 12, [](int x, int y) { return T40((x + 3 * y) % 40); }); }
+TBitmap Smooth() {
+  return MakePicture(32, 24, [](int x, int y) { return Rgb{8 * x, 10 * y, 255 - 4 * x - 4 * y}; });
+}
+TBitmap Pal16() {
+  return MakePicture(16, 12, [](int x, int y) { return T16((x / 2 + y) % 16); });
+}
+TBitmap Pal40() {
+  return MakePicture(16, 12, [](int x, int y) { return T40((x + 3 * y) % 40); });
+}
 TBitmap BlackWhite() {
   return MakePicture(16, 12, [](int x, int y) { return (x ^ y) & 2 ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; });
 }
@@ -39,7 +49,9 @@ TBitmap Pal16ZeroWhite() {
   });
 }
 // A channel of n bits scaled to 0..255 the way bit-field masks are read.
-int Scaled(int value, int max) { return (value * 255 + max / 2) / max; }
+int Scaled(int value, int max) {
+  return (value * 255 + max / 2) / max;
+}
 TBitmap Smooth555() {
   return MakePicture(32, 24, [](int x, int y) {
     return Rgb{Scaled((8 * x) >> 3, 31), Scaled((10 * y) >> 3, 31), Scaled((255 - 4 * x - 4 * y) >> 3, 31)};
@@ -52,7 +64,8 @@ TBitmap Smooth565() {
 }
 TBitmap Smooth1010() {
   return MakePicture(32, 24, [](int x, int y) {
-    return Rgb{Scaled(8 * x * 4 + 3, 1023), Scaled(10 * y * 4 + 3, 1023), Scaled((255 - 4 * x - 4 * y) * 4 + 3, 1023)};
+    return Rgb{Scaled(8 * x * 4 + 3, 1023), Scaled(10 * y * 4 + 3, 1023),
+               Scaled((255 - 4 * x - 4 * y) * 4 + 3, 1023)};
   });
 }
 TBitmap Pal40WithMove() {
@@ -140,10 +153,8 @@ TEST(FixtureFiles, GifVariantsDecodeExactly) {
 TEST(FixtureFiles, JpegVariantsDecodeClose) {
   // Quality 95 files of smooth pictures: small mean error, no large one.
   const FixtureCase cases[] = {
-      {"jpeg_420.jpg", Smooth, 2.0, 12},
-      {"jpeg_444.jpeg", Smooth, 2.0, 12},
-      {"jpeg_progressive.jpg", Smooth, 2.0, 12},
-      {"jpeg_grey.jpg", Grey, 1.0, 4},
+      {"jpeg_420.jpg", Smooth, 2.0, 12},         {"jpeg_444.jpeg", Smooth, 2.0, 12},
+      {"jpeg_progressive.jpg", Smooth, 2.0, 12}, {"jpeg_grey.jpg", Grey, 1.0, 4},
       {"jpeg_cmyk.jpg", Smooth, 3.0, 16},
   };
   for (const FixtureCase& c : cases) ExpectDecodes(c);

@@ -44,7 +44,9 @@ const unsigned kChrominance[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 6
                                    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
 // Quality 90 scales the tables by 200 - 2 * 90 = 20 percent.
-unsigned Scaled90(unsigned base) { return std::clamp((base * 20 + 50) / 100, 1u, 255u); }
+unsigned Scaled90(unsigned base) {
+  return std::clamp((base * 20 + 50) / 100, 1u, 255u);
+}
 
 }  // namespace
 
