@@ -151,8 +151,9 @@ void TBitmap::CopyRect(const TRect& dstRect, const TBitmap& src, const TRect& sr
 
 bool TBitmap::operator==(const TBitmap& other) const {
   if (width_ != other.width_ || height_ != other.height_ || format_ != other.format_) return false;
-  for (int y = 0; y < height_; ++y) {
-    if (std::memcmp(ScanLine(y), other.ScanLine(y), RowBytes()) != 0) return false;
+  const std::size_t rowBytes = RowBytes();
+  for (int y = 0; y < height_ && rowBytes > 0; ++y) {
+    if (std::memcmp(ScanLine(y), other.ScanLine(y), rowBytes) != 0) return false;
   }
   return format_ != pf8bit || palette_ == other.palette_;
 }

@@ -83,6 +83,12 @@ TEST(Bitmap, ResizeKeepsSharedAreaAndZeroesTheRest) {
   }
 }
 
+TEST(Bitmap, EmptyBitmapsCompare) {
+  EXPECT_EQ(TBitmap(0, 5, pf24bit), TBitmap(0, 5, pf24bit));
+  EXPECT_EQ(TBitmap(5, 0, pf24bit), TBitmap(5, 0, pf24bit));
+  EXPECT_NE(TBitmap(0, 5, pf24bit), TBitmap(0, 4, pf24bit));
+}
+
 TEST(Bitmap, RefusesNegativeAndHugeSizes) {
   EXPECT_THROW(TBitmap(-1, 3), std::invalid_argument);
   EXPECT_THROW(TBitmap(TBitmap::kMaxSide + 1, 1), std::length_error);
