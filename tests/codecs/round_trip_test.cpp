@@ -203,3 +203,56 @@ TEST(Reading, FailuresNameTheFileAndKeepThePicture) {
     EXPECT_NE(error.find(c.path), std::string::npos) << error;
   }
 }
+
+// CMYK and YCCK files made here with libjpeg: with an Adobe marker the
+// values are stored inverted (Adobe's way), without one as plain ink.
+TEST(Reading, CmykAndYcckJpegsComeBackAsRgb) {
+  ScratchDir dir;
+  const TBitmap picture = PhotoLike(48, 32);
+  struct Case {
+    const char* name;
+    J_COLOR_SPACE space;
+    bool adobe;
+  };
+  for (const Case& c : {Case{"ycck.jpg", JCS_YCCK, true}, Case{"cmyk_adobe.jpg", JCS_CMYK, true},
+                        Case{"cmyk_plain.jpg", JCS_CMYK, false}}) {
+    std::vector<unsigned char> cmyk(std::size_t(picture.Width()) * 4);
+    jpeg_compress_struct info;
+    jpeg_error_mgr err;
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(picture.Width());
+    info.image_height = JDIMENSION(picture.Height());
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, c.space);
+    info.write_Adobe_marker = c.adobe;
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < picture.Height(); ++y) {
+      for (int x = 0; x < picture.Width(); ++x) {
+        const Rgb p = PixelAt(picture, x, y);
+        // No black ink; inverted storage keeps the RGB values themselves.
+        const unsigned char v[4] = {std::uint8_t(p.r), std::uint8_t(p.g), std::uint8_t(p.b), 255};
+        for (int k = 0; k < 4; ++k) cmyk[std::size_t(x) * 4 + k] = c.adobe ? v[k] : std::uint8_t(255 - v[k]);
+      }
+      JSAMPROW row = cmyk.data();
+      jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    SaveBytes(dir.Path(c.name), Bytes(buffer, buffer + size));
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+
+    TBitmap back;
+    std::string error;
+    ASSERT_TRUE(ReadPicture(dir.Path(c.name), back, error)) << error;
+    const Difference d = Compare(back, picture);
+    EXPECT_LE(d.mean, 3.0) << c.name;
+    EXPECT_LE(d.max, 30) << c.name;
+  }
+}
