@@ -7,6 +7,10 @@
 // index past the colour table gives black. Refuses: no image, no colour
 // table, sizes over the limit, data that ends before the frame does.
 //
+// Reading stops after the first frame, so what follows it (later frames,
+// the trailer byte) is not looked at: a file cut right after a complete
+// first frame still reads.
+//
 // Writes: one frame, not interlaced, with one global table of at most 256
 // colours chosen by giflib's median-cut quantiser (GifQuantizeBuffer), no
 // dithering.
