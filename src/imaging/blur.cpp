@@ -42,28 +42,18 @@ struct Sums {
   }
 };
 
-void RowPass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>& gf, int range) {
+// One pass along the rows (the row pass) or down the columns (the column
+// pass), reading `src` and writing `dst`.
+void Pass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>& gf, int range, bool alongRows) {
   const int w = src.Width(), h = src.Height();
+  const int length = alongRows ? w : h;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
+      const int centre = alongRows ? x : y;
       Sums s;
-      for (int ix = x - range; ix <= x + range; ++ix) {
-        if (ix < 0 || ix > w - 1) continue;
-        s.Add(*src.GetData(ix, y), gf[std::size_t(std::abs(ix - x))]);
-      }
-      s.Store(dst.GetData(x, y));
-    }
-  }
-}
-
-void ColumnPass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>& gf, int range) {
-  const int w = src.Width(), h = src.Height();
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      Sums s;
-      for (int iy = y - range; iy <= y + range; ++iy) {
-        if (iy < 0 || iy > h - 1) continue;
-        s.Add(*src.GetData(x, iy), gf[std::size_t(std::abs(iy - y))]);
+      for (int i = centre - range; i <= centre + range; ++i) {
+        if (i < 0 || i > length - 1) continue;
+        s.Add(alongRows ? *src.GetData(i, y) : *src.GetData(x, i), gf[std::size_t(std::abs(i - centre))]);
       }
       s.Store(dst.GetData(x, y));
     }
@@ -80,7 +70,7 @@ bool GaussianBlur(TBitmap& bmp, int zone) {
   TBitmap tmp = BmpClone(bmp);
   TBmpData24 pic(bmp);
   TBmpData24 mid(tmp);
-  RowPass(pic, mid, gf, range);
-  ColumnPass(mid, pic, gf, range);
+  Pass(pic, mid, gf, range, true);
+  Pass(mid, pic, gf, range, false);
   return true;
 }

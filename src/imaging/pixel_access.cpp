@@ -1,11 +1,6 @@
 #include "imaging/pixel_access.h"
 
-TBmpData24::TBmpData24(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
-  sl.resize(std::size_t(FHeight));
-  for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
-}
-
-TBmpData8::TBmpData8(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
+TBmpRows::TBmpRows(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
   sl.resize(std::size_t(FHeight));
   for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
 }

@@ -22,32 +22,32 @@ static_assert(LDBL_MANT_DIG == 64,
 
 using Extended = long double;
 
-class TBmpData24 {
+// The row table the two accessors share: every row's start address, taken
+// once, and the size of the bitmap when the accessor was made.
+class TBmpRows {
  public:
-  explicit TBmpData24(TBitmap& bmp);
-  TRGBTriple* GetData(int x, int y) const { return reinterpret_cast<TRGBTriple*>(sl[y] + 3 * std::size_t(x)); }
-  TRGBTriple* Data(int x, int y) const { return GetData(x, y); }
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
 
- private:
+ protected:
+  explicit TBmpRows(TBitmap& bmp);
   std::vector<std::uint8_t*> sl;
   int FWidth;
   int FHeight;
 };
 
-class TBmpData8 {
+class TBmpData24 : public TBmpRows {
  public:
-  explicit TBmpData8(TBitmap& bmp);
+  explicit TBmpData24(TBitmap& bmp) : TBmpRows(bmp) {}
+  TRGBTriple* GetData(int x, int y) const { return reinterpret_cast<TRGBTriple*>(sl[y] + 3 * std::size_t(x)); }
+  TRGBTriple* Data(int x, int y) const { return GetData(x, y); }
+};
+
+class TBmpData8 : public TBmpRows {
+ public:
+  explicit TBmpData8(TBitmap& bmp) : TBmpRows(bmp) {}
   std::uint8_t* GetData(int x, int y) const { return sl[y] + x; }
   std::uint8_t* Data(int x, int y) const { return GetData(x, y); }
-  int Width() const { return FWidth; }
-  int Height() const { return FHeight; }
-
- private:
-  std::vector<std::uint8_t*> sl;
-  int FWidth;
-  int FHeight;
 };
 
 // A new bitmap that is an independent copy of `bmp`.
