@@ -42,7 +42,6 @@ struct FocusSettings {
   BlurSlope slope = BlurSlope::Medium;
 };
 
-inline constexpr Extended kPi = 3.14159265358979323846264338327950288L;
 // Degrees to radians, as one extended constant.
 inline constexpr Extended kDegToRad = kPi / 180;
 

@@ -22,6 +22,9 @@ static_assert(LDBL_MANT_DIG == 64,
 
 using Extended = long double;
 
+// Pi rounded to the extended type.
+inline constexpr Extended kPi = 3.141592653589793238462643383279502884L;
+
 // The row table the two accessors share: every row's start address, taken
 // once, and the size of the bitmap when the accessor was made.
 class TBmpRows {

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr Extended kPi = 3.141592653589793238462643383279502884L;
 constexpr Extended kHalfPi = kPi / 2;
 constexpr Extended kHalfPiSquared = kPi * kPi / 2;
 constexpr Extended kEightNinths = 8.0L / 9.0L;

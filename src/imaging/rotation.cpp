@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr Extended kPi = 3.141592653589793238462643383279502884L;
 
 float ToFloat(Extended value) {
   return static_cast<float>(value);
