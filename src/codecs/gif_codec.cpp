@@ -12,8 +12,8 @@
 // first frame still reads.
 //
 // Writes: one frame, not interlaced, with one global table of at most 256
-// colours chosen by giflib's median-cut quantiser (GifQuantizeBuffer), no
-// dithering.
+// colours chosen by libimagequant, with Floyd-Steinberg dithering so that
+// the smooth gradients of skies and blurred backgrounds do not band.
 //
 // giflib reports errors by return codes, so no jumps are involved; the
 // handles are closed by owners on every path.
@@ -26,6 +26,10 @@
 #include <vector>
 
 #include "codecs/codec.h"
+
+extern "C" {
+#include <libimagequant.h>
+}
 
 namespace codecs {
 namespace {
@@ -179,26 +183,59 @@ bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std
   }
 }
 
+// Frees the quantiser's handles on every path.
+struct QuantizerHandles {
+  liq_attr* attr = nullptr;
+  liq_image* image = nullptr;
+  liq_result* result = nullptr;
+  ~QuantizerHandles() {
+    if (result) liq_result_destroy(result);
+    if (image) liq_image_destroy(image);
+    if (attr) liq_attr_destroy(attr);
+  }
+};
+
+// At most 256 colours for `picture`, and each pixel's index into them.
+bool QuantizePicture(const TBitmap& picture, std::vector<GifByteType>& indices, GifColorType (&colors)[256],
+                     int& colorCount) {
+  const int width = picture.Width(), height = picture.Height();
+  const std::size_t count = std::size_t(width) * std::size_t(height);
+  std::vector<std::uint8_t> rgba(count * 4);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = picture.ScanLine(y);
+    std::uint8_t* dst = rgba.data() + std::size_t(y) * width * 4;
+    for (int x = 0; x < width; ++x, src += 3, dst += 4) {
+      dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = 255;
+    }
+  }
+  QuantizerHandles q;
+  q.attr = liq_attr_create();
+  if (!q.attr) return false;
+  q.image = liq_image_create_rgba(q.attr, rgba.data(), width, height, 0);
+  if (!q.image || liq_image_quantize(q.image, q.attr, &q.result) != LIQ_OK) return false;
+  if (liq_set_dithering_level(q.result, 1.0f) != LIQ_OK) return false;
+  indices.resize(count);
+  if (liq_write_remapped_image(q.result, q.image, indices.data(), count) != LIQ_OK) return false;
+  const liq_palette* palette = liq_get_palette(q.result);
+  if (!palette || palette->count < 1 || palette->count > 256) return false;
+  colorCount = int(palette->count);
+  std::memset(colors, 0, sizeof colors);
+  for (int i = 0; i < colorCount; ++i) {
+    colors[i] = GifColorType{palette->entries[i].r, palette->entries[i].g, palette->entries[i].b};
+  }
+  return true;
+}
+
 bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
   const int width = picture.Width(), height = picture.Height();
   if (width > 65535 || height > 65535) {
     error = FormatError(kFormat, "picture too large for GIF (a side over 65535)", path);
     return false;
   }
-  const std::size_t count = std::size_t(width) * std::size_t(height);
-  std::vector<GifByteType> red(count), green(count), blue(count), indices(count);
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* src = picture.ScanLine(y);
-    for (int x = 0; x < width; ++x) {
-      const std::size_t i = std::size_t(y) * width + x;
-      blue[i] = src[3 * x], green[i] = src[3 * x + 1], red[i] = src[3 * x + 2];
-    }
-  }
+  std::vector<GifByteType> indices;
   GifColorType colors[256];
-  std::memset(colors, 0, sizeof colors);
-  int colorCount = 256;
-  if (GifQuantizeBuffer(unsigned(width), unsigned(height), &colorCount, red.data(), green.data(), blue.data(),
-                        indices.data(), colors) != GIF_OK) {
+  int colorCount = 0;
+  if (!QuantizePicture(picture, indices, colors, colorCount)) {
     error = FormatError(kFormat, "colour quantisation failed", path);
     return false;
   }
