@@ -39,6 +39,12 @@ TBitmap Read(const std::string& path) {
   return picture;
 }
 
+// Refuses an output name no picture format goes by before any work is done.
+void CheckOutput(const std::string& path) {
+  std::string error;
+  if (!CheckPictureExtension(path, error)) throw FileError(error);
+}
+
 void Write(const std::string& path, const TBitmap& picture) {
   std::string error;
   if (!WritePicture(path, picture, error)) throw FileError(error);
@@ -191,6 +197,7 @@ struct Cli {
           const std::string outPath =
               o->output.empty() ? (std::filesystem::path(o->outDir) / FileNamePart(in)).string() : o->output;
           status |= Guard([&] {
+            CheckOutput(outPath);
             MiniatureEngine engine;
             engine.LoadPicture(Read(in));
             if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
@@ -222,6 +229,7 @@ struct Cli {
     cmd->callback([this, o] {
       action = [this, o] {
         return Guard([&] {
+          CheckOutput(o->out);
           if (o->contrast < -100 || o->contrast > 100)
             throw FileError("contrast " + std::to_string(o->contrast) + " is outside -100..100; nothing written");
           MiniatureEngine engine;
@@ -246,6 +254,7 @@ struct Cli {
     cmd->callback([this, o] {
       action = [this, o] {
         return Guard([&] {
+          CheckOutput(o->out);
           TBitmap picture = Read(o->in);
           if (!GaussianBlur(picture, o->zone))
             throw FileError("blur zone " + std::to_string(o->zone) + " is outside 1..30; nothing written");
@@ -277,6 +286,7 @@ struct Cli {
       const bool byQuarter = quarter->count() > 0;
       action = [this, o, bk, byQuarter] {
         return Guard([&] {
+          CheckOutput(o->out);
           TBitmap picture = Read(o->in);
           if (byQuarter) {
             Rotate90(picture, o->quarter == "right");
@@ -306,6 +316,7 @@ struct Cli {
       const TResizeMode mode = Require(ParseResizeMode(o->method), "--method", o->method, "a known method");
       action = [this, o, size, mode] {
         return Guard([&] {
+          CheckOutput(o->out);
           TBitmap picture = Read(o->in);
           if (!BmpResize(picture, size.width, size.height, mode))
             throw FileError("cannot resample " + o->in + "; nothing written");
@@ -330,6 +341,7 @@ struct Cli {
       const TPoint offset = PointOption("--offset", o->offset);
       action = [this, o, offset] {
         return Guard([&] {
+          CheckOutput(o->out);
           TBitmap dst = Read(o->dst);
           const TBitmap src = Read(o->src);
           TBitmap mask = Read(o->mask);
@@ -359,6 +371,7 @@ struct Cli {
       const auto [focus, point] = o->focus.Resolve(size.width, size.height);
       action = [this, o, size, focus, point] {
         return Guard([&] {
+          CheckOutput(o->out);
           TBitmap mask;
           CreateMaskBMP(mask, size.width, size.height, point, focus);
           mask.SetPixelFormat(pf24bit);

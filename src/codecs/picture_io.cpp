@@ -223,3 +223,9 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
   }
   return false;
 }
+
+bool CheckPictureExtension(const std::string& path, std::string& error) {
+  if (IsSupportedExtension(path)) return true;
+  error = UnsupportedMessage(path);
+  return false;
+}

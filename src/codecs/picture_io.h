@@ -34,6 +34,11 @@ std::string FileNamePart(const std::string& path);
 // True for ".bmp", ".jpg", ".jpeg", ".gif", ".png" (any case).
 bool IsSupportedExtension(const std::string& path);
 
+// The same test, with the message ReadPicture and WritePicture give for an
+// unsupported name put into `error`: lets a caller refuse an output name
+// before doing any work for it.
+bool CheckPictureExtension(const std::string& path, std::string& error);
+
 // "Tessarin (" + FileNamePart(path) + ") " + W + " x " + H
 std::string WindowTitle(const std::string& path, int width, int height);
 

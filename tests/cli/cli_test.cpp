@@ -148,6 +148,8 @@ TEST_F(CliTest, RefusedOperationsWriteNothing) {
       {"tone", in, Path("o.png"), "--contrast", "101"},
       {"tone", Path("nothing.png"), Path("o.png")},
       {"tone", in, Path("o.tiff")},
+      {"miniature", in, "-o", Path("o.tiff")},
+      {"rotate", in, Path("o"), "--quarter", "left"},
   };
   for (const auto& args : cases) {
     const CliRun r = Cli(args);
