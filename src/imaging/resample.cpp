@@ -213,9 +213,9 @@ bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   if (bmp.Width() < 1 || bmp.Height() < 1 || rwidth < 1 || rheight < 1) return false;
   if (int(mode) < int(rmNearest) || int(mode) > int(rmLagrange)) return false;
 
-  TBitmap tmp = BmpClone(bmp);
-  tmp.SetWidth(rwidth);
-  tmp.SetHeight(rheight);
+  // Every destination pixel is written below, so the new picture starts
+  // empty rather than as a copy of the old one.
+  TBitmap tmp(rwidth, rheight, pf24bit);
   const std::vector<AxisTaps> columns = Axis(bmp.Width(), rwidth, mode, true);
   const std::vector<AxisTaps> rows = Axis(bmp.Height(), rheight, mode, false);
   {

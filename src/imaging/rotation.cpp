@@ -120,8 +120,9 @@ void Sample(TBitmap& framed, int w, int h, TBitmap& dst, const Extremes& e, floa
 bool Rotate90(TBitmap& bmp, bool plus) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const int w = bmp.Width(), h = bmp.Height();
-  TBitmap tmp = BmpClone(bmp);
-  tmp.SetSize(h, w);
+  // Every pixel of the turned picture is written below, so it starts empty
+  // rather than as a copy of the picture.
+  TBitmap tmp(h, w, pf24bit);
   {
     const TBmpData24 src(bmp);
     const TBmpData24 dst(tmp);
