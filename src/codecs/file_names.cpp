@@ -37,11 +37,6 @@ std::string FileExtension(const std::string& path) {
   return ext;
 }
 
-bool IsSupportedExtension(const std::string& path) {
-  const std::string ext = FileExtension(path);
-  return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg" || ext == ".gif" || ext == ".png";
-}
-
 std::string WindowTitle(const std::string& path, int width, int height) {
   return "Tessarin (" + FileNamePart(path) + ") " + std::to_string(width) + " x " + std::to_string(height);
 }

@@ -191,9 +191,9 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
     out = std::move(picture);
     return true;
   } catch (const std::bad_alloc&) {
-    error = std::string(codec->name) + ": out of memory: " + path;
+    error = codecs::FormatError(codec->name, "out of memory", path);
   } catch (const std::exception& e) {
-    error = std::string(codec->name) + ": " + e.what() + ": " + path;
+    error = codecs::FormatError(codec->name, e.what(), path);
   }
   return false;
 }
@@ -205,11 +205,11 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
     return false;
   }
   if (picture.PixelFormat() != pf24bit) {
-    error = std::string(codec->name) + ": only 24-bit pictures can be written: " + path;
+    error = codecs::FormatError(codec->name, "only 24-bit pictures can be written", path);
     return false;
   }
   if (picture.Width() < 1 || picture.Height() < 1) {
-    error = std::string(codec->name) + ": picture has no pixels: " + path;
+    error = codecs::FormatError(codec->name, "picture has no pixels", path);
     return false;
   }
   try {
@@ -217,15 +217,17 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
     if (!codec->encode(picture, path, data, error)) return false;
     return ReplaceFile(path, data, error);
   } catch (const std::bad_alloc&) {
-    error = std::string(codec->name) + ": out of memory: " + path;
+    error = codecs::FormatError(codec->name, "out of memory", path);
   } catch (const std::exception& e) {
-    error = std::string(codec->name) + ": " + e.what() + ": " + path;
+    error = codecs::FormatError(codec->name, e.what(), path);
   }
   return false;
 }
 
+bool IsSupportedExtension(const std::string& path) { return CodecFor(path) != nullptr; }
+
 bool CheckPictureExtension(const std::string& path, std::string& error) {
-  if (IsSupportedExtension(path)) return true;
+  if (CodecFor(path) != nullptr) return true;
   error = UnsupportedMessage(path);
   return false;
 }
