@@ -1,0 +1,36 @@
+// The program's entry: one running copy per user, then the main window and
+// the resize dialog, and the event loop until the main window closes.
+// Command-line arguments are not used (Qt's own display options aside).
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+
+#include "app/single_instance.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+
+int main(int argc, char** argv) {
+  const TSingleInstance instance;
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tessarin");
+  QGuiApplication::setDesktopFileName("tessarin");
+  if (instance.state() == TSingleInstance::State::AlreadyRunning) {
+    QMessageBox box(QMessageBox::Question, "Tessarin", "[Tessarin] already running.\nTerminate and exit.",
+                    QMessageBox::Yes);
+    box.exec();
+    return 0;
+  }
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QString(":/icons/hicolor/%1x%1/apps/tessarin.png").arg(size));
+  QApplication::setWindowIcon(QIcon::fromTheme("tessarin", icon));
+  TForm1 form1;
+  Form1 = &form1;
+  TForm2 form2(DefaultDialogs(), &form1);
+  Form2 = &form2;
+  form1.show();
+  const int code = app.exec();
+  Form2 = nullptr;
+  Form1 = nullptr;
+  return code;
+}

@@ -1,0 +1,554 @@
+#include "ui/form1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "codecs/picture_io.h"
+#include "imaging/rotation.h"
+#include "ui/busy_cursor.h"
+#include "ui/form2.h"
+#include "ui/guard.h"
+#include "ui/guide_overlay.h"
+#include "ui/image_view.h"
+#include "ui/pencil_glyph.h"
+#include "ui/widgets.h"
+
+TForm1* Form1 = nullptr;
+TForm2* Form2 = nullptr;
+
+namespace {
+
+const QString kDiscardQuestion =
+    QStringLiteral("Current picture not saved yet.\nDo you want to discard it and load a new picture ?");
+const QString kCloseQuestion =
+    QStringLiteral("Current picture not saved yet.\nDo you want to finish work anyway ?");
+const QString kMultiFiles = QStringLiteral("Multi files not allowed.");
+
+// The window's client area and the panel, in device-independent pixels.
+constexpr int kClientWidth = 944;
+constexpr int kClientHeight = 584;
+constexpr int kPanelWidth = 176;
+// Value labels keep their right edge here as their text grows to the left.
+constexpr int kValueRight = 151;
+constexpr int kValueWidth = 48;
+
+std::string LocalPath(const QString& fileName) {
+  return QFile::encodeName(fileName).toStdString();
+}
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+struct SliderSpec {
+  int top, minimum, maximum, lineStep, pageStep, tickInterval;
+};
+
+QSlider* MakeSlider(QWidget* parent, const char* name, const SliderSpec& spec) {
+  auto* slider = new QSlider(Qt::Horizontal, parent);
+  slider->setObjectName(name);
+  slider->setGeometry(12, spec.top, 150, 25);
+  slider->setRange(spec.minimum, spec.maximum);
+  slider->setSingleStep(spec.lineStep);
+  slider->setPageStep(spec.pageStep);
+  slider->setTickInterval(spec.tickInterval);
+  slider->setTickPosition(QSlider::TicksBelow);
+  return slider;
+}
+
+TCaptionLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, int top) {
+  auto* label = new TCaptionLabel(text, parent);
+  label->setObjectName(name);
+  label->adjustSize();
+  label->move(16, top);
+  return label;
+}
+
+QLabel* MakeValueLabel(QWidget* parent, const char* name, int top) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  label->setGeometry(kValueRight - kValueWidth, top, kValueWidth, label->fontMetrics().height());
+  return label;
+}
+
+QPushButton* MakeApplyButton(QWidget* parent, const char* name, int top) {
+  auto* button = new QPushButton(PencilIcon(), "Apply", parent);
+  button->setObjectName(name);
+  button->setGeometry(24, top, 121, 25);
+  button->setIconSize({16, 16});
+  return button;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool checkable = false,
+                    bool checked = false) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(name);
+  action->setCheckable(checkable);
+  action->setChecked(checked);
+  return action;
+}
+
+}  // namespace
+
+QString VersionText() {
+  return QStringLiteral(
+      "[Tessarin] Version 0.3.1\n"
+      "Written by the Tessarin developers, December 2026\n"
+      "\n"
+      "Image routines (tone, rotation, blur, overlay, resampling)\n"
+      "written for Tessarin by its own developers.");
+}
+
+TForm1::TForm1(TDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      OriginalBMP(engine_.OriginalBMP),
+      ResizedBMP(engine_.ResizedBMP),
+      ModifiedBMP(engine_.ModifiedBMP),
+      TargetBMP(engine_.TargetBMP),
+      Effect(engine_.Effect),
+      dialogs_(dialogs) {
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  setAcceptDrops(false);
+}
+
+void TForm1::FormCreate() {
+  setObjectName("Form1");
+  setWindowTitle("Tessarin");
+  // Captions sit 19 pixels above their sliders.
+  setFont(FittedFont(font(), [](const QFont& f) { return QFontMetrics(f).height() <= 17; }));
+  auto* client = new QWidget(this);
+  client->setObjectName("Client");
+  auto* layout = new QHBoxLayout(client);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  setCentralWidget(client);
+  BuildPages();
+  BuildPanel();
+  layout->addWidget(PageControl1, 1);
+  layout->addWidget(Panel1);
+  BuildMenus();
+  setTabOrder(PageControl1, TrackBarSaturation);
+  setTabOrder(TrackBarSaturation, TrackBarContrast);
+  setTabOrder(TrackBarContrast, TrackBarBrightness);
+  setTabOrder(TrackBarBrightness, BitBtnEffects);
+  setTabOrder(BitBtnEffects, TrackBarAngle);
+  setTabOrder(TrackBarAngle, TrackBarDepth);
+  setTabOrder(TrackBarDepth, TrackBarBlur);
+  setTabOrder(TrackBarBlur, BitBtnBlur);
+  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  // The picture chain starts empty (0 x 0, 24-bit; the mask 8-bit).
+  setAcceptDrops(true);
+}
+
+void TForm1::BuildPages() {
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName("PageControl1");
+  PageControl1->setTabPosition(QTabWidget::South);
+  const auto makePage = [this](const char* name) {
+    auto* page = new TFillPage(PageControl1);
+    page->setObjectName(name);
+    page->setBackgroundRole(QPalette::Button);
+    page->setAutoFillBackground(true);
+    return page;
+  };
+  TabSheetOriginal = makePage("TabSheetOriginal");
+  Image3 = new TImageView(TabSheetOriginal);
+  Image3->setObjectName("Image3");
+  TabSheetModified = makePage("TabSheetModified");
+  Image1 = new TImageView(TabSheetModified);
+  Image1->setObjectName("Image1");
+  Image2 = new TGuideOverlay(TabSheetModified);  // above Image1
+  Image2->setObjectName("Image2");
+  PageControl1->addTab(TabSheetOriginal, "Original");
+  PageControl1->addTab(TabSheetModified, "Modified");
+  PageControl1->setCurrentWidget(TabSheetModified);
+  connect(Image2, &TGuideOverlay::MouseUp, this, GuardedSlot(this, dialogs_, &TForm1::Image2MouseUp));
+}
+
+void TForm1::BuildPanel() {
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFixedWidth(kPanelWidth);
+  const QColor red(255, 0, 0);
+  Shape3 = new TShape(red, Panel1);
+  Shape3->setObjectName("Shape3");
+  Shape3->setGeometry(7, 8, 161, 217);
+  Shape2 = new TShape(red, Panel1);
+  Shape2->setObjectName("Shape2");
+  Shape2->setGeometry(7, 231, 161, 218);
+
+  Label5 = MakeCaption(Panel1, "Label5", "Saturation", 15);
+  LabelSaturation = MakeValueLabel(Panel1, "LabelSaturation", 15);
+  TrackBarSaturation = MakeSlider(Panel1, "TrackBarSaturation", {34, 0, 100, 5, 20, 5});
+  Label3 = MakeCaption(Panel1, "Label3", "Contrast", 71);
+  LabelContrast = MakeValueLabel(Panel1, "LabelContrast", 71);
+  TrackBarContrast = MakeSlider(Panel1, "TrackBarContrast", {90, 0, 50, 5, 10, 5});
+  Label7 = MakeCaption(Panel1, "Label7", "Brightness", 127);
+  LabelBrightness = MakeValueLabel(Panel1, "LabelBrightness", 127);
+  TrackBarBrightness = MakeSlider(Panel1, "TrackBarBrightness", {146, -50, 50, 5, 20, 5});
+  BitBtnEffects = MakeApplyButton(Panel1, "BitBtnEffects", 184);
+
+  Label1 = MakeCaption(Panel1, "Label1", "Angle", 239);
+  LabelAngle = MakeValueLabel(Panel1, "LabelAngle", 239);
+  TrackBarAngle = MakeSlider(Panel1, "TrackBarAngle", {258, -90, 90, 5, 20, 5});
+  Label2 = MakeCaption(Panel1, "Label2", "Depth", 295);
+  LabelDepth = MakeValueLabel(Panel1, "LabelDepth", 295);
+  TrackBarDepth = MakeSlider(Panel1, "TrackBarDepth", {314, 1, 200, 5, 20, 5});
+  Label4 = MakeCaption(Panel1, "Label4", "Blur", 351);
+  LabelBlur = MakeValueLabel(Panel1, "LabelBlur", 351);
+  TrackBarBlur = MakeSlider(Panel1, "TrackBarBlur", {370, 0, 20, 5, 2, 1});
+  BitBtnBlur = MakeApplyButton(Panel1, "BitBtnBlur", 408);
+
+  const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
+  connect(TrackBarSaturation, &QSlider::valueChanged, this, slot(&TForm1::TrackBarSaturationChange));
+  connect(TrackBarContrast, &QSlider::valueChanged, this, slot(&TForm1::TrackBarContrastChange));
+  connect(TrackBarBrightness, &QSlider::valueChanged, this, slot(&TForm1::TrackBarBrightnessChange));
+  connect(TrackBarAngle, &QSlider::valueChanged, this, slot(&TForm1::TrackBarAngleChange));
+  connect(TrackBarDepth, &QSlider::valueChanged, this, slot(&TForm1::TrackBarDepthChange));
+  connect(TrackBarBlur, &QSlider::valueChanged, this, slot(&TForm1::TrackBarBlurChange));
+  connect(Label5, &TCaptionLabel::clicked, this, slot(&TForm1::Label5Click));
+  connect(Label3, &TCaptionLabel::clicked, this, slot(&TForm1::Label3Click));
+  connect(Label7, &TCaptionLabel::clicked, this, slot(&TForm1::Label7Click));
+  connect(Label1, &TCaptionLabel::clicked, this, slot(&TForm1::Label1Click));
+  connect(Label2, &TCaptionLabel::clicked, this, slot(&TForm1::Label2Click));
+  connect(Label4, &TCaptionLabel::clicked, this, slot(&TForm1::Label4Click));
+  connect(BitBtnEffects, &QPushButton::clicked, this, slot(&TForm1::BitBtnEffectsClick));
+  connect(BitBtnBlur, &QPushButton::clicked, this, slot(&TForm1::BitBtnBlurClick));
+}
+
+void TForm1::BuildMenus() {
+  const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
+  MenuF = menuBar()->addMenu("File (&F)");
+  MenuF->setObjectName("MenuF");
+  MenuFO = MakeAction(MenuF, "MenuFO", "Open (&O)");
+  MenuFS = MakeAction(MenuF, "MenuFS", "Save (&S)");
+  MenuF->addSeparator()->setObjectName("N1");
+  MenuFX = MakeAction(MenuF, "MenuFX", "Exit (&X)");
+
+  MenuC = menuBar()->addMenu("Config (&C)");
+  MenuC->setObjectName("MenuC");
+  MenuC1 = MakeAction(MenuC, "MenuC1", "Blur Slope Narrow (&1)", true, false);
+  MenuC2 = MakeAction(MenuC, "MenuC2", "Blur Slope Medium (&2)", true, true);
+  MenuC3 = MakeAction(MenuC, "MenuC3", "Blur Slope Wide (&3)", true, false);
+  MenuC->addSeparator()->setObjectName("N4");
+  MenuCL = MakeAction(MenuC, "MenuCL", "Show Guide Lines (&L)", true, true);
+  MenuC->addSeparator()->setObjectName("N3");
+  MenuCV = MakeAction(MenuC, "MenuCV", "Version (&V)");
+
+  MenuE = menuBar()->addMenu("Edit (&E)");
+  MenuE->setObjectName("MenuE");
+  MenuEL = MakeAction(MenuE, "MenuEL", "Rotate left (&L)");
+  MenuER = MakeAction(MenuE, "MenuER", "Rotate Right (&R)");
+  MenuE->addSeparator()->setObjectName("N2");
+  MenuES = MakeAction(MenuE, "MenuES", "Resize (&S)");
+
+  connect(MenuFO, &QAction::triggered, this, slot(&TForm1::MenuFOClick));
+  connect(MenuFS, &QAction::triggered, this, slot(&TForm1::MenuFSClick));
+  connect(MenuFX, &QAction::triggered, this, slot(&TForm1::MenuFXClick));
+  connect(MenuC1, &QAction::triggered, this, slot(&TForm1::MenuC1Click));
+  connect(MenuC2, &QAction::triggered, this, slot(&TForm1::MenuC2Click));
+  connect(MenuC3, &QAction::triggered, this, slot(&TForm1::MenuC3Click));
+  connect(MenuCL, &QAction::triggered, this, slot(&TForm1::MenuCLClick));
+  connect(MenuCV, &QAction::triggered, this, slot(&TForm1::MenuCVClick));
+  connect(MenuEL, &QAction::triggered, this, slot(&TForm1::MenuELClick));
+  connect(MenuER, &QAction::triggered, this, slot(&TForm1::MenuERClick));
+  connect(MenuES, &QAction::triggered, this, slot(&TForm1::MenuESClick));
+}
+
+// ---- The window's own events ----
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  RunGuarded(dialogs_, this, [this] { FormShow(); });
+}
+
+void TForm1::FormShow() {
+  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  PageControl1->setCurrentWidget(TabSheetModified);
+  const QColor shadow = palette().color(QPalette::Dark);
+  Image1->FillClient(shadow);
+  Image2->setVisible(MenuCL->isChecked());
+  Image3->FillClient(shadow, Image1->size());
+  engine_.Point = {Image2->width() / 2, Image2->height() / 2};
+  PutLine();
+  TrackBarSaturation->setValue(DefaultSaturation);
+  TrackBarContrast->setValue(DefaultContrast);
+  TrackBarBrightness->setValue(DefaultBrightness);
+  TrackBarAngle->setValue(DefaultAngle);
+  TrackBarDepth->setValue(DefaultDepth);
+  TrackBarBlur->setValue(DefaultBlur);
+  LabelSaturation->setNum(TrackBarSaturation->value());
+  LabelContrast->setNum(TrackBarContrast->value());
+  LabelBrightness->setNum(TrackBarBrightness->value());
+  LabelAngle->setNum(TrackBarAngle->value());
+  LabelDepth->setNum(TrackBarDepth->value());
+  LabelBlur->setNum(TrackBarBlur->value());
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool close = true;
+  RunGuarded(dialogs_, this, [&] { close = FormClose(); });
+  if (close) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool TForm1::FormClose() {
+  return !engine_.Modified || dialogs_.AskYesNo(this, kCloseQuestion);
+}
+
+void TForm1::MenuCVClick() {
+  dialogs_.ShowInformation(this, VersionText());
+}
+
+void TForm1::MenuFXClick() {
+  close();
+}
+
+// ---- Sliders and their captions ----
+
+void TForm1::TrackBarSaturationChange() {
+  LabelSaturation->setNum(TrackBarSaturation->value());
+}
+void TForm1::TrackBarContrastChange() {
+  LabelContrast->setNum(TrackBarContrast->value());
+}
+void TForm1::TrackBarBrightnessChange() {
+  LabelBrightness->setNum(TrackBarBrightness->value());
+}
+
+void TForm1::TrackBarAngleChange() {
+  PutLine();
+  LabelAngle->setNum(TrackBarAngle->value());
+}
+
+void TForm1::TrackBarDepthChange() {
+  PutLine();
+  LabelDepth->setNum(TrackBarDepth->value());
+}
+
+void TForm1::TrackBarBlurChange() {
+  LabelBlur->setNum(TrackBarBlur->value());
+}
+
+void TForm1::Label5Click() {
+  TrackBarSaturation->setValue(DefaultSaturation);
+}
+void TForm1::Label3Click() {
+  TrackBarContrast->setValue(DefaultContrast);
+}
+void TForm1::Label7Click() {
+  TrackBarBrightness->setValue(DefaultBrightness);
+}
+void TForm1::Label1Click() {
+  TrackBarAngle->setValue(DefaultAngle);
+}
+void TForm1::Label2Click() {
+  TrackBarDepth->setValue(DefaultDepth);
+}
+void TForm1::Label4Click() {
+  TrackBarBlur->setValue(DefaultBlur);
+}
+
+// ---- The tone settings and the miniature effect ----
+
+void TForm1::ApplyEffect() {
+  if (!engine_.PictureLoaded()) return;
+  engine_.ApplyEffect();
+  Image1->SetPicture(TargetBMP);
+}
+
+void TForm1::BitBtnEffectsClick() {
+  if (!engine_.PictureLoaded()) return;
+  TBusyCursor busy;
+  Effect.Applied = true;
+  Effect.Saturation = TrackBarSaturation->value();
+  Effect.Contrast = TrackBarContrast->value();
+  Effect.Brightness = TrackBarBrightness->value();
+  ApplyEffect();
+  engine_.Modified = true;
+}
+
+BlurSlope TForm1::SlopeChoice() const {
+  if (MenuC1->isChecked()) return BlurSlope::Narrow;
+  if (MenuC2->isChecked()) return BlurSlope::Medium;
+  if (MenuC3->isChecked()) return BlurSlope::Wide;
+  return BlurSlope::Medium;
+}
+
+void TForm1::ApplyMiniature() {
+  TBusyCursor busy;
+  FocusSettings focus;
+  focus.viewWidth = Image2->width();
+  focus.viewHeight = Image2->height();
+  focus.angle = TrackBarAngle->value();
+  focus.depthSetting = TrackBarDepth->value();
+  focus.slope = SlopeChoice();
+  engine_.Compose(focus, TrackBarBlur->value());
+  Image1->SetPicture(TargetBMP);
+}
+
+void TForm1::BitBtnBlurClick() {
+  if (!engine_.PictureLoaded()) return;
+  ApplyMiniature();
+  engine_.Modified = true;
+}
+
+// Checkable menu items have their check mark toggled by Qt before the
+// handler runs; the slope items then put it on themselves alone.
+void TForm1::MenuC1Click() {
+  MenuC1->setChecked(true);
+  MenuC2->setChecked(false);
+  MenuC3->setChecked(false);
+}
+
+void TForm1::MenuC2Click() {
+  MenuC1->setChecked(false);
+  MenuC2->setChecked(true);
+  MenuC3->setChecked(false);
+}
+
+void TForm1::MenuC3Click() {
+  MenuC1->setChecked(false);
+  MenuC2->setChecked(false);
+  MenuC3->setChecked(true);
+}
+
+// ---- Guide lines ----
+
+void TForm1::PutLine() {
+  const GuideLines lines = ::PutLine(engine_.Point, Image2->width(), Image2->height(), TrackBarAngle->value(),
+                                     TrackBarDepth->value());
+  engine_.depth = lines.depth;
+  Image2->SetLines(lines);
+}
+
+void TForm1::Image2MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+  engine_.Point = {x, y};
+  PutLine();
+}
+
+void TForm1::MenuCLClick() {
+  Image2->setVisible(MenuCL->isChecked());
+}
+
+// ---- Picture files ----
+
+void TForm1::SetTitle() {
+  QString title =
+      FromUtf8(WindowTitle(currentFileName_.toStdString(), TargetBMP.Width(), TargetBMP.Height()));
+  // "[*]" would be taken for Qt's unsaved-changes mark; doubled it is shown as written.
+  title.replace("[*]", "[*][*]");
+  setWindowTitle(title);
+}
+
+void TForm1::ReadFile(const QString& fileName) {
+  if (engine_.Modified && !dialogs_.AskYesNo(this, kDiscardQuestion)) return;
+  TBitmap picture;
+  std::string error;
+  if (!ReadPicture(LocalPath(fileName), picture, error)) {
+    // Nothing changes: the picture on screen, its name and the flags stay.
+    dialogs_.ShowError(this, FromUtf8(error));
+    return;
+  }
+  engine_.LoadPicture(picture);
+  currentFileName_ = fileName;
+  Image1->SetPicture(TargetBMP);
+  Image3->SetPicture(OriginalBMP);
+  saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
+  SetTitle();
+}
+
+void TForm1::MenuFOClick() {
+  const QString fileName = dialogs_.OpenPicture(this, currentFileName_);
+  if (fileName.isEmpty()) return;
+  ReadFile(fileName);
+}
+
+void TForm1::MenuFSClick() {
+  if (!engine_.PictureLoaded()) return;
+  const QString fileName = dialogs_.SavePicture(this, saveFileName_);
+  if (fileName.isEmpty()) return;
+  saveFileName_ = fileName;
+  std::string error;
+  if (!WritePicture(LocalPath(fileName), TargetBMP, error)) {
+    // The unsaved-changes flag stays set: nothing was saved.
+    dialogs_.ShowError(this, FromUtf8(error));
+    return;
+  }
+  engine_.Modified = false;
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  event->acceptProposedAction();
+  RunGuarded(dialogs_, this, [&] { WMDropFiles(*event->mimeData()); });
+}
+
+void TForm1::WMDropFiles(const QMimeData& drop) {
+  const QList<QUrl> urls = drop.urls();
+  if (urls.size() > 1) {
+    dialogs_.ShowError(this, kMultiFiles);
+    return;
+  }
+  if (urls.isEmpty()) return;
+  if (!urls.first().isLocalFile()) {
+    dialogs_.ShowError(this, "Only files on this computer can be opened: " + urls.first().toString());
+    return;
+  }
+  ReadFile(urls.first().toLocalFile());
+}
+
+// ---- Edit commands ----
+
+void TForm1::RotateChain(bool plus) {
+  if (!engine_.PictureLoaded()) return;
+  TBusyCursor busy;
+  Rotate90(OriginalBMP, plus);
+  Rotate90(ResizedBMP, plus);
+  Rotate90(ModifiedBMP, plus);
+  Rotate90(TargetBMP, plus);
+  Image1->SetPicture(TargetBMP);
+  Image3->SetPicture(OriginalBMP);
+  SetTitle();
+}
+
+void TForm1::MenuELClick() {
+  RotateChain(false);
+}
+void TForm1::MenuERClick() {
+  RotateChain(true);
+}
+
+void TForm1::MenuESClick() {
+  if (!engine_.PictureLoaded()) return;
+  TBusyCursor busy;
+  if (Form2 != nullptr) Form2->exec();
+  SetTitle();
+}

@@ -1,0 +1,164 @@
+// The main window: the picture views on two tabs, the guide-line overlay,
+// the panel of sliders and the two "Apply" buttons, and the File, Config
+// and Edit menus.
+//
+// The window is thin: each handler reads its controls, calls the engine
+// or the picture files, and shows the result. The working pictures and
+// settings live in a MiniatureEngine; the resize dialog reaches the public
+// ones through Form1. Every handler runs inside one guard that turns an
+// error into an error box, so the window stays usable; the busy cursor is
+// a scope object and comes back on every path.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include "engine/miniature_engine.h"
+#include "ui/dialogs.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class TCaptionLabel;
+class TGuideOverlay;
+class TImageView;
+class TShape;
+class TForm2;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(TDialogs& dialogs = DefaultDialogs(), QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The working pictures and the tone settings last applied.
+  TBitmap& OriginalBMP;
+  TBitmap& ResizedBMP;
+  TBitmap& ModifiedBMP;
+  TBitmap& TargetBMP;
+  RECEFFECT& Effect;
+  // Rebuilds ModifiedBMP and TargetBMP from ResizedBMP with Effect and
+  // shows the result.
+  void ApplyEffect();
+
+  // The whole working state, for reading (tests, the resize dialog).
+  const MiniatureEngine& Engine() const { return engine_; }
+  // The file whose picture is shown ("" before the first read).
+  const QString& CurrentFileName() const { return currentFileName_; }
+  // The name the save dialog proposes.
+  const QString& SaveFileName() const { return saveFileName_; }
+
+  // Handlers, named after their control and event.
+  void TrackBarSaturationChange();
+  void TrackBarContrastChange();
+  void TrackBarBrightnessChange();
+  void TrackBarAngleChange();
+  void TrackBarDepthChange();
+  void TrackBarBlurChange();
+  void Label5Click();
+  void Label3Click();
+  void Label7Click();
+  void Label1Click();
+  void Label2Click();
+  void Label4Click();
+  void BitBtnEffectsClick();
+  void BitBtnBlurClick();
+  void Image2MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+  void MenuCLClick();
+  void MenuC1Click();
+  void MenuC2Click();
+  void MenuC3Click();
+  void MenuCVClick();
+  void MenuFXClick();
+  void MenuFOClick();
+  void MenuFSClick();
+  void MenuELClick();
+  void MenuERClick();
+  void MenuESClick();
+  // One or more files dropped on the window.
+  void WMDropFiles(const QMimeData& drop);
+
+  // Controls, under their object names.
+  QWidget* Panel1;
+  TShape* Shape3;
+  TShape* Shape2;
+  TCaptionLabel* Label5;
+  TCaptionLabel* Label3;
+  TCaptionLabel* Label7;
+  TCaptionLabel* Label1;
+  TCaptionLabel* Label2;
+  TCaptionLabel* Label4;
+  QLabel* LabelSaturation;
+  QLabel* LabelContrast;
+  QLabel* LabelBrightness;
+  QLabel* LabelAngle;
+  QLabel* LabelDepth;
+  QLabel* LabelBlur;
+  QSlider* TrackBarSaturation;
+  QSlider* TrackBarContrast;
+  QSlider* TrackBarBrightness;
+  QSlider* TrackBarAngle;
+  QSlider* TrackBarDepth;
+  QSlider* TrackBarBlur;
+  QPushButton* BitBtnEffects;
+  QPushButton* BitBtnBlur;
+  QTabWidget* PageControl1;
+  QWidget* TabSheetOriginal;
+  QWidget* TabSheetModified;
+  TImageView* Image1;
+  TGuideOverlay* Image2;
+  TImageView* Image3;
+  QMenu* MenuF;
+  QMenu* MenuC;
+  QMenu* MenuE;
+  QAction* MenuFO;
+  QAction* MenuFS;
+  QAction* MenuFX;
+  QAction* MenuC1;
+  QAction* MenuC2;
+  QAction* MenuC3;
+  QAction* MenuCL;
+  QAction* MenuCV;
+  QAction* MenuEL;
+  QAction* MenuER;
+  QAction* MenuES;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  // False keeps the window open.
+  bool FormClose();
+  void BuildPanel();
+  void BuildPages();
+  void BuildMenus();
+  void ReadFile(const QString& fileName);
+  void PutLine();
+  void ApplyMiniature();
+  void RotateChain(bool plus);
+  void SetTitle();
+  BlurSlope SlopeChoice() const;
+
+  TDialogs& dialogs_;
+  MiniatureEngine engine_;
+  QString currentFileName_;
+  QString saveFileName_;
+  bool shown_ = false;
+};
+
+// The one main window and the one resize dialog of the program.
+extern TForm1* Form1;
+extern TForm2* Form2;
+
+// The text of the version box.
+QString VersionText();

@@ -1,0 +1,114 @@
+#include "ui/image_view.h"
+
+#include <QPainter>
+#include <cmath>
+#include <cstring>
+
+#include "ui/view_geometry.h"
+
+namespace {
+
+// Levels stop halving below this side; smaller pictures scale fast anyway.
+constexpr int kSmallestLevel = 256;
+
+// Half the size, each pixel the rounded mean of a 2 x 2 block (a last odd
+// row or column is averaged with itself). Works on the first three bytes of
+// each pixel of `src` (`srcBytes` per pixel) and writes RGB32.
+QImage Halve(const QImage& src, int srcBytes) {
+  const int w = std::max(1, src.width() / 2), h = std::max(1, src.height() / 2);
+  QImage out(w, h, QImage::Format_RGB32);
+  const int lastX = src.width() - 1, lastY = src.height() - 1;
+  for (int y = 0; y < h; ++y) {
+    const uchar* r0 = src.constScanLine(std::min(2 * y, lastY));
+    const uchar* r1 = src.constScanLine(std::min(2 * y + 1, lastY));
+    auto* d = reinterpret_cast<QRgb*>(out.scanLine(y));
+    for (int x = 0; x < w; ++x) {
+      const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
+      int c[3];
+      for (int k = 0; k < 3; ++k) c[k] = (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
+      // Both source layouts keep blue, green, red in their first three bytes.
+      d[x] = qRgb(c[2], c[1], c[0]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+TImageView::TImageView(QWidget* parent) : QWidget(parent) {
+  // The view paints its background (the tab's colour) and the picture itself.
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+}
+
+void TImageView::SetPicture(const TBitmap& picture) {
+  if (picture.PixelFormat() != pf24bit) {
+    SetLevels(QImage());
+    return;
+  }
+  // Rows of the working bitmap are blue, green, red, the layout of BGR888.
+  QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
+  if (!picture.Width() || !picture.Height()) full = QImage();
+  for (int y = 0; y < full.height(); ++y)
+    std::memcpy(full.scanLine(y), picture.ScanLine(y), picture.RowBytes());
+  SetLevels(std::move(full));
+}
+
+void TImageView::FillClient(const QColor& color, QSize size) {
+  if (!size.isValid()) size = this->size();
+  QImage full(std::max(1, size.width()), std::max(1, size.height()), QImage::Format_BGR888);
+  full.fill(color);
+  SetLevels(std::move(full));
+}
+
+void TImageView::SetLevels(QImage full) {
+  levels_.clear();
+  if (!full.isNull()) {
+    levels_.push_back(std::move(full));
+    while (levels_.back().width() > kSmallestLevel && levels_.back().height() > kSmallestLevel) {
+      const QImage& last = levels_.back();
+      levels_.push_back(Halve(last, last.format() == QImage::Format_BGR888 ? 3 : 4));
+    }
+  }
+  scaledValid_ = false;
+  update();
+}
+
+QRect TImageView::PictureRect() const {
+  const QImage& p = Picture();
+  const TRect r = DisplayRect(p.width(), p.height(), width(), height());
+  return QRect(r.Left, r.Top, r.Width(), r.Height());
+}
+
+const QImage& TImageView::ScaledCopy() {
+  if (!scaledValid_ || scaledFor_ != size()) MakeScaledCopy();
+  return scaled_;
+}
+
+void TImageView::MakeScaledCopy() {
+  scaledValid_ = true;
+  scaledFor_ = size();
+  scaled_ = QImage();
+  const QRect rect = PictureRect();
+  if (levels_.empty() || rect.isEmpty()) return;
+  const qreal dpr = devicePixelRatioF();
+  const int tw = std::max(1, int(std::lround(rect.width() * dpr)));
+  const int th = std::max(1, int(std::lround(rect.height() * dpr)));
+  // The smallest level still at least as large as the target.
+  std::size_t level = 0;
+  while (level + 1 < levels_.size() && levels_[level + 1].width() >= tw && levels_[level + 1].height() >= th)
+    ++level;
+  const QImage& src = levels_[level];
+  // Shrinking averages; enlarging keeps the pixels crisp.
+  const bool enlarging = tw > src.width() || th > src.height();
+  scaled_ = src.scaled(tw, th, Qt::IgnoreAspectRatio,
+                       enlarging ? Qt::FastTransformation : Qt::SmoothTransformation);
+  if (scaled_.format() != QImage::Format_RGB32) scaled_.convertTo(QImage::Format_RGB32);
+  scaled_.setDevicePixelRatio(dpr);
+}
+
+void TImageView::paintEvent(QPaintEvent*) {
+  const QImage& copy = ScaledCopy();
+  if (copy.isNull()) return;
+  QPainter painter(this);
+  painter.drawImage(PictureRect().topLeft(), copy);
+}
