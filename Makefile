@@ -27,10 +27,19 @@ asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The window when there is a display; without one, the same miniature
+# effect made by tessarin-cli from the bundled photo.
 run: build
-	@mkdir -p out
-	$(BUILD)/src/cli/tessarin-cli miniature $(SAMPLE) -o out/miniature.jpg
-	@echo "Wrote out/miniature.jpg from $(SAMPLE)"
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "Starting the Tessarin window ($(BUILD)/src/app/tessarin)"; \
+	  $(BUILD)/src/app/tessarin; \
+	else \
+	  echo "No display found (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot open."; \
+	  echo "Making a miniature of $(SAMPLE) with tessarin-cli instead."; \
+	  mkdir -p out && \
+	  $(BUILD)/src/cli/tessarin-cli miniature $(SAMPLE) -o out/miniature.jpg && \
+	  echo "Wrote out/miniature.jpg"; \
+	fi
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done

@@ -35,9 +35,16 @@ QImage Halve(const QImage& src, int srcBytes) {
 
 }  // namespace
 
+// How long the size must stay put before a quick copy is remade.
+constexpr int kSettleMs = 150;
+
 TImageView::TImageView(QWidget* parent) : QWidget(parent) {
-  // The view paints its background (the tab's colour) and the picture itself.
-  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  refine_.setSingleShot(true);
+  refine_.setInterval(kSettleMs);
+  connect(&refine_, &QTimer::timeout, this, [this] {
+    MakeScaledCopy(false);
+    update();
+  });
 }
 
 void TImageView::SetPicture(const TBitmap& picture) {
@@ -70,6 +77,7 @@ void TImageView::SetLevels(QImage full) {
     }
   }
   scaledValid_ = false;
+  refine_.stop();
   update();
 }
 
@@ -80,11 +88,16 @@ QRect TImageView::PictureRect() const {
 }
 
 const QImage& TImageView::ScaledCopy() {
-  if (!scaledValid_ || scaledFor_ != size()) MakeScaledCopy();
+  if (!scaledValid_) {
+    MakeScaledCopy(false);
+  } else if (scaledFor_ != size()) {
+    MakeScaledCopy(true);
+    refine_.start();
+  }
   return scaled_;
 }
 
-void TImageView::MakeScaledCopy() {
+void TImageView::MakeScaledCopy(bool quick) {
   scaledValid_ = true;
   scaledFor_ = size();
   scaled_ = QImage();
@@ -98,10 +111,11 @@ void TImageView::MakeScaledCopy() {
   while (level + 1 < levels_.size() && levels_[level + 1].width() >= tw && levels_[level + 1].height() >= th)
     ++level;
   const QImage& src = levels_[level];
-  // Shrinking averages; enlarging keeps the pixels crisp.
+  // Shrinking averages; enlarging keeps the pixels crisp; a quick copy
+  // samples, at a cost that depends only on its own size.
   const bool enlarging = tw > src.width() || th > src.height();
-  scaled_ = src.scaled(tw, th, Qt::IgnoreAspectRatio,
-                       enlarging ? Qt::FastTransformation : Qt::SmoothTransformation);
+  const Qt::TransformationMode mode = quick || enlarging ? Qt::FastTransformation : Qt::SmoothTransformation;
+  scaled_ = src.scaled(tw, th, Qt::IgnoreAspectRatio, mode);
   if (scaled_.format() != QImage::Format_RGB32) scaled_.convertTo(QImage::Format_RGB32);
   scaled_.setDevicePixelRatio(dpr);
 }

@@ -5,9 +5,15 @@
 // halvings made once when the picture is set, and a scaled copy of the
 // exact size on screen made from the nearest larger level when the picture
 // or the view's size changes. A repaint is then one blit.
+//
+// While the window is being resized the copy is first made quickly by
+// sampling the level, and remade with averaging once the size has stayed
+// put for a moment, so that every step of a resize fits in a frame even on
+// a high-density screen.
 #pragma once
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 #include <vector>
 
@@ -29,17 +35,20 @@ class TImageView : public QWidget {
   QRect PictureRect() const;
   // The copy a repaint draws (made on demand for the current size).
   const QImage& ScaledCopy();
+  // False while the copy is the quick one of a resize.
+  bool ScaledCopyIsFinal() const { return !refine_.isActive(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   void SetLevels(QImage full);
-  void MakeScaledCopy();
+  void MakeScaledCopy(bool quick);
 
   QImage empty_;
   std::vector<QImage> levels_;  // full size, then halvings down to a small size
   QImage scaled_;
   bool scaledValid_ = false;
   QSize scaledFor_;  // the view's size when scaled_ was made
+  QTimer refine_;    // remakes a quick copy once the size settles
 };

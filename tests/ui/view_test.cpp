@@ -59,8 +59,14 @@ class TestViews : public QObject {
     QCOMPARE(copy.pixelColor(290, 30), QColor(0, 0, 255));
     const qint64 key = view.ScaledCopy().cacheKey();
     QCOMPARE(view.ScaledCopy().cacheKey(), key);  // made once, not at every paint
+    // A new size gets a quick copy at once and the full one when it settles.
     view.resize(600, 600);
     QCOMPARE(view.ScaledCopy().size(), QSize(600, 150));
+    QVERIFY(!view.ScaledCopyIsFinal());
+    QTRY_VERIFY(view.ScaledCopyIsFinal());
+    QCOMPARE(view.ScaledCopy().size(), QSize(600, 150));
+    QCOMPARE(view.ScaledCopy().pixelColor(290, 70), QColor(255, 0, 0));
+    QCOMPARE(view.ScaledCopy().pixelColor(310, 70), QColor(0, 0, 255));
     // A small picture is enlarged pixel by pixel.
     view.SetPicture(MakePicture(2, 1, [](int x, int) { return x ? Rgb{0, 255, 0} : Rgb{0, 0, 0}; }));
     QCOMPARE(view.ScaledCopy().size(), QSize(600, 300));
