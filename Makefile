@@ -19,12 +19,13 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole test suite, the windows included, under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARIN_SANITIZE=ON \
-	  -DTESSARIN_BUILD_BENCH=OFF -DTESSARIN_BUILD_UI=OFF > /dev/null
+	  -DTESSARIN_BUILD_BENCH=OFF -DTESSARIN_BUILD_UI=ON > /dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # The window when there is a display; without one, the same miniature

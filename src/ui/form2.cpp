@@ -123,18 +123,19 @@ TForm2::TForm2(TDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(d
   RBLagrange = MakeRadio(GroupBox1, "RBLagrange", "Lagrange", 158, 72);
   RBBilinear->setChecked(true);
 
-  // The font: the desktop's, at a size at which every method's caption
-  // fits its 65 x 17 button and a line fits the 21-pixel edits.
-  setFont(FittedFont(font(), [this](const QFont& f) {
-    if (QFontMetrics(f).height() > 15) return false;
+  // The font: the desktop's, at a size at which a line fits the 21-pixel
+  // edits; the method buttons, 65 x 17 each, take the largest size at which
+  // all nine captions fit beside their indicators.
+  setFont(FittedFont(font(), [](const QFont& f) { return QFontMetrics(f).height() <= 15; }));
+  const QFont methods = FittedFont(font(), [this](const QFont& f) {
     for (QRadioButton* rb : MethodButtons()) {
       rb->setFont(f);
       const QSize hint = rb->sizeHint();
       if (hint.width() > 65 || hint.height() > 17) return false;
     }
     return true;
-  }));
-  for (QRadioButton* rb : MethodButtons()) rb->setFont(QFont());  // back to the dialog's
+  });
+  for (QRadioButton* rb : MethodButtons()) rb->setFont(methods);
   for (QLabel* label : {Label1, Label4, Label2, Label3}) label->adjustSize();
 
   setTabOrder(EditWidth, EditHeight);

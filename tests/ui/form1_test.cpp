@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -300,6 +301,12 @@ class TestForm1 : public QObject {
     // The open dialog starts from the file last read.
     w_->Open(QString());
     QCOMPARE(dialogs().openProposals.last(), path);
+  }
+
+  void titleShowsTheNameAsWritten() {
+    // "[*]" would otherwise be taken for Qt's unsaved-changes mark and vanish.
+    Load(Photo(4, 3), "odd [*] name.png");
+    QCOMPARE(form().windowHandle()->title(), QString("Tessarin (odd [*] name.png) 4 x 3"));
   }
 
   void toneApplyUsesTheThreeSliders() {
