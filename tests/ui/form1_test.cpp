@@ -352,16 +352,28 @@ class TestForm1 : public QObject {
     QVERIFY(!engine().Modified);
   }
 
+  void miniatureApplyUsesPointAngleDepthSlopeAndBlur_data() {
+    QTest::addColumn<QString>("slopeItem");
+    QTest::addColumn<int>("slope");
+    QTest::addColumn<int>("angle");
+    QTest::newRow("narrow, -60") << "MenuC1" << int(BlurSlope::Narrow) << -60;
+    QTest::newRow("medium, 15") << "MenuC2" << int(BlurSlope::Medium) << 15;
+    QTest::newRow("wide, 30") << "MenuC3" << int(BlurSlope::Wide) << 30;
+  }
+
   void miniatureApplyUsesPointAngleDepthSlopeAndBlur() {
+    QFETCH(QString, slopeItem);
+    QFETCH(int, slope);
+    QFETCH(int, angle);
     const TBitmap photo = Photo();
     Load(photo);
-    form().TrackBarAngle->setValue(30);
+    form().TrackBarAngle->setValue(angle);
     form().TrackBarDepth->setValue(80);
     form().TrackBarBlur->setValue(4);
-    form().MenuC3->trigger();
+    form().findChild<QAction*>(slopeItem)->trigger();
     QTest::mouseClick(form().Image2, Qt::LeftButton, {}, QPoint(200, 150));
     QTest::mouseClick(form().BitBtnBlur, Qt::LeftButton);
-    const FocusSettings focus{form().Image2->width(), form().Image2->height(), 30, 80, BlurSlope::Wide};
+    const FocusSettings focus{form().Image2->width(), form().Image2->height(), angle, 80, BlurSlope(slope)};
     const TBitmap expected = EngineMiniature(photo, {200, 150}, focus, 4);
     QVERIFY(expected != photo);
     QVERIFY(engine().TargetBMP == expected);

@@ -32,6 +32,9 @@ class TestViews : public QObject {
     QTest::newRow("truncated") << QSize(6000, 4000) << QSize(764, 560) << QRect(0, 25, 764, 509);
     // Extended precision: 3 x (1000 / 3 as a double) lies just below 1000.
     QTest::newRow("extended product") << QSize(1000, 3) << QSize(2000, 3) << QRect(500, 0, 999, 3);
+    // A control of the picture's own shape: the side tried first is kept whole.
+    QTest::newRow("exact fit, wide") << QSize(1000, 3) << QSize(1000, 3) << QRect(0, 0, 1000, 3);
+    QTest::newRow("exact fit, tall") << QSize(3, 1000) << QSize(3, 1000) << QRect(0, 0, 3, 1000);
     QTest::newRow("zero side") << QSize(0, 30) << QSize(70, 50) << QRect(0, 0, 70, 50);
   }
 
