@@ -419,23 +419,13 @@ void TForm1::BitBtnBlurClick() {
 
 // Checkable menu items have their check mark toggled by Qt before the
 // handler runs; the slope items then put it on themselves alone.
-void TForm1::MenuC1Click() {
-  MenuC1->setChecked(true);
-  MenuC2->setChecked(false);
-  MenuC3->setChecked(false);
+void TForm1::CheckSlopeItem(QAction* chosen) {
+  for (QAction* item : {MenuC1, MenuC2, MenuC3}) item->setChecked(item == chosen);
 }
 
-void TForm1::MenuC2Click() {
-  MenuC1->setChecked(false);
-  MenuC2->setChecked(true);
-  MenuC3->setChecked(false);
-}
-
-void TForm1::MenuC3Click() {
-  MenuC1->setChecked(false);
-  MenuC2->setChecked(false);
-  MenuC3->setChecked(true);
-}
+void TForm1::MenuC1Click() { CheckSlopeItem(MenuC1); }
+void TForm1::MenuC2Click() { CheckSlopeItem(MenuC2); }
+void TForm1::MenuC3Click() { CheckSlopeItem(MenuC3); }
 
 // ---- Guide lines ----
 

@@ -148,6 +148,7 @@ class TForm1 : public QMainWindow {
   void RotateChain(bool plus);
   void SetTitle();
   BlurSlope SlopeChoice() const;
+  void CheckSlopeItem(QAction* chosen);
 
   TDialogs& dialogs_;
   MiniatureEngine engine_;
