@@ -5,13 +5,21 @@
 // 52, 56, 64, 108 and 124 bytes); 1, 4 and 8 bits per pixel through the
 // colour table, RLE8 and RLE4; 16 and 32 bits with the default 5-5-5 and
 // 8-8-8 layouts or with bit-field masks; 24 bits; bottom-up and top-down
-// rows. Alpha is ignored. A mask channel is scaled to 0..255 as
-// value * 255 / maximum, rounded half up in integers. An index past the
+// rows. A mask channel is scaled to 0..255 as value * 255 / maximum,
+// rounded half up in integers. Alpha counts where the header declares an
+// alpha mask (the 56-byte and larger headers, or alpha bit fields) and some
+// pixel's alpha is not zero (many writers leave the byte 0 for opaque
+// pictures): each pixel is then composited over white in the stored values,
+// (c * a + 255 * (255 - a)) / 255 rounded half up, as PNG and GIF are.
+// An index past the
 // colour table gives black; pixels that RLE data skips take colour 0. The
 // colour table holds at most the entries that fit before the pixels.
 // Refuses: a missing "BM" signature, other header sizes, JPEG/PNG/Huffman
 // compression, bit counts the compression does not allow, top-down RLE,
-// sizes over the limit, and data that ends before the pixels do.
+// sizes over the limit, decodes that need more memory than the budget, and
+// data that ends before the pixels do. Run-length data is expanded row by
+// row into a row store, so a short file that declares a large picture takes
+// memory only for the rows its data reaches.
 //
 // Writes: 24 bits per pixel, a 40-byte info header, bottom-up rows padded
 // to four bytes, no colour table.
@@ -29,13 +37,13 @@ constexpr char kFormat[] = "BMP";
 
 enum : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
-std::uint32_t U16(const Bytes& d, std::size_t at) {
+std::uint32_t U16(ByteView d, std::size_t at) {
   return std::uint32_t(d[at]) | std::uint32_t(d[at + 1]) << 8;
 }
-std::uint32_t U32(const Bytes& d, std::size_t at) {
+std::uint32_t U32(ByteView d, std::size_t at) {
   return U16(d, at) | U16(d, at + 2) << 16;
 }
-std::int32_t I32(const Bytes& d, std::size_t at) {
+std::int32_t I32(ByteView d, std::size_t at) {
   return std::int32_t(U32(d, at));
 }
 
@@ -48,6 +56,7 @@ struct BmpHeader {
   std::uint32_t compression = kRgb;
   std::uint32_t colorsUsed = 0;
   std::uint32_t masks[3] = {0, 0, 0};  // red, green, blue
+  std::uint32_t alphaMask = 0;         // 0: no alpha declared
   std::size_t paletteOffset = 0;
   std::size_t paletteEntrySize = 4;
   std::size_t pixelOffset = 0;
@@ -72,7 +81,7 @@ Channel MakeChannel(std::uint32_t mask) {
   return c;
 }
 
-bool ParseHeader(const Bytes& d, const std::string& path, BmpHeader& h, std::string& error) {
+bool ParseHeader(ByteView d, const std::string& path, BmpHeader& h, std::string& error) {
   if (d.size() < 2 || d[0] != 'B' || d[1] != 'M') {
     error = FormatError(kFormat, "not a BMP file (no \"BM\" signature)", path);
     return false;
@@ -124,6 +133,11 @@ bool ParseHeader(const Bytes& d, const std::string& path, BmpHeader& h, std::str
     for (int i = 0; i < 3; ++i) h.masks[i] = U32(d, 54 + 4 * std::size_t(i));
     if (hs == 40) h.paletteOffset += maskBytes;
   }
+  // The alpha mask: the fourth mask of alpha bit fields, or the field the
+  // 56-byte and larger headers carry.
+  if ((h.compression == kAlphaBitFields || hs >= 56) && (h.bitCount == 16 || h.bitCount == 32) &&
+      hs != 64 && d.size() >= 70)
+    h.alphaMask = U32(d, 66);
 
   bool allowed = false;
   switch (h.compression) {
@@ -168,7 +182,7 @@ bool ParseHeader(const Bytes& d, const std::string& path, BmpHeader& h, std::str
   return true;
 }
 
-bool ReadPalette(const Bytes& d, const BmpHeader& h, const std::string& path,
+bool ReadPalette(ByteView d, const BmpHeader& h, const std::string& path,
                  std::vector<TRGBTriple>& palette, std::string& error) {
   palette.assign(256, TRGBTriple{0, 0, 0});
   if (h.bitCount > 8) return true;
@@ -189,13 +203,41 @@ bool ReadPalette(const Bytes& d, const BmpHeader& h, const std::string& path,
   return true;
 }
 
-void ReadUncompressed(const Bytes& d, const BmpHeader& h, const std::vector<TRGBTriple>& palette,
-                      TBitmap& picture) {
+std::size_t StoredStride(const BmpHeader& h) {
+  return (std::size_t(h.width) * h.bitCount + 31) / 32 * 4;
+}
+
+// The 16- or 32-bit value of pixel x in a stored row.
+std::uint32_t PackedPixel(const std::uint8_t* row, int x, std::uint32_t bitCount) {
+  const std::uint8_t* p = row + std::size_t(x) * (bitCount / 8);
+  if (bitCount == 16) return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// Whether the declared alpha mask holds anything but 0 in some pixel.
+bool AlphaInUse(ByteView d, const BmpHeader& h) {
+  if (h.alphaMask == 0) return false;
+  const std::size_t stride = StoredStride(h);
+  for (std::int64_t r = 0; r < h.height; ++r) {
+    const std::uint8_t* src = d.data() + h.pixelOffset + std::size_t(r) * stride;
+    for (int x = 0; x < int(h.width); ++x)
+      if ((PackedPixel(src, x, h.bitCount) & h.alphaMask) != 0) return true;
+  }
+  return false;
+}
+
+std::uint8_t OverWhite(std::uint8_t c, unsigned a) {
+  return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette, TBitmap& picture) {
   const int width = int(h.width);
   const int height = int(h.height);
-  const std::size_t stride = (std::size_t(width) * h.bitCount + 31) / 32 * 4;
+  const std::size_t stride = StoredStride(h);
   const Channel red = MakeChannel(h.masks[0]), green = MakeChannel(h.masks[1]),
                 blue = MakeChannel(h.masks[2]);
+  const bool alpha = AlphaInUse(d, h);
+  const Channel opacity = MakeChannel(alpha ? h.alphaMask : 0);
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* src = d.data() + h.pixelOffset + std::size_t(r) * stride;
     TRGBTriple* dst = reinterpret_cast<TRGBTriple*>(picture.ScanLine(h.topDown ? r : height - 1 - r));
@@ -214,59 +256,69 @@ void ReadUncompressed(const Bytes& d, const BmpHeader& h, const std::vector<TRGB
           dst[x] = TRGBTriple{src[3 * x], src[3 * x + 1], src[3 * x + 2]};
           break;
         default: {
-          const std::uint8_t* p = src + std::size_t(x) * (h.bitCount / 8);
-          const std::uint32_t v = h.bitCount == 16
-                                      ? std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8
-                                      : std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                                            std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+          const std::uint32_t v = PackedPixel(src, x, h.bitCount);
           dst[x] =
               TRGBTriple{blue.Scale(v, h.masks[2]), green.Scale(v, h.masks[1]), red.Scale(v, h.masks[0])};
+          if (alpha) {
+            const unsigned a = opacity.Scale(v, h.alphaMask);
+            dst[x] = TRGBTriple{OverWhite(dst[x].rgbtBlue, a), OverWhite(dst[x].rgbtGreen, a),
+                                OverWhite(dst[x].rgbtRed, a)};
+          }
         }
       }
     }
   }
 }
 
-// Run-length data into one index per pixel (row 0 at the bottom, as stored).
-bool ExpandRle(const Bytes& d, const BmpHeader& h, const std::string& path,
-               std::vector<std::uint8_t>& indices, std::string& error) {
+// Run-length data into the rows of `rows` (stored row 0 is the bottom one);
+// pixels the data skips keep colour 0.
+bool ExpandRle(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette, const std::string& path,
+               RowStore& rows, std::string& error) {
   const std::int64_t width = h.width, height = h.height;
   const bool four = h.compression == kRle4;
-  indices.assign(std::size_t(width * height), 0);
   std::size_t at = h.pixelOffset;
   std::int64_t x = 0, y = 0;
+  std::uint8_t* row = nullptr;  // the picture row of stored row y, once taken
+  bool outOfMemory = false;
   auto put = [&](std::uint8_t index) {
-    if (x < width && y < height) indices[std::size_t(y * width + x)] = index;
+    if (x < width && y < height) {
+      if (row == nullptr) row = rows.Row(int(height - 1 - y));
+      if (row == nullptr) {
+        outOfMemory = true;
+      } else {
+        reinterpret_cast<TRGBTriple*>(row)[x] = palette[index];
+      }
+    }
     ++x;
+  };
+  auto truncated = [&]() {
+    error = FormatError(kFormat, "run-length data truncated", path);
+    return false;
   };
   // Runs past the last row are ignored, but the data must still reach its
   // end-of-picture marker.
   for (;;) {
-    if (at + 2 > d.size()) {
-      error = FormatError(kFormat, "run-length data truncated", path);
+    if (outOfMemory) {
+      error = FormatError(kFormat, "out of memory", path);
       return false;
     }
+    if (at + 2 > d.size()) return truncated();
     const std::uint8_t count = d[at], value = d[at + 1];
     at += 2;
     if (count > 0) {  // a run of one index (RLE4: two alternating)
       for (int i = 0; i < count; ++i) put(four ? std::uint8_t((i & 1) ? value & 15 : value >> 4) : value);
     } else if (value == 0) {  // end of line
-      x = 0, ++y;
+      x = 0, ++y, row = nullptr;
     } else if (value == 1) {  // end of picture
       break;
     } else if (value == 2) {  // move right and up
-      if (at + 2 > d.size()) {
-        error = FormatError(kFormat, "run-length data truncated", path);
-        return false;
-      }
+      if (at + 2 > d.size()) return truncated();
       x += d[at], y += d[at + 1];
+      if (d[at + 1] != 0) row = nullptr;
       at += 2;
     } else {  // `value` literal indices, padded to a 16-bit boundary
       const std::size_t bytes = four ? (value + 1u) / 2 : value;
-      if (at + bytes > d.size()) {
-        error = FormatError(kFormat, "run-length data truncated", path);
-        return false;
-      }
+      if (at + bytes > d.size()) return truncated();
       for (int i = 0; i < value; ++i)
         put(four ? std::uint8_t((i & 1) ? d[at + i / 2] & 15 : d[at + i / 2] >> 4) : d[at + i]);
       at += bytes + (bytes & 1);
@@ -277,28 +329,29 @@ bool ExpandRle(const Bytes& d, const BmpHeader& h, const std::string& path,
 
 }  // namespace
 
-bool DecodeBmp(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error) {
+bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  const std::string& path = context.path;
   BmpHeader h;
   if (!ParseHeader(data, path, h, error)) return false;
   std::vector<TRGBTriple> palette;
   if (!ReadPalette(data, h, path, palette, error)) return false;
 
   if (h.compression == kRle8 || h.compression == kRle4) {
-    std::vector<std::uint8_t> indices;
-    if (!ExpandRle(data, h, path, indices, error)) return false;
-    picture = TBitmap(int(h.width), int(h.height), pf24bit);
-    for (int r = 0; r < int(h.height); ++r) {
-      TRGBTriple* dst = reinterpret_cast<TRGBTriple*>(picture.ScanLine(int(h.height) - 1 - r));
-      for (int x = 0; x < int(h.width); ++x) dst[x] = palette[indices[std::size_t(r) * h.width + x]];
-    }
+    if (!CheckMemory(kFormat, RowStore::Cost(h.width, h.height), context, error)) return false;
+    RowStore rows(int(h.width), int(h.height), palette[0]);
+    if (!ExpandRle(data, h, palette, path, rows, error)) return false;
+    picture = rows.Take();
     return true;
   }
 
-  const std::size_t stride = (std::size_t(h.width) * h.bitCount + 31) / 32 * 4;
+  const std::size_t stride = StoredStride(h);
   if (stride * std::size_t(h.height) > data.size() - h.pixelOffset) {
     error = FormatError(kFormat, "pixel data truncated", path);
     return false;
   }
+  // The pixels are all in the file, so the picture is taken whole.
+  const std::uint64_t bytes = std::uint64_t(h.height) * ((std::uint64_t(h.width) * 3 + 3) & ~std::uint64_t(3));
+  if (!CheckMemory(kFormat, bytes, context, error)) return false;
   picture = TBitmap(int(h.width), int(h.height), pf24bit);
   ReadUncompressed(data, h, palette, picture);
   return true;

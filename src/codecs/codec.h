@@ -1,40 +1,83 @@
 // The one interface every picture format sits behind (internal to the
 // codecs library).
 //
-// A decoder takes the whole file's bytes and fills a fresh pf24bit picture;
-// on failure it returns false with `error` formed where the fault was found
-// ("PNG: image data truncated: /path/x.png"), and the caller throws the
-// picture away. An encoder turns a pf24bit picture into the file's bytes;
+// A decoder takes the file's bytes (a view, not a copy) and fills a fresh
+// pf24bit picture; on failure it returns false with `error` formed where
+// the fault was found ("PNG: image data truncated: /path/x.png"), and the
+// caller throws the picture away. Before it takes any pixel memory it
+// checks the declared size against the picture limits and the memory the
+// decode needs against the context's budget; pixel rows are then taken as
+// they are decoded (RowStore), so a small file that lies about its size
+// costs little. An encoder turns a pf24bit picture into the file's bytes;
 // the caller alone touches the file system.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/size_limits.h"
 
 namespace codecs {
 
 using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
 
-// Largest picture any decoder accepts: checked on the declared size before
-// anything of that size is allocated.
-constexpr std::int64_t kMaxSide = 65535;
-constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
+// What a decoder is told besides the bytes.
+struct DecodeContext {
+  const std::string& path;                       // named in every message
+  std::uint64_t budget;                          // bytes of memory the decode may take
+  std::vector<std::string>* warnings = nullptr;  // damaged but readable: what was wrong
+
+  // Adds a warning (at most a few, each once); never throws.
+  void Warn(const std::string& message) const noexcept;
+};
 
 // "<format>: <what>: <path>"
 std::string FormatError(const char* format, const std::string& what, const std::string& path);
 
-// Refuses a declared width or height below 1, a side over kMaxSide or more
-// than kMaxPixels pixels.
+// Refuses a declared width or height below 1, or a size beyond the picture
+// limits (imaging/size_limits.h).
 bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t height, const std::string& path,
                        std::string& error);
 
-bool DecodeBmp(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error);
-bool DecodeJpeg(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error);
-bool DecodePng(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error);
-bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error);
+// Refuses a decode that needs more than the budget: `bytes` is everything
+// the decode holds at its peak (RowStore::Cost plus the decoder's own).
+bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& context, std::string& error);
+
+// Pixel rows of a picture being decoded. A row's memory is taken the first
+// time it is asked for; rows never asked for come out in the fill colour.
+class RowStore {
+ public:
+  RowStore(int width, int height, TRGBTriple fill);
+
+  // The row's width * 3 bytes (blue, green, red), set to the fill colour
+  // when first taken; nullptr when no memory is left (the decoder then
+  // fails with "out of memory").
+  std::uint8_t* Row(int y) noexcept;
+
+  // The finished picture. Each row is released as soon as it is copied.
+  // Throws std::bad_alloc when the picture cannot be allocated.
+  TBitmap Take();
+
+  // Peak bytes of a decode into a RowStore: the rows, the finished picture
+  // (both exist while it is copied) and the row table.
+  static std::uint64_t Cost(std::int64_t width, std::int64_t height);
+
+ private:
+  int width_;
+  int height_;
+  TRGBTriple fill_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> rows_;
+};
+
+bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool DecodeGif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
 
 bool EncodeBmp(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);
 bool EncodeJpeg(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);

@@ -5,7 +5,10 @@
 // (grown to hold the frame if the screen is declared smaller); the area the
 // frame does not cover and the frame's transparent index are white. An
 // index past the colour table gives black. Refuses: no image, no colour
-// table, sizes over the limit, data that ends before the frame does.
+// table, sizes over the limit, decodes that need more memory than the
+// budget, data that ends before the frame does. The frame is decoded row
+// by row into a row store, so a short file that declares a large picture
+// takes memory only for the rows its data reaches.
 //
 // Reading stops after the first frame, so what follows it (later frames,
 // the trailer byte) is not looked at: a file cut right after a complete
@@ -38,14 +41,15 @@ constexpr char kFormat[] = "GIF";
 constexpr TRGBTriple kWhite{255, 255, 255};
 
 struct MemorySource {
-  const Bytes* data;
+  ByteView data;
   std::size_t position;
 };
 
 int ReadFromMemory(GifFileType* gif, GifByteType* out, int count) {
   MemorySource* src = static_cast<MemorySource*>(gif->UserData);
-  const std::size_t n = std::min<std::size_t>(std::size_t(count), src->data->size() - src->position);
-  std::memcpy(out, src->data->data() + src->position, n);
+  if (count <= 0) return 0;
+  const std::size_t n = std::min<std::size_t>(std::size_t(count), src->data.size() - src->position);
+  if (n > 0) std::memcpy(out, src->data.data() + src->position, n);
   src->position += n;
   return int(n);
 }
@@ -79,10 +83,12 @@ using Decoder = std::unique_ptr<GifFileType, DecoderCloser>;
 using Encoder = std::unique_ptr<GifFileType, EncoderCloser>;
 using ColorMap = std::unique_ptr<ColorMapObject, MapFreer>;
 
+// giflib's text for an error code; it has none for some codes.
 std::string GifMessage(int code) {
   if (code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_EOF_TOO_SOON) return "image data truncated";
+  if (code == D_GIF_ERR_NOT_ENOUGH_MEM || code == E_GIF_ERR_NOT_ENOUGH_MEM) return "out of memory";
   const char* text = GifErrorString(code);
-  return text ? text : "error " + std::to_string(code);
+  return text ? text : "giflib error " + std::to_string(code);
 }
 
 // The transparent index of a graphic control block, or -1.
@@ -94,28 +100,49 @@ int TransparentIndex(GifFileType* gif, int code, GifByteType* block) {
   return gcb.TransparentColor;
 }
 
-// Reads the frame's indices row by row, undoing the four interlace passes.
-bool ReadIndices(GifFileType* gif, int width, int height, std::vector<GifPixelType>& indices) {
-  indices.assign(std::size_t(width) * std::size_t(height), 0);
-  auto line = [&](int y) {
-    return DGifGetLine(gif, indices.data() + std::size_t(y) * width, width) == GIF_OK;
+// Decodes the frame row by row, undoing the four interlace passes, into
+// the canvas rows of `canvas`; `line` holds one row of indices.
+bool ReadFrame(GifFileType* gif, const ColorMapObject* map, int transparent, RowStore& canvas,
+               std::vector<GifPixelType>& line, bool& outOfMemory) {
+  const GifImageDesc& desc = gif->Image;
+  auto row = [&](int y) {
+    if (DGifGetLine(gif, line.data(), desc.Width) != GIF_OK) return false;
+    std::uint8_t* bytes = canvas.Row(desc.Top + y);
+    if (bytes == nullptr) {
+      outOfMemory = true;
+      return false;
+    }
+    TRGBTriple* out = reinterpret_cast<TRGBTriple*>(bytes) + desc.Left;
+    for (int x = 0; x < desc.Width; ++x) {
+      const int index = line[std::size_t(x)];
+      if (index == transparent) {
+        out[x] = kWhite;
+      } else if (index >= map->ColorCount) {
+        out[x] = TRGBTriple{0, 0, 0};
+      } else {
+        const GifColorType& c = map->Colors[index];
+        out[x] = TRGBTriple{c.Blue, c.Green, c.Red};
+      }
+    }
+    return true;
   };
-  if (!gif->Image.Interlace) {
-    for (int y = 0; y < height; ++y)
-      if (!line(y)) return false;
+  if (!desc.Interlace) {
+    for (int y = 0; y < desc.Height; ++y)
+      if (!row(y)) return false;
     return true;
   }
   static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
   for (int pass = 0; pass < 4; ++pass)
-    for (int y = kStart[pass]; y < height; y += kStep[pass])
-      if (!line(y)) return false;
+    for (int y = kStart[pass]; y < desc.Height; y += kStep[pass])
+      if (!row(y)) return false;
   return true;
 }
 
 }  // namespace
 
-bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error) {
-  MemorySource source{&data, 0};
+bool DecodeGif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  const std::string& path = context.path;
+  MemorySource source{data, 0};
   int code = 0;
   Decoder gif(DGifOpen(&source, ReadFromMemory, &code));
   if (!gif) {
@@ -148,6 +175,7 @@ bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std
 
     if (DGifGetImageDesc(gif.get()) != GIF_OK) return fail();
     const GifImageDesc& desc = gif->Image;
+    // A frame that runs past the declared screen grows the picture.
     const std::int64_t canvasWidth =
         std::max<std::int64_t>(gif->SWidth, std::int64_t(desc.Left) + desc.Width);
     const std::int64_t canvasHeight =
@@ -159,26 +187,17 @@ bool DecodeGif(const Bytes& data, const std::string& path, TBitmap& picture, std
       error = FormatError(kFormat, "no colour table", path);
       return false;
     }
-    std::vector<GifPixelType> indices;
-    if (!ReadIndices(gif.get(), desc.Width, desc.Height, indices)) return fail();
-
-    TBitmap decoded(int(canvasWidth), int(canvasHeight), pf24bit);
-    decoded.Fill(RGBColor(255, 255, 255));
-    for (int y = 0; y < desc.Height; ++y) {
-      TRGBTriple* row = reinterpret_cast<TRGBTriple*>(decoded.ScanLine(desc.Top + y)) + desc.Left;
-      for (int x = 0; x < desc.Width; ++x) {
-        const int index = indices[std::size_t(y) * desc.Width + x];
-        if (index == transparent) {
-          row[x] = kWhite;
-        } else if (index >= map->ColorCount) {
-          row[x] = TRGBTriple{0, 0, 0};
-        } else {
-          const GifColorType& c = map->Colors[index];
-          row[x] = TRGBTriple{c.Blue, c.Green, c.Red};
-        }
-      }
+    const std::uint64_t bytes = RowStore::Cost(canvasWidth, canvasHeight) + std::uint64_t(desc.Width);
+    if (!CheckMemory(kFormat, bytes, context, error)) return false;
+    RowStore canvas(int(canvasWidth), int(canvasHeight), kWhite);
+    std::vector<GifPixelType> line(std::size_t(desc.Width));
+    bool outOfMemory = false;
+    if (!ReadFrame(gif.get(), map, transparent, canvas, line, outOfMemory)) {
+      if (!outOfMemory) return fail();
+      error = FormatError(kFormat, "out of memory", path);
+      return false;
     }
-    picture = std::move(decoded);
+    picture = canvas.Take();
     return true;
   }
 }
@@ -250,7 +269,7 @@ bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std
   int code = 0;
   Encoder gif(EGifOpen(&out, WriteToMemory, &code));
   if (!gif) {
-    error = FormatError(kFormat, GifErrorString(code), path);
+    error = FormatError(kFormat, GifMessage(code), path);
     return false;
   }
   bool ok = EGifPutScreenDesc(gif.get(), width, height, bits, 0, map.get()) == GIF_OK &&
@@ -258,12 +277,12 @@ bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std
   for (int y = 0; ok && y < height; ++y)
     ok = EGifPutLine(gif.get(), indices.data() + std::size_t(y) * width, width) == GIF_OK;
   if (!ok) {
-    error = FormatError(kFormat, GifErrorString(gif->Error), path);
+    error = FormatError(kFormat, GifMessage(gif->Error), path);
     return false;
   }
   // Closing writes the trailer; the handle is freed whatever it returns.
   if (EGifCloseFile(gif.release(), &code) != GIF_OK) {
-    error = FormatError(kFormat, GifErrorString(code), path);
+    error = FormatError(kFormat, GifMessage(code), path);
     return false;
   }
   data = std::move(out);

@@ -4,23 +4,41 @@
 // YCbCr and RGB (decoded straight to blue, green, red), CMYK and YCCK
 // (libjpeg gives CMYK; with an Adobe marker the values are stored inverted,
 // as Adobe writes them). CMYK to RGB is channel * black / 255 rounded half
-// up in integers. A file that ends before its image data does is refused
-// ("image data truncated"); other libjpeg warnings about damaged data still
-// give the picture libjpeg recovers. Sizes are checked after the header and
-// before any pixel memory is taken.
+// up in integers.
+//
+// Damaged data: a file whose data ends before the picture does is refused
+// as truncated, whether the file itself ends ("premature end of JPEG
+// file") or its data segment runs into a marker ("premature end of data
+// segment"); libjpeg would fill the rest with grey. libjpeg's other
+// warnings (extraneous bytes, a bad restart marker, ...) leave the picture
+// readable and are handed to the caller as warnings.
+//
+// Memory: sizes are checked after the header and before any pixel memory
+// is taken. A Huffman-coded file must hold at least one bit per 8 x 8 block
+// of every component (two for a sequential file), so a shorter one is
+// refused as truncated at once, whatever size it declares. The decode must
+// fit the budget: our rows are taken as they are decoded, and libjpeg's own
+// whole-picture buffers (progressive files) are held to the rest of the
+// budget with max_memory_to_use. More than kMaxScans scans are refused, so a
+// small progressive file cannot keep the decoder busy for minutes.
 //
 // Writes: libjpeg's defaults (baseline, YCbCr with 4:2:0 sampling, Huffman
-// tables of the standard) at quality 90.
+// tables of the standard) at quality 90, through a destination manager of
+// our own that appends to a byte vector; a failed allocation there ends the
+// encode with libjpeg's out-of-memory error.
 //
 // libjpeg reports errors by longjmp. The routines that call libjpeg with a
 // setjmp armed (JpegStart, JpegReadPixels, JpegWriteAll) are plain C-style
 // code: no object with a destructor lives in their frames, so a jump out of
 // libjpeg skips nothing. The C++ owners around them free libjpeg's state on
-// every path.
+// every path, and the callbacks catch every exception before libjpeg's
+// frames could see it.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -35,40 +53,70 @@ namespace {
 
 constexpr char kFormat[] = "JPEG";
 
-// libjpeg's error manager, extended with the jump target and the message of
-// the error that ended the work.
+// More scans than any real progressive file has (a full successive-
+// approximation progression of three components stays far below).
+constexpr int kMaxScans = 500;
+
+// libjpeg's error manager and progress monitor, extended with the jump
+// target, the message of the error that ended the work and where warnings
+// go.
 struct JpegErrorTrap {
   jpeg_error_mgr pub;
+  jpeg_progress_mgr progress;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
-  bool truncated;
+  const DecodeContext* context;
 };
+
+[[noreturn]] void Fail(JpegErrorTrap* trap, const char* message) {
+  std::snprintf(trap->message, sizeof trap->message, "%s", message);
+  std::longjmp(trap->jump, 1);
+}
 
 void OnJpegError(j_common_ptr cinfo) {
   JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+  if (cinfo->err->msg_code == JERR_NO_BACKING_STORE) {
+    // libjpeg's whole-picture buffers did not fit max_memory_to_use.
+    Fail(trap, "decoding needs more memory than allowed");
+  }
   (*cinfo->err->format_message)(cinfo, trap->message);
   std::longjmp(trap->jump, 1);
 }
 
-// Trace messages are dropped; a premature end of the data is fatal; other
-// warnings are counted and the decode goes on.
+// Trace messages are dropped; data that ends early is fatal; other
+// warnings go to the caller.
 void OnJpegMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
-  if (cinfo->err->msg_code == JWRN_JPEG_EOF) {
-    trap->truncated = true;
-    std::strcpy(trap->message, "image data truncated");
-    std::longjmp(trap->jump, 1);
-  }
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) Fail(trap, "image data truncated");
   ++cinfo->err->num_warnings;
+  if (trap->context == nullptr || trap->context->warnings == nullptr) return;
+  char text[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, text);
+  try {
+    trap->context->Warn(FormatError(kFormat, text, trap->context->path));
+  } catch (...) {
+    // Out of memory for the message: the warning is dropped.
+  }
 }
 
-void ArmTrap(JpegErrorTrap& trap) {
+void OnJpegProgress(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    JpegErrorTrap* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+    std::snprintf(trap->message, sizeof trap->message, "too many scans (more than %d)", kMaxScans);
+    std::longjmp(trap->jump, 1);
+  }
+}
+
+void ArmTrap(JpegErrorTrap& trap, const DecodeContext* context) {
   jpeg_std_error(&trap.pub);
   trap.pub.error_exit = OnJpegError;
   trap.pub.emit_message = OnJpegMessage;
+  trap.progress.progress_monitor = OnJpegProgress;
   trap.message[0] = '\0';
-  trap.truncated = false;
+  trap.context = context;
 }
 
 struct JpegReader {
@@ -76,18 +124,67 @@ struct JpegReader {
   JpegErrorTrap trap;
 };
 
+// The encoder's output: a byte vector that doubles when libjpeg fills it.
+struct VectorDestination {
+  jpeg_destination_mgr pub;
+  Bytes* out;
+};
+
 struct JpegWriter {
   jpeg_compress_struct info;
   JpegErrorTrap trap;
-  unsigned char* buffer;
-  unsigned long size;
+  VectorDestination destination;
 };
+
+// Resizes the output without letting an exception reach libjpeg.
+bool ResizeOutput(Bytes& out, std::size_t size) {
+  try {
+    out.resize(size);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  VectorDestination* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  constexpr std::size_t kFirstSize = 1 << 16;
+  if (!ResizeOutput(*d->out, kFirstSize)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 1);
+  d->pub.next_output_byte = d->out->data();
+  d->pub.free_in_buffer = d->out->size();
+}
+
+// Called when the whole buffer is full.
+boolean GrowDestination(j_compress_ptr cinfo) {
+  VectorDestination* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  const std::size_t used = d->out->size();
+  if (!ResizeOutput(*d->out, used * 2)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 2);
+  d->pub.next_output_byte = d->out->data() + used;
+  d->pub.free_in_buffer = d->out->size() - used;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  VectorDestination* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  d->out->resize(d->out->size() - d->pub.free_in_buffer);  // shrinking never allocates
+}
+
+// Bits the entropy-coded data of a Huffman-coded file takes at least: every
+// 8 x 8 block of every component needs a DC code, and in a sequential file
+// an end-of-block code too.
+std::uint64_t MinimumHuffmanBits(const jpeg_decompress_struct& info) {
+  std::uint64_t blocks = 0;
+  for (int c = 0; c < info.num_components; ++c)
+    blocks += std::uint64_t(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+  return info.progressive_mode ? blocks : 2 * blocks;
+}
 
 // --- setjmp shims: plain data only below this line until the owners. ---
 
 bool JpegStart(JpegReader* r, const unsigned char* data, unsigned long size) {
   if (setjmp(r->trap.jump)) return false;
   jpeg_create_decompress(&r->info);
+  r->info.progress = &r->trap.progress;
   jpeg_mem_src(&r->info, data, size);
   jpeg_read_header(&r->info, TRUE);
   return true;
@@ -109,18 +206,19 @@ void ConvertRow(const unsigned char* src, unsigned char* dst, JDIMENSION width, 
   }
 }
 
-// `rows` are the picture's rows (blue, green, red), top first; `scratch`
+// Decodes every row into `rows`, taking each row as it comes; `scratch`
 // holds one decoded row of grey or CMYK before conversion.
-bool JpegReadPixels(JpegReader* r, unsigned char* const* rows, unsigned char* scratch) {
+bool JpegReadPixels(JpegReader* r, RowStore* rows, unsigned char* scratch) {
   if (setjmp(r->trap.jump)) return false;
   jpeg_start_decompress(&r->info);
   const bool direct = r->info.out_color_space == JCS_EXT_BGR;
   const bool inverted = r->info.saw_Adobe_marker;
   while (r->info.output_scanline < r->info.output_height) {
-    const JDIMENSION y = r->info.output_scanline;
-    JSAMPROW line = direct ? rows[y] : scratch;
-    jpeg_read_scanlines(&r->info, &line, 1);
-    if (!direct) ConvertRow(scratch, rows[y], r->info.output_width, r->info.output_components, inverted);
+    unsigned char* row = rows->Row(int(r->info.output_scanline));
+    if (row == nullptr) Fail(&r->trap, "out of memory");
+    JSAMPROW line = direct ? row : scratch;
+    if (jpeg_read_scanlines(&r->info, &line, 1) != 1) Fail(&r->trap, "image data truncated");
+    if (!direct) ConvertRow(scratch, row, r->info.output_width, r->info.output_components, inverted);
   }
   jpeg_finish_decompress(&r->info);
   return true;
@@ -129,7 +227,10 @@ bool JpegReadPixels(JpegReader* r, unsigned char* const* rows, unsigned char* sc
 bool JpegWriteAll(JpegWriter* w, const unsigned char* const* rows, JDIMENSION width, JDIMENSION height) {
   if (setjmp(w->trap.jump)) return false;
   jpeg_create_compress(&w->info);
-  jpeg_mem_dest(&w->info, &w->buffer, &w->size);
+  w->destination.pub.init_destination = InitDestination;
+  w->destination.pub.empty_output_buffer = GrowDestination;
+  w->destination.pub.term_destination = TermDestination;
+  w->info.dest = &w->destination.pub;
   w->info.image_width = width;
   w->info.image_height = height;
   w->info.input_components = 3;
@@ -149,7 +250,10 @@ bool JpegWriteAll(JpegWriter* w, const unsigned char* const* rows, JDIMENSION wi
 
 class ReaderOwner {
  public:
-  ReaderOwner() : r_{} { ArmTrap(r_.trap), r_.info.err = &r_.trap.pub; }
+  explicit ReaderOwner(const DecodeContext& context) : r_{} {
+    ArmTrap(r_.trap, &context);
+    r_.info.err = &r_.trap.pub;
+  }
   ~ReaderOwner() { jpeg_destroy_decompress(&r_.info); }  // safe before create: no memory yet
   ReaderOwner(const ReaderOwner&) = delete;
   ReaderOwner& operator=(const ReaderOwner&) = delete;
@@ -161,11 +265,12 @@ class ReaderOwner {
 
 class WriterOwner {
  public:
-  WriterOwner() : w_{} { ArmTrap(w_.trap), w_.info.err = &w_.trap.pub; }
-  ~WriterOwner() {
-    jpeg_destroy_compress(&w_.info);
-    std::free(w_.buffer);
+  explicit WriterOwner(Bytes& out) : w_{} {
+    ArmTrap(w_.trap, nullptr);
+    w_.info.err = &w_.trap.pub;
+    w_.destination.out = &out;
   }
+  ~WriterOwner() { jpeg_destroy_compress(&w_.info); }  // the bytes belong to the caller
   WriterOwner(const WriterOwner&) = delete;
   WriterOwner& operator=(const WriterOwner&) = delete;
   JpegWriter* get() { return &w_; }
@@ -176,14 +281,19 @@ class WriterOwner {
 
 }  // namespace
 
-bool DecodeJpeg(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error) {
-  ReaderOwner owner;
+bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  const std::string& path = context.path;
+  ReaderOwner owner(context);
   JpegReader* r = owner.get();
   if (!JpegStart(r, data.data(), static_cast<unsigned long>(data.size()))) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
   if (!CheckDeclaredSize(kFormat, r->info.image_width, r->info.image_height, path, error)) return false;
+  if (!r->info.arith_code && std::uint64_t(data.size()) * 8 < MinimumHuffmanBits(r->info)) {
+    error = FormatError(kFormat, "image data truncated (the file is too short for its declared size)", path);
+    return false;
+  }
   switch (r->info.jpeg_color_space) {
     case JCS_GRAYSCALE:
       r->info.out_color_space = JCS_GRAYSCALE;
@@ -197,20 +307,25 @@ bool DecodeJpeg(const Bytes& data, const std::string& path, TBitmap& picture, st
       break;
   }
   const int width = int(r->info.image_width), height = int(r->info.image_height);
-  TBitmap decoded(width, height, pf24bit);
-  std::vector<unsigned char*> rows(static_cast<std::size_t>(height));
-  for (int y = 0; y < height; ++y) rows[std::size_t(y)] = decoded.ScanLine(y);
+  const std::uint64_t ours = RowStore::Cost(width, height) + std::uint64_t(width) * 4;
+  if (!CheckMemory(kFormat, ours, context, error)) return false;
+  // What is left of the budget bounds libjpeg's whole-picture buffers.
+  constexpr std::uint64_t kLongMax = std::uint64_t(std::numeric_limits<long>::max());
+  // (0 would mean no limit at all.)
+  r->info.mem->max_memory_to_use = long(std::clamp<std::uint64_t>(context.budget - ours, 1, kLongMax));
+  RowStore rows(width, height, TRGBTriple{0, 0, 0});
   std::vector<unsigned char> scratch(std::size_t(width) * 4);
-  if (!JpegReadPixels(r, rows.data(), scratch.data())) {
+  if (!JpegReadPixels(r, &rows, scratch.data())) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
-  picture = std::move(decoded);
+  picture = rows.Take();
   return true;
 }
 
 bool EncodeJpeg(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
-  WriterOwner owner;
+  Bytes out;
+  WriterOwner owner(out);
   JpegWriter* w = owner.get();
   std::vector<const unsigned char*> rows(std::size_t(picture.Height()));
   for (int y = 0; y < picture.Height(); ++y) rows[std::size_t(y)] = picture.ScanLine(y);
@@ -218,7 +333,7 @@ bool EncodeJpeg(const TBitmap& picture, const std::string& path, Bytes& data, st
     error = FormatError(kFormat, w->trap.message, path);
     return false;
   }
-  data.assign(w->buffer, w->buffer + w->size);
+  data = std::move(out);
   return true;
 }
 

@@ -4,61 +4,50 @@
 // Reading loads the whole file, hands it to the format's decoder and moves
 // the result into the caller's bitmap only when the decode succeeded.
 // Refuses: an unsupported extension (before the file is opened), a path
-// that is missing, unreadable, not a regular file, or empty.
+// that is missing, unreadable, not a regular file, or empty; and whatever
+// the decoder refuses (the size limits, the memory budget, damaged data).
 //
-// Writing encodes into memory first; then the bytes go to a new temporary
-// file in the target's folder, which is flushed to disk and renamed over
-// the target only when everything succeeded. A failure removes the
-// temporary file, so an existing target is never damaged and nothing
-// partial is left. A replaced file keeps its permission bits; a new one gets
-// 0666 less the umask. Refuses: an unsupported extension, a picture that is
-// not pf24bit or has no pixels.
+// Writing encodes into memory first; then the bytes go to a new file in the
+// target's folder that has no name yet (O_TMPFILE; where the file system
+// cannot do that, a hidden temporary name), which is flushed to disk, named
+// and renamed over the target only when everything succeeded. The file at
+// the target is therefore always the old one or the complete new one, also
+// when the program is killed in the middle, and a failure leaves nothing
+// behind. A symbolic link is written through: the file it leads to is
+// replaced and the link stays. A replaced file keeps its permission bits
+// (and its owner and group where the user may set them); a new one gets
+// 0666 less the umask. Refuses, before anything is encoded: an unsupported
+// extension, a picture that is not pf24bit, has no pixels or is beyond the
+// picture limits, a target that is not a regular file, and a target the
+// user may not write (as cp refuses it; the folder being writable is not
+// enough).
 #include "codecs/picture_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "codecs/codec.h"
 
-namespace codecs {
-
-std::string FormatError(const char* format, const std::string& what, const std::string& path) {
-  return std::string(format) + ": " + what + ": " + path;
-}
-
-bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t height, const std::string& path,
-                       std::string& error) {
-  const std::string size = std::to_string(width) + " x " + std::to_string(height);
-  if (width < 1 || height < 1) {
-    error = FormatError(format, "picture has no pixels (" + size + ")", path);
-    return false;
-  }
-  if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels) {
-    error = FormatError(
-        format, "picture too large (" + size + "; the limit is 65535 per side and 268435456 pixels)", path);
-    return false;
-  }
-  return true;
-}
-
-}  // namespace codecs
-
 namespace {
 
 using codecs::Bytes;
+using codecs::ByteView;
 
 struct Codec {
   const char* name;
-  bool (*decode)(const Bytes&, const std::string&, TBitmap&, std::string&);
+  bool (*decode)(ByteView, const codecs::DecodeContext&, TBitmap&, std::string&);
   bool (*encode)(const TBitmap&, const std::string&, Bytes&, std::string&);
 };
 
@@ -87,6 +76,9 @@ std::string UnsupportedMessage(const std::string& path) {
 std::string SystemError(const std::string& what, int code, const std::string& path) {
   return what + " (" + std::strerror(code) + "): " + path;
 }
+
+std::atomic<std::uint64_t> gDecodeBudget{kDefaultDecodeMemoryBudget};
+std::atomic<WriteFunction> gWrite{nullptr};
 
 bool LoadFile(const std::string& path, Bytes& data, std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -130,72 +122,200 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool WriteAll(int fd, const Bytes& data) {
+  const WriteFunction write = gWrite.load();
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = write ? write(fd, data.data() + done, data.size() - done)
+                            : ::write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     done += std::size_t(n);
   }
   return true;
 }
 
-// Writes `data` to a temporary file beside `path` and renames it over
-// `path`; on any failure the temporary file is removed.
-bool ReplaceFile(const std::string& path, const Bytes& data, std::string& error) {
-  std::string temp = FolderOf(path) + "/.tessarin-save-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    error = SystemError("cannot create a file in the folder", errno, path);
-    return false;
+// The file a save to `path` replaces: `path` itself, or the file a chain of
+// symbolic links starting there leads to (which need not exist yet).
+bool FollowLinks(const std::string& path, std::string& target, std::string& error) {
+  target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink(target.c_str(), link, sizeof link - 1);
+    if (n < 0) {
+      error = SystemError("cannot follow the symbolic link", errno, path);
+      return false;
+    }
+    const std::string next(link, std::size_t(n));
+    target = next.front() == '/' ? next : FolderOf(target) + "/" + next;
   }
+  error = SystemError("cannot follow the symbolic link", ELOOP, path);
+  return false;
+}
+
+// A new, unnamed file in `folder` (O_TMPFILE), or -1 with errno set;
+// errno is EOPNOTSUPP where the file system cannot make one.
+int OpenUnnamed(const std::string& folder, mode_t mode) {
+#ifdef O_TMPFILE
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (fd >= 0) return fd;
+  if (errno == EISDIR || errno == EINVAL) errno = EOPNOTSUPP;  // kernels and file systems without it
+  return -1;
+#else
+  (void)folder, (void)mode;
+  errno = EOPNOTSUPP;
+  return -1;
+#endif
+}
+
+// A name in `folder` that no file has yet.
+std::string FreshName(const std::string& folder) {
+  static std::mt19937_64 rng{std::random_device{}()};
+  char name[64];
+  std::snprintf(name, sizeof name, "/.tessarin-save-%d-%016llx", int(::getpid()),
+                static_cast<unsigned long long>(rng()));
+  return folder + name;
+}
+
+// Writes `data` to a new file beside `target` and renames it over
+// `target`; on any failure nothing new is left in the folder. `path` is
+// the name the caller gave, for messages.
+bool ReplaceFile(const std::string& path, const std::string& target, const Bytes& data, std::string& error) {
+  const std::string folder = FolderOf(target);
   struct stat existing;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
   mode_t mode;
-  if (::stat(path.c_str(), &existing) == 0) {
+  if (exists) {
     mode = existing.st_mode & 07777;
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-  int code = errno;
-  if (::close(fd) != 0 && ok) ok = false, code = errno;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    error = SystemError("cannot write file", code, path);
+
+  std::string named;  // the temporary name, once the file has one
+  int fd = OpenUnnamed(folder, mode);
+  if (fd < 0 && errno == EOPNOTSUPP) {
+    named = folder + "/.tessarin-save-XXXXXX";
+    fd = ::mkstemp(named.data());
+    if (fd < 0) named.clear();
+  }
+  if (fd < 0) {
+    error = SystemError("cannot create a file in the folder", errno, path);
     return false;
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    code = errno;
-    ::unlink(temp.c_str());
-    error = SystemError("cannot replace file", code, path);
+  auto fail = [&](const char* what, int code) {
+    if (fd >= 0) ::close(fd);
+    if (!named.empty()) ::unlink(named.c_str());
+    error = SystemError(what, code, path);
+    return false;
+  };
+  // Keeping the owner needs privileges the user may not have; the
+  // permission bits are kept either way.
+  if (exists && ::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+    // Neither owner nor group can be kept: the new file is the user's own.
+  }
+  if (::fchmod(fd, mode) != 0) return fail("cannot write file", errno);
+  if (!WriteAll(fd, data) || ::fsync(fd) != 0) return fail("cannot write file", errno);
+  if (named.empty()) {
+    // Give the finished file a name beside the target, then rename it.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0;; ++attempt) {
+      named = FreshName(folder);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+      const int code = errno;
+      named.clear();
+      if (code != EEXIST || attempt == 10) return fail("cannot write file", code);
+    }
+  }
+  if (::close(fd) != 0) {
+    fd = -1;
+    return fail("cannot write file", errno);
+  }
+  fd = -1;
+  if (::rename(named.c_str(), target.c_str()) != 0) return fail("cannot replace file", errno);
+  // Make the rename itself last across a power cut.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+// Refuses a target that exists but is no regular file, or that the user may
+// not write; a target that does not exist yet is fine here.
+bool CheckTarget(const std::string& path, const std::string& target, std::string& error) {
+  struct stat info;
+  if (::stat(target.c_str(), &info) != 0) return true;
+  if (!S_ISREG(info.st_mode)) {
+    error = "not a regular file: " + path;
+    return false;
+  }
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    error = SystemError("cannot write file", errno, path);
     return false;
   }
   return true;
 }
 
+bool Decode(const Codec& codec, ByteView data, const std::string& path, TBitmap& out, std::string& error,
+            std::vector<std::string>* warnings) {
+  try {
+    const codecs::DecodeContext context{path, gDecodeBudget.load(), warnings};
+    TBitmap picture;
+    if (!codec.decode(data, context, picture, error)) return false;
+    out = std::move(picture);
+    return true;
+  } catch (const std::bad_alloc&) {
+    error = codecs::FormatError(codec.name, "out of memory", path);
+  } catch (const std::exception& e) {
+    error = codecs::FormatError(codec.name, e.what(), path);
+  }
+  return false;
+}
+
 }  // namespace
 
+void SetDecodeMemoryBudget(std::uint64_t bytes) { gDecodeBudget.store(bytes); }
+std::uint64_t DecodeMemoryBudget() { return gDecodeBudget.load(); }
+
+void SetWriteFunctionForTesting(WriteFunction write) { gWrite.store(write); }
+
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
+  return ReadPicture(path, out, error, nullptr);
+}
+
+bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std::vector<std::string>* warnings) {
   const Codec* codec = CodecFor(path);
   if (codec == nullptr) {
     error = UnsupportedMessage(path);
     return false;
   }
+  Bytes data;
   try {
-    Bytes data;
     if (!LoadFile(path, data, error)) return false;
-    TBitmap picture;
-    if (!codec->decode(data, path, picture, error)) return false;
-    out = std::move(picture);
-    return true;
   } catch (const std::bad_alloc&) {
     error = codecs::FormatError(codec->name, "out of memory", path);
-  } catch (const std::exception& e) {
-    error = codecs::FormatError(codec->name, e.what(), path);
+    return false;
   }
-  return false;
+  return Decode(*codec, data, path, out, error, warnings);
+}
+
+bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out, std::string& error,
+                   std::vector<std::string>* warnings) {
+  const Codec* codec = CodecFor(path);
+  if (codec == nullptr) {
+    error = UnsupportedMessage(path);
+    return false;
+  }
+  return Decode(*codec, data, path, out, error, warnings);
 }
 
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error) {
@@ -212,10 +332,14 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
     error = codecs::FormatError(codec->name, "picture has no pixels", path);
     return false;
   }
+  // What we write we must be able to read back.
+  if (!codecs::CheckDeclaredSize(codec->name, picture.Width(), picture.Height(), path, error)) return false;
   try {
+    std::string target;
+    if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
     Bytes data;
     if (!codec->encode(picture, path, data, error)) return false;
-    return ReplaceFile(path, data, error);
+    return ReplaceFile(path, target, data, error);
   } catch (const std::bad_alloc&) {
     error = codecs::FormatError(codec->name, "out of memory", path);
   } catch (const std::exception& e) {

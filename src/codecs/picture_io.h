@@ -8,21 +8,56 @@
 //
 // Failures never throw: they return false and put into `error` a message
 // that says what is wrong and with which file.
+//
+// Pictures read and written stay within the limits of
+// imaging/size_limits.h, and a decode takes at most the memory budget.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/size_limits.h"
 
 // Reads the picture at `path` into `out` as pf24bit. On failure returns
 // false, leaves `out` unchanged, and `error` holds a message naming the file
 // and what is wrong.
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 
+// The same; a file that is damaged but still gives a picture (libjpeg's
+// warnings) adds messages naming the file to `warnings` (may be null).
+bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std::vector<std::string>* warnings);
+
+// Decodes a file's bytes held in memory; `path` chooses the format by its
+// extension and is named in the messages. Otherwise as ReadPicture.
+bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out, std::string& error,
+                   std::vector<std::string>* warnings = nullptr);
+
 // Writes `picture` (pf24bit) to `path` in the format of its extension. On
 // failure returns false with `error` set; an existing file at `path` is
-// never damaged and no partial file is left behind.
+// never damaged and no partial file is left behind, whatever happens to
+// the process. A symbolic link at `path` is written through. A target the
+// user may not write is refused, as cp refuses it.
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error);
+
+// The memory one decode may take, in bytes, checked before any pixel memory
+// is allocated (process-wide). The default is enough for the largest
+// picture the program reads or writes: the decoded rows and the finished
+// picture (6 bytes a pixel) plus a decoder's whole-picture buffers (up to
+// 6 more, for a progressive JPEG).
+inline constexpr std::uint64_t kDefaultDecodeMemoryBudget =
+    std::uint64_t(kMaxPicturePixels) * 12 + (std::uint64_t(256) << 20);
+void SetDecodeMemoryBudget(std::uint64_t bytes);
+std::uint64_t DecodeMemoryBudget();
+
+// Test seam: replaces the write(2) that saving uses (null restores it), so
+// that a test can make the disk fill up.
+using WriteFunction = ssize_t (*)(int fd, const void* data, size_t count);
+void SetWriteFunctionForTesting(WriteFunction write);
 
 // The extension: text from the last period of the file-name part to the
 // end, ASCII letters lower-cased, with the period (".jpg"); "" when none.

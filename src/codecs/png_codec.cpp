@@ -10,8 +10,15 @@
 // transform would blend in linear light whenever the file carries a gAMA
 // chunk, which lightens every half-transparent pixel. The gAMA, cHRM,
 // sRGB and iCCP chunks are otherwise ignored. The file must run to its IEND chunk;
-// libpng refuses bad CRCs of critical chunks and damaged zlib data. Sizes
-// are checked after the header and before any pixel memory is taken.
+// libpng refuses bad CRCs of critical chunks and damaged zlib data.
+//
+// Memory: the declared size is checked from the IHDR chunk before libpng
+// is started, and the image data must be long enough for it: deflate
+// expands at most 1032-fold, so IDAT chunks too short for the declared rows
+// are refused as truncated before any pixel memory is taken. Rows are then
+// taken as they are decoded (an interlaced picture needs all of its rows
+// at once). libpng's own limits hold the side to ours and any one chunk's
+// memory (a compressed profile or text) to kMaxChunkBytes.
 //
 // Writes: 8-bit RGB, not interlaced, with libpng's default filters and zlib
 // level.
@@ -22,6 +29,7 @@
 // around them free libpng's structures on every path.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
@@ -48,6 +56,11 @@ struct PngReader {
   std::size_t size;
   std::size_t position;
 };
+
+// Largest memory libpng may take for one ancillary chunk, and the most
+// ancillary chunks it keeps.
+constexpr png_alloc_size_t kMaxChunkBytes = 8 << 20;
+constexpr png_uint_32 kMaxCachedChunks = 1000;
 
 struct PngWriter {
   png_structp png;
@@ -87,13 +100,62 @@ void WriteToMemory(png_structp png, png_bytep data, png_size_t count) {
 
 void FlushMemory(png_structp) {}
 
+std::uint32_t U32Be(ByteView d, std::size_t at) {
+  return std::uint32_t(d[at]) << 24 | std::uint32_t(d[at + 1]) << 16 | std::uint32_t(d[at + 2]) << 8 | d[at + 3];
+}
+
+struct Header {
+  std::uint32_t width = 0, height = 0;
+};
+
+// The size in the IHDR chunk, which must come first; false when it does not.
+bool ReadIhdr(ByteView d, Header& header) {
+  if (d.size() < 8 + 8 + 13 || U32Be(d, 8) != 13 || std::memcmp(d.data() + 12, "IHDR", 4) != 0) return false;
+  header.width = U32Be(d, 16);
+  header.height = U32Be(d, 20);
+  return true;
+}
+
+// Whether the IDAT chunks hold enough bytes for the declared rows, at the
+// best ratio deflate allows (1032 to 1, plus a little for headers). Each
+// row of each interlace pass carries a filter byte and its packed pixels.
+bool ImageDataCanHold(ByteView d, const PngReader* r) {
+  constexpr std::uint64_t kBestRatio = 1032, kSlack = 1024;
+  std::uint64_t idat = 0;
+  for (std::size_t at = 8; at + 8 <= d.size();) {
+    const std::uint64_t length = U32Be(d, at);
+    if (std::memcmp(d.data() + at + 4, "IDAT", 4) == 0) idat += std::min<std::uint64_t>(length, d.size() - at - 8);
+    at += std::size_t(std::min<std::uint64_t>(length + 12, d.size() - at));
+  }
+  const std::uint64_t width = png_get_image_width(r->png, r->info);
+  const std::uint64_t height = png_get_image_height(r->png, r->info);
+  const std::uint64_t bits = std::uint64_t(png_get_bit_depth(r->png, r->info)) * png_get_channels(r->png, r->info);
+  auto passBytes = [&](std::uint64_t w, std::uint64_t h) { return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8); };
+  std::uint64_t raw = 0;
+  if (png_get_interlace_type(r->png, r->info) == PNG_INTERLACE_NONE) {
+    raw = passBytes(width, height);
+  } else {
+    // Adam7: first column and row of each pass, and the steps between.
+    static const int kX0[7] = {0, 4, 0, 2, 0, 1, 0}, kDx[7] = {8, 8, 4, 4, 2, 2, 1};
+    static const int kY0[7] = {0, 0, 4, 0, 2, 0, 1}, kDy[7] = {8, 8, 8, 4, 4, 2, 2};
+    for (int p = 0; p < 7; ++p) {
+      const std::uint64_t w = width > std::uint64_t(kX0[p]) ? (width - kX0[p] + kDx[p] - 1) / kDx[p] : 0;
+      const std::uint64_t h = height > std::uint64_t(kY0[p]) ? (height - kY0[p] + kDy[p] - 1) / kDy[p] : 0;
+      raw += passBytes(w, h);
+    }
+  }
+  return raw <= idat * kBestRatio + kSlack;
+}
+
 // --- setjmp shims: plain data only. ---
 
 bool PngReadHeader(PngReader* r, png_uint_32* width, png_uint_32* height) {
   if (setjmp(r->trap.jump)) return false;
   png_set_read_fn(r->png, r, ReadFromMemory);
-  // The size limit is ours (checked by the caller with its own message).
-  png_set_user_limits(r->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  // The caller has checked IHDR against the same limit, with its message.
+  png_set_user_limits(r->png, png_uint_32(kMaxPictureSide), png_uint_32(kMaxPictureSide));
+  png_set_chunk_malloc_max(r->png, kMaxChunkBytes);
+  png_set_chunk_cache_max(r->png, kMaxCachedChunks);
   png_read_info(r->png, r->info);
   *width = png_get_image_width(r->png, r->info);
   *height = png_get_image_height(r->png, r->info);
@@ -106,19 +168,47 @@ bool HasTransparency(const PngReader* r) {
          png_get_valid(r->png, r->info, PNG_INFO_tRNS) != 0;
 }
 
+// Alpha over white in the stored values: (c * a + 255 * (255 - a)) / 255,
+// rounded half up.
+void CompositeRow(const unsigned char* src, unsigned char* dst, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x, src += 4, dst += 3) {
+    const unsigned a = src[3];
+    for (int c = 0; c < 3; ++c) dst[c] = (unsigned char)((src[c] * a + 255 * (255 - a) + 127) / 255);
+  }
+}
+
 // Sets up the transforms to 8-bit blue, green, red (and alpha when the
-// picture has transparency) and reads every row into `rows`.
-bool PngReadPixels(PngReader* r, unsigned char* const* rows, std::size_t rowBytes) {
+// picture has transparency) and decodes every row into `rows`. A picture
+// without interlacing goes row by row through `scratch` (one row); an
+// interlaced one is read whole into `whole` (every row, top first), since
+// each pass adds to every row.
+bool PngReadPixels(PngReader* r, RowStore* rows, unsigned char* scratch, unsigned char* whole,
+                   std::size_t rowBytes, bool transparent) {
   if (setjmp(r->trap.jump)) return false;
   png_structp png = r->png;
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
   png_set_bgr(png);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, r->info);
   if (png_get_rowbytes(png, r->info) != rowBytes) png_error(png, "unexpected row layout after conversion");
-  png_read_image(png, const_cast<png_bytepp>(rows));
+  const png_uint_32 width = png_get_image_width(png, r->info), height = png_get_image_height(png, r->info);
+  if (passes > 1) {
+    for (int pass = 0; pass < passes; ++pass)
+      for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, whole + std::size_t(y) * rowBytes, nullptr);
+  }
+  for (png_uint_32 y = 0; y < height; ++y) {
+    unsigned char* src = whole ? whole + std::size_t(y) * rowBytes : scratch;
+    if (!whole) png_read_row(png, src, nullptr);
+    unsigned char* dst = rows->Row(int(y));
+    if (dst == nullptr) png_error(png, "out of memory");
+    if (transparent) {
+      CompositeRow(src, dst, width);
+    } else {
+      std::memcpy(dst, src, rowBytes);
+    }
+  }
   png_read_end(png, nullptr);
   return true;
 }
@@ -135,24 +225,11 @@ bool PngWriteAll(PngWriter* w, const unsigned char* const* rows, png_uint_32 wid
   return true;
 }
 
-// Alpha over white in the stored values: (c * a + 255 * (255 - a)) / 255,
-// rounded half up.
-void CompositeOverWhite(unsigned char* const* rows, TBitmap& picture) {
-  for (int y = 0; y < picture.Height(); ++y) {
-    const unsigned char* src = rows[y];
-    std::uint8_t* dst = picture.ScanLine(y);
-    for (int x = 0; x < picture.Width(); ++x, src += 4, dst += 3) {
-      const unsigned a = src[3];
-      for (int c = 0; c < 3; ++c) dst[c] = std::uint8_t((src[c] * a + 255 * (255 - a) + 127) / 255);
-    }
-  }
-}
-
 // --- C++ owners. ---
 
 class ReaderOwner {
  public:
-  ReaderOwner(const Bytes& data) : r_{} {
+  explicit ReaderOwner(ByteView data) : r_{} {
     r_.data = data.data();
     r_.size = data.size();
     r_.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r_.trap, OnPngError, OnPngWarning);
@@ -189,11 +266,14 @@ class WriterOwner {
 
 }  // namespace
 
-bool DecodePng(const Bytes& data, const std::string& path, TBitmap& picture, std::string& error) {
+bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  const std::string& path = context.path;
   if (data.size() < 8 || png_sig_cmp(data.data(), 0, 8) != 0) {
     error = FormatError(kFormat, "not a PNG file (bad signature)", path);
     return false;
   }
+  Header header;
+  if (ReadIhdr(data, header) && !CheckDeclaredSize(kFormat, header.width, header.height, path, error)) return false;
   ReaderOwner owner(data);
   PngReader* r = owner.get();
   if (!r) {
@@ -206,19 +286,23 @@ bool DecodePng(const Bytes& data, const std::string& path, TBitmap& picture, std
     return false;
   }
   if (!CheckDeclaredSize(kFormat, width, height, path, error)) return false;
-  TBitmap decoded(int(width), int(height), pf24bit);
+  if (!ImageDataCanHold(data, r)) {
+    error = FormatError(kFormat, "image data truncated (too short for the declared size)", path);
+    return false;
+  }
   const bool transparent = HasTransparency(r);
-  const std::size_t channels = transparent ? 4 : 3;
-  std::vector<unsigned char> withAlpha(transparent ? std::size_t(width) * height * 4 : 0);
-  std::vector<unsigned char*> rows(height);
-  for (png_uint_32 y = 0; y < height; ++y)
-    rows[y] = transparent ? withAlpha.data() + std::size_t(y) * width * 4 : decoded.ScanLine(int(y));
-  if (!PngReadPixels(r, rows.data(), std::size_t(width) * channels)) {
+  const bool interlaced = png_get_interlace_type(r->png, r->info) != PNG_INTERLACE_NONE;
+  const std::size_t rowBytes = std::size_t(width) * (transparent ? 4 : 3);
+  const std::uint64_t buffers = interlaced ? std::uint64_t(rowBytes) * height : rowBytes;
+  if (!CheckMemory(kFormat, RowStore::Cost(width, height) + buffers, context, error)) return false;
+  RowStore rows(int(width), int(height), TRGBTriple{0, 0, 0});
+  std::vector<unsigned char> scratch(interlaced ? 0 : rowBytes);
+  std::vector<unsigned char> whole(interlaced ? rowBytes * height : 0);
+  if (!PngReadPixels(r, &rows, scratch.data(), interlaced ? whole.data() : nullptr, rowBytes, transparent)) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
-  if (transparent) CompositeOverWhite(rows.data(), decoded);
-  picture = std::move(decoded);
+  picture = rows.Take();
   return true;
 }
 

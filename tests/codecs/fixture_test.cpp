@@ -118,7 +118,7 @@ TEST(FixtureFiles, BmpVariantsDecodeExactly) {
       {"bmp16_555.bmp", Smooth555, 0, 0},
       {"bmp16_565.bmp", Smooth565, 0, 0},
       {"bmp32_fields.bmp", Smooth1010, 0, 0},
-      {"bmp32_v5.bmp", Pal16, 0, 0},  // alpha is ignored
+      {"bmp32_v5.bmp", AlphaOverWhite, 0, 0},  // alpha 17x over white, as PNG and GIF
   };
   for (const FixtureCase& c : cases) ExpectDecodes(c);
 }

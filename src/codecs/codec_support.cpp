@@ -1,0 +1,101 @@
+// What every decoder shares: the message format, the size and memory
+// checks made before any pixel memory is taken, and the row store that
+// takes pixel memory only as rows are decoded.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "codecs/codec.h"
+
+namespace codecs {
+
+namespace {
+
+// Bytes in MiB, one decimal ("12.5 MiB").
+std::string Mebibytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace
+
+void DecodeContext::Warn(const std::string& message) const noexcept {
+  // A damaged file can repeat one complaint for every block; a few say it.
+  constexpr std::size_t kMaxWarnings = 8;
+  if (warnings == nullptr || warnings->size() >= kMaxWarnings) return;
+  try {
+    if (std::find(warnings->begin(), warnings->end(), message) == warnings->end()) warnings->push_back(message);
+  } catch (...) {
+    // Out of memory: the warning is dropped, the picture is still good.
+  }
+}
+
+std::string FormatError(const char* format, const std::string& what, const std::string& path) {
+  return std::string(format) + ": " + what + ": " + path;
+}
+
+bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t height, const std::string& path,
+                       std::string& error) {
+  const std::string size = std::to_string(width) + " x " + std::to_string(height);
+  if (width < 1 || height < 1) {
+    error = FormatError(format, "picture has no pixels (" + size + ")", path);
+    return false;
+  }
+  if (!PictureSizeAllowed(width, height)) {
+    error = FormatError(format,
+                        "picture too large (" + size + "; the limit is " + std::to_string(kMaxPictureSide) +
+                            " per side and " + std::to_string(kMaxPicturePixels) + " pixels)",
+                        path);
+    return false;
+  }
+  return true;
+}
+
+bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& context, std::string& error) {
+  if (bytes <= context.budget) return true;
+  error = FormatError(format,
+                      "decoding needs " + Mebibytes(bytes) + " of memory, more than the " +
+                          Mebibytes(context.budget) + " allowed",
+                      context.path);
+  return false;
+}
+
+RowStore::RowStore(int width, int height, TRGBTriple fill)
+    : width_(width), height_(height), fill_(fill), rows_(std::size_t(height)) {}
+
+std::uint8_t* RowStore::Row(int y) noexcept {
+  std::unique_ptr<std::uint8_t[]>& row = rows_[std::size_t(y)];
+  if (!row) {
+    row.reset(new (std::nothrow) std::uint8_t[std::size_t(width_) * 3]);
+    if (!row) return nullptr;
+    TRGBTriple* p = reinterpret_cast<TRGBTriple*>(row.get());
+    std::fill(p, p + width_, fill_);
+  }
+  return row.get();
+}
+
+TBitmap RowStore::Take() {
+  TBitmap picture(width_, height_, pf24bit);
+  for (int y = 0; y < height_; ++y) {
+    std::uint8_t* dst = picture.ScanLine(y);
+    std::unique_ptr<std::uint8_t[]>& row = rows_[std::size_t(y)];
+    if (row) {
+      std::memcpy(dst, row.get(), std::size_t(width_) * 3);
+      row.reset();
+    } else {
+      TRGBTriple* p = reinterpret_cast<TRGBTriple*>(dst);
+      std::fill(p, p + width_, fill_);
+    }
+  }
+  return picture;
+}
+
+std::uint64_t RowStore::Cost(std::int64_t width, std::int64_t height) {
+  const std::uint64_t stride = (std::uint64_t(width) * 3 + 3) & ~std::uint64_t(3);
+  return std::uint64_t(height) * (stride + std::uint64_t(width) * 3 + sizeof(void*));
+}
+
+}  // namespace codecs
