@@ -2,10 +2,14 @@
 # bundled sample; `make test` sets everything up and runs every test.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# `make fuzz`: each fuzz target this many seconds (or FUZZ_RUNS executions).
+FUZZ_SECONDS ?= 60
+FUZZ_RUNS    ?= -1
 JOBS       ?= $(shell nproc)
 SAMPLE     ?= samples/evening-glow.jpg
 
-.PHONY: deps configure build test asan run bench clean
+.PHONY: deps configure build test asan fuzz fuzz-build fuzz-smoke run bench clean
 
 deps:
 	@scripts/setup-deps
@@ -28,6 +32,20 @@ asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang, ASan, UBSan), then each run for a set time.
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DTESSARIN_FUZZ=ON \
+	  -DTESSARIN_BUILD_BENCH=OFF -DTESSARIN_BUILD_UI=OFF > /dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
+# The short run CI does: every target for a few seconds (about a minute in all).
+fuzz-smoke: fuzz-build
+	scripts/run-fuzzers $(FUZZ_BUILD) 5
+
 # The window when there is a display; without one, the same miniature
 # effect made by tessarin-cli from the bundled photo.
 run: build
@@ -46,4 +64,4 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -8,13 +8,19 @@
 
 namespace {
 
+// a + b and a - b, saturated to the int range: a focus point far outside
+// the view must not make the end points wrap around. (Exact otherwise: the
+// extended type holds every sum of two ints.)
+int Add(int a, int b) { return SaturatingInt(Extended(a) + Extended(b)); }
+int Sub(int a, int b) { return SaturatingInt(Extended(a) - Extended(b)); }
+
 // Lines with angle up to 45 degrees run from the left edge to the right
 // edge; steeper ones from the top edge to the bottom edge.
 GuideSegment LineThrough(int x0, int y0, int angle, Extended t, int w, int h) {
   if (angle <= 45) {
-    return {0, y0 - TruncInt(t * Extended(x0)), w, TruncInt(t * Extended(w - x0)) + y0};
+    return {0, Sub(y0, TruncInt(t * Extended(x0))), w, Add(TruncInt(t * (Extended(w) - x0)), y0)};
   }
-  return {x0 - TruncInt(Extended(y0) / t), 0, TruncInt(Extended(h - y0) / t) + x0, h};
+  return {Sub(x0, TruncInt(Extended(y0) / t)), 0, Add(TruncInt((Extended(h) - y0) / t), x0), h};
 }
 
 }  // namespace
@@ -27,8 +33,8 @@ GuideLines PutLine(TPoint point, int viewWidth, int viewHeight, int angle, int d
   const double b = DegreesToRadiansF(angle + 90);
   const int dx = TruncInt(std::cos(Extended(b)) * Extended(lines.depth));
   const int dy = TruncInt(std::sin(Extended(b)) * Extended(lines.depth));
-  lines.sideB = {point.X - dx, point.Y - dy};
-  lines.sideC = {point.X + dx, point.Y + dy};
+  lines.sideB = {Sub(point.X, dx), Sub(point.Y, dy)};
+  lines.sideC = {Add(point.X, dx), Add(point.Y, dy)};
   const Extended t = std::tan(Extended(a));
   lines.red = LineThrough(point.X, point.Y, angle, t, viewWidth, viewHeight);
   lines.yellowB = LineThrough(lines.sideB.X, lines.sideB.Y, angle, t, viewWidth, viewHeight);

@@ -1,6 +1,7 @@
 #include "imaging/bitmap.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <stdexcept>
 
@@ -65,10 +66,12 @@ void TBitmap::SetSize(int width, int height) {
 }
 
 std::uint8_t* TBitmap::ScanLine(int y) {
+  assert(y >= 0 && y < height_ && "ScanLine: row outside the bitmap");
   return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
 }
 
 const std::uint8_t* TBitmap::ScanLine(int y) const {
+  assert(y >= 0 && y < height_ && "ScanLine: row outside the bitmap");
   return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
 }
 

@@ -79,6 +79,7 @@ class TBitmap {
   // other channel by channel, alpha 255.
   void SetPixelFormat(TPixelFormat format);
 
+  // Address of row y (0 is the top row); debug builds assert 0 <= y < Height.
   std::uint8_t* ScanLine(int y);
   const std::uint8_t* ScanLine(int y) const;
   // Bytes the pixels of one row take (without padding).

@@ -2,11 +2,14 @@
 //
 // TBmpData24 / TBmpData8 take every row's address once when they are made
 // and then give the address of pixel (x, y) with one lookup and one
-// addition, without bounds checks. The caller guarantees the format
-// (pf24bit, respectively pf8bit), keeps 0 <= x < Width and 0 <= y < Height,
-// and does not resize or reassign the bitmap while the accessor lives.
+// addition. The caller guarantees the format (pf24bit, respectively
+// pf8bit), keeps 0 <= x < Width and 0 <= y < Height, and does not resize or
+// reassign the bitmap while the accessor lives. Debug builds (no NDEBUG)
+// assert the bounds on every call, since all rows share one buffer and a
+// sanitizer alone would not see a pixel read from the wrong row.
 #pragma once
 
+#include <cassert>
 #include <cfloat>
 #include <cstdint>
 #include <vector>
@@ -42,14 +45,20 @@ class TBmpRows {
 class TBmpData24 : public TBmpRows {
  public:
   explicit TBmpData24(TBitmap& bmp) : TBmpRows(bmp) {}
-  TRGBTriple* GetData(int x, int y) const { return reinterpret_cast<TRGBTriple*>(sl[y] + 3 * std::size_t(x)); }
+  TRGBTriple* GetData(int x, int y) const {
+    assert(x >= 0 && x < FWidth && y >= 0 && y < FHeight && "TBmpData24: pixel outside the picture");
+    return reinterpret_cast<TRGBTriple*>(sl[std::size_t(y)] + 3 * std::size_t(x));
+  }
   TRGBTriple* Data(int x, int y) const { return GetData(x, y); }
 };
 
 class TBmpData8 : public TBmpRows {
  public:
   explicit TBmpData8(TBitmap& bmp) : TBmpRows(bmp) {}
-  std::uint8_t* GetData(int x, int y) const { return sl[y] + x; }
+  std::uint8_t* GetData(int x, int y) const {
+    assert(x >= 0 && x < FWidth && y >= 0 && y < FHeight && "TBmpData8: pixel outside the picture");
+    return sl[std::size_t(y)] + x;
+  }
   std::uint8_t* Data(int x, int y) const { return GetData(x, y); }
 };
 
