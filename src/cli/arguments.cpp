@@ -40,7 +40,9 @@ std::optional<TPoint> ParsePoint(const std::string& text) {
   const auto pair = ParsePair(text, ',');
   if (!pair) return std::nullopt;
   const auto [x, y] = *pair;
-  if (std::abs(x) > kMaxArgCoordinate || std::abs(y) > kMaxArgCoordinate) return std::nullopt;
+  // In 64 bits: the magnitude of INT_MIN does not fit an int.
+  const auto outside = [](int v) { return std::llabs(static_cast<long long>(v)) > kMaxArgCoordinate; };
+  if (outside(x) || outside(y)) return std::nullopt;
   return TPoint{x, y};
 }
 

@@ -1,12 +1,21 @@
 // tessarin-cli. Each subcommand reads its pictures, runs one engine or
-// toolkit operation and writes the result; a refused operation writes
-// nothing. Errors name the file and go to the error stream.
+// toolkit operation and writes the result, all through one runner
+// (RunJobs), so the same rules hold for every subcommand: the output is
+// checked before any input is read, a failure writes nothing, every error
+// names its file and goes to the error stream (below a cleared progress
+// line), and a damaged but readable input is reported as a warning.
+//
+// Exit codes: 0 all done, 1 some file failed, 2 the command line is wrong.
+// Every usage and range error is found before any file is read: bad
+// options, sizes beyond the picture limits, and --out-dir outputs that
+// would overwrite an input or collide with each other.
 #include "cli/cli.h"
 
 #include <CLI/CLI.hpp>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 
@@ -22,33 +31,18 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A command line that parses but makes no sense (bad "WxH", two outputs).
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One file's failure: reported, counted, and the next file goes on.
+// One file's failure, with a message that names the file: reported,
+// counted, and the next file goes on.
 struct FileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-TBitmap Read(const std::string& path) {
-  TBitmap picture;
-  std::string error;
-  if (!ReadPicture(path, picture, error)) throw FileError(error);
-  return picture;
-}
-
-// Refuses an output name no picture format goes by before any work is done.
-void CheckOutput(const std::string& path) {
-  std::string error;
-  if (!CheckPictureExtension(path, error)) throw FileError(error);
-}
-
-void Write(const std::string& path, const TBitmap& picture) {
-  std::string error;
-  if (!WritePicture(path, picture, error)) throw FileError(error);
-}
 
 template <typename T>
 T Require(const std::optional<T>& value, const std::string& option, const std::string& text,
@@ -60,6 +54,14 @@ T Require(const std::optional<T>& value, const std::string& option, const std::s
 SizeArg SizeOption(const std::string& option, const std::string& text) {
   return Require(ParseSize(text), option, text,
                  "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
+}
+
+// A size for a picture the program will make: within the picture limits.
+SizeArg PictureSizeOption(const std::string& option, const std::string& text) {
+  const SizeArg size = SizeOption(option, text);
+  if (!PictureSizeAllowed(size.width, size.height))
+    throw UsageError(option + ": '" + text + "' has more than " + std::to_string(kMaxPicturePixels) + " pixels");
+  return size;
 }
 
 TPoint PointOption(const std::string& option, const std::string& text) {
@@ -110,6 +112,28 @@ struct FocusOptions {
   }
 };
 
+// The outputs of --out-dir: each input's file name in the folder. Refuses,
+// before anything is read, an output that would be the input itself and
+// two inputs that would be written to the same file.
+std::vector<std::string> OutDirOutputs(const std::vector<std::string>& inputs, const std::string& outDir) {
+  std::vector<std::string> outputs;
+  std::map<std::string, std::string> claimed;  // output (normalised) -> the input it is for
+  for (const std::string& in : inputs) {
+    const std::string out = (fs::path(outDir) / FileNamePart(in)).string();
+    std::error_code ec;
+    if (fs::equivalent(in, out, ec))
+      throw UsageError("--out-dir: the output for " + in + " would be " + out +
+                       ", the input itself; choose another folder");
+    const std::string key = fs::absolute(out, ec).lexically_normal().string();
+    const auto [at, fresh] = claimed.emplace(key, in);
+    if (!fresh)
+      throw UsageError("--out-dir: " + at->second + " and " + in + " would both be written to " + out +
+                       "; give them different names or folders");
+    outputs.push_back(out);
+  }
+  return outputs;
+}
+
 class ProgressBar {
  public:
   ProgressBar(std::ostream& err, bool enabled, std::size_t total) : err_(err), enabled_(enabled), total_(total) {}
@@ -120,15 +144,28 @@ class ProgressBar {
     err_ << "\r[" << std::string(std::size_t(filled), '#') << std::string(std::size_t(kWidth - filled), ' ')
          << "] " << done << "/" << total_ << " " << name.substr(0, 40) << "\x1b[K" << std::flush;
   }
-  void Finish() {
+  // Empties the bar's line, so that a message printed next starts on a
+  // clean line; the next Show draws the bar again below it.
+  void Clear() {
     if (enabled_) err_ << "\r\x1b[K" << std::flush;
   }
+  void Finish() { Clear(); }
 
  private:
   std::ostream& err_;
   bool enabled_;
   std::size_t total_;
 };
+
+// One picture to make: the files it is made from (read in this order) and
+// the file it goes to.
+struct Job {
+  std::vector<std::string> inputs;
+  std::string output;
+};
+
+// Makes the picture of one job from its decoded inputs.
+using Operation = std::function<TBitmap(std::vector<TBitmap>& pictures)>;
 
 struct Cli {
   Cli(std::ostream& o, std::ostream& e, bool terminal) : out(o), err(e), errIsTerminal(terminal) {}
@@ -139,21 +176,50 @@ struct Cli {
   CLI::App app{"Tessarin: give photographs the look of a miniature model.", "tessarin-cli"};
   std::function<int()> action;
 
-  // Runs `body` for one file; a FileError is reported and counted.
-  int Guard(const std::function<void()>& body) {
-    try {
-      body();
-      return kExitOk;
-    } catch (const FileError& e) {
-      err << "tessarin-cli: " << e.what() << "\n";
-    } catch (const MaskError& e) {
-      err << "tessarin-cli: " << e.what() << "\n";
-    } catch (const std::bad_alloc&) {
-      err << "tessarin-cli: out of memory\n";
-    } catch (const std::length_error& e) {
-      err << "tessarin-cli: " << e.what() << "\n";
+  // The one runner of every subcommand that makes pictures: for each job,
+  // check the output, read the inputs, run the operation, write the
+  // result. A job that fails is reported (naming its file) and counted, and
+  // the next one goes on; a job that fails writes nothing.
+  int RunJobs(const std::vector<Job>& jobs, const Operation& operation) {
+    ProgressBar bar(err, errIsTerminal && jobs.size() > 1, jobs.size());
+    auto report = [&](const std::string& message) {
+      bar.Clear();
+      err << "tessarin-cli: " << message << "\n";
+    };
+    int status = kExitOk;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      const Job& job = jobs[i];
+      bar.Show(i, FileNamePart(job.inputs.empty() ? job.output : job.inputs.front()));
+      // What an error that is not about one file names: the picture being
+      // made and where it was going.
+      const std::string subject = job.inputs.empty() ? job.output : job.inputs.front() + " (for " + job.output + ")";
+      try {
+        std::string error;
+        if (!CheckPictureTarget(job.output, error)) throw FileError(error);
+        std::vector<TBitmap> pictures;
+        for (const std::string& in : job.inputs) {
+          std::vector<std::string> warnings;
+          TBitmap picture;
+          if (!ReadPicture(in, picture, error, &warnings)) throw FileError(error);
+          for (const std::string& w : warnings) report("warning: " + w);
+          pictures.push_back(std::move(picture));
+        }
+        const TBitmap result = operation(pictures);
+        if (!WritePicture(job.output, result, error)) throw FileError(error);
+      } catch (const FileError& e) {
+        report(e.what());
+        status = kExitFailed;
+      } catch (const std::bad_alloc&) {
+        report(subject + ": out of memory; nothing written");
+        status = kExitFailed;
+      } catch (const std::exception& e) {
+        report(subject + ": " + e.what() + "; nothing written");
+        status = kExitFailed;
+      }
     }
-    return kExitFailed;
+    bar.Show(jobs.size(), "");
+    bar.Finish();
+    return status;
   }
 
   void AddMiniature() {
@@ -187,29 +253,24 @@ struct Cli {
         throw UsageError("-o takes one input; use --out-dir for several");
       // Check the focus options once, before any file is read.
       o->focus.Resolve(1, 1);
-      action = [this, o] {
-        if (!o->outDir.empty()) std::filesystem::create_directories(o->outDir);
-        ProgressBar bar(err, errIsTerminal && o->inputs.size() > 1, o->inputs.size());
-        int status = kExitOk;
-        for (std::size_t i = 0; i < o->inputs.size(); ++i) {
-          const std::string& in = o->inputs[i];
-          bar.Show(i, FileNamePart(in));
-          const std::string outPath =
-              o->output.empty() ? (std::filesystem::path(o->outDir) / FileNamePart(in)).string() : o->output;
-          status |= Guard([&] {
-            CheckOutput(outPath);
-            MiniatureEngine engine;
-            engine.LoadPicture(Read(in));
-            if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-            const auto [focus, point] = o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
-            engine.Point = point;
-            engine.ApplyMiniature(focus, o->blur);
-            Write(outPath, engine.TargetBMP);
-          });
-        }
-        bar.Show(o->inputs.size(), "");
-        bar.Finish();
-        return status;
+      std::vector<Job> jobs;
+      if (o->outDir.empty()) {
+        jobs.push_back({{o->inputs.front()}, o->output});
+      } else {
+        const std::vector<std::string> outputs = OutDirOutputs(o->inputs, o->outDir);
+        for (std::size_t i = 0; i < outputs.size(); ++i) jobs.push_back({{o->inputs[i]}, outputs[i]});
+      }
+      action = [this, o, jobs] {
+        if (!o->outDir.empty()) fs::create_directories(o->outDir);
+        return RunJobs(jobs, [o](std::vector<TBitmap>& pictures) {
+          MiniatureEngine engine;
+          engine.LoadPicture(pictures[0]);
+          if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
+          const auto [focus, point] = o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
+          engine.Point = point;
+          engine.ApplyMiniature(focus, o->blur);
+          return engine.TargetBMP;
+        });
       };
     });
   }
@@ -224,18 +285,16 @@ struct Cli {
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")->capture_default_str();
-    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")->capture_default_str();
+    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")
+        ->check(CLI::Range(-100, 100))->capture_default_str();
     cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")->capture_default_str();
     cmd->callback([this, o] {
       action = [this, o] {
-        return Guard([&] {
-          CheckOutput(o->out);
-          if (o->contrast < -100 || o->contrast > 100)
-            throw FileError("contrast " + std::to_string(o->contrast) + " is outside -100..100; nothing written");
+        return RunJobs({{{o->in}, o->out}}, [o](std::vector<TBitmap>& pictures) {
           MiniatureEngine engine;
-          engine.LoadPicture(Read(o->in));
+          engine.LoadPicture(pictures[0]);
           engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-          Write(o->out, engine.TargetBMP);
+          return engine.TargetBMP;
         });
       };
     });
@@ -250,15 +309,13 @@ struct Cli {
     auto o = std::make_shared<Opts>();
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
-    cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")->required();
+    cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")
+        ->required()->check(CLI::Range(1, 30));
     cmd->callback([this, o] {
       action = [this, o] {
-        return Guard([&] {
-          CheckOutput(o->out);
-          TBitmap picture = Read(o->in);
-          if (!GaussianBlur(picture, o->zone))
-            throw FileError("blur zone " + std::to_string(o->zone) + " is outside 1..30; nothing written");
-          Write(o->out, picture);
+        return RunJobs({{{o->in}, o->out}}, [o](std::vector<TBitmap>& pictures) {
+          GaussianBlur(pictures[0], o->zone);
+          return pictures[0];
         });
       };
     });
@@ -285,15 +342,13 @@ struct Cli {
       const TColor bk = Require(ParseHexColor(o->background), "--background", o->background, "a colour RRGGBB");
       const bool byQuarter = quarter->count() > 0;
       action = [this, o, bk, byQuarter] {
-        return Guard([&] {
-          CheckOutput(o->out);
-          TBitmap picture = Read(o->in);
+        return RunJobs({{{o->in}, o->out}}, [o, bk, byQuarter](std::vector<TBitmap>& pictures) {
           if (byQuarter) {
-            Rotate90(picture, o->quarter == "right");
+            Rotate90(pictures[0], o->quarter == "right");
           } else {
-            Rotation(picture, o->angle, bk);
+            Rotation(pictures[0], o->angle, bk);
           }
-          Write(o->out, picture);
+          return pictures[0];
         });
       };
     });
@@ -312,15 +367,13 @@ struct Cli {
                     "nearest, bilinear, bicubic, bspline, hermite, mitchell, bell, lanczos or lagrange")
         ->capture_default_str();
     cmd->callback([this, o] {
-      const SizeArg size = SizeOption("--size", o->size);
+      const SizeArg size = PictureSizeOption("--size", o->size);
       const TResizeMode mode = Require(ParseResizeMode(o->method), "--method", o->method, "a known method");
       action = [this, o, size, mode] {
-        return Guard([&] {
-          CheckOutput(o->out);
-          TBitmap picture = Read(o->in);
-          if (!BmpResize(picture, size.width, size.height, mode))
-            throw FileError("cannot resample " + o->in + "; nothing written");
-          Write(o->out, picture);
+        return RunJobs({{{o->in}, o->out}}, [size, mode](std::vector<TBitmap>& pictures) {
+          if (!BmpResize(pictures[0], size.width, size.height, mode))
+            throw std::invalid_argument("the picture cannot be resampled");
+          return pictures[0];
         });
       };
     });
@@ -340,17 +393,16 @@ struct Cli {
     cmd->callback([this, o] {
       const TPoint offset = PointOption("--offset", o->offset);
       action = [this, o, offset] {
-        return Guard([&] {
-          CheckOutput(o->out);
-          TBitmap dst = Read(o->dst);
-          const TBitmap src = Read(o->src);
-          TBitmap mask = Read(o->mask);
+        return RunJobs({{{o->dst, o->src, o->mask}, o->out}}, [o, offset](std::vector<TBitmap>& pictures) {
+          TBitmap& dst = pictures[0];
+          const TBitmap& src = pictures[1];
+          TBitmap& mask = pictures[2];
           if (mask.Width() < src.Width() || mask.Height() < src.Height())
             throw FileError("mask " + o->mask + " is smaller than the source picture " + o->src +
-                            "; nothing written");
+                            "; nothing written to " + o->out);
           mask.SetPixelFormat(pf8bit);
           MaskedOverlay(dst, src, mask, offset.X, offset.Y);
-          Write(o->out, dst);
+          return dst;
         });
       };
     });
@@ -367,15 +419,14 @@ struct Cli {
     cmd->add_option("--picture", o->picture, "Picture size WxH")->required();
     o->focus.Add(cmd, true);
     cmd->callback([this, o] {
-      const SizeArg size = SizeOption("--picture", o->picture);
-      const auto [focus, point] = o->focus.Resolve(size.width, size.height);
-      action = [this, o, size, focus, point] {
-        return Guard([&] {
-          CheckOutput(o->out);
+      const SizeArg size = PictureSizeOption("--picture", o->picture);
+      const std::pair<FocusSettings, TPoint> focus = o->focus.Resolve(size.width, size.height);
+      action = [this, o, size, focus] {
+        return RunJobs({{{}, o->out}}, [size, focus](std::vector<TBitmap>&) {
           TBitmap mask;
-          CreateMaskBMP(mask, size.width, size.height, point, focus);
+          CreateMaskBMP(mask, size.width, size.height, focus.second, focus.first);
           mask.SetPixelFormat(pf24bit);
-          Write(o->out, mask);
+          return mask;
         });
       };
     });

@@ -348,6 +348,27 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
   return false;
 }
 
+bool CheckPictureTarget(const std::string& path, std::string& error) {
+  if (!CheckPictureExtension(path, error)) return false;
+  std::string target;
+  if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
+  const std::string folder = FolderOf(target);
+  struct stat info;
+  if (::stat(folder.c_str(), &info) != 0) {
+    error = SystemError("cannot create a file in the folder", errno, path);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    error = SystemError("cannot create a file in the folder", ENOTDIR, path);
+    return false;
+  }
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    error = SystemError("cannot create a file in the folder", errno, path);
+    return false;
+  }
+  return true;
+}
+
 bool IsSupportedExtension(const std::string& path) { return CodecFor(path) != nullptr; }
 
 bool CheckPictureExtension(const std::string& path, std::string& error) {

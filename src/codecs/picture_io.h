@@ -74,6 +74,13 @@ bool IsSupportedExtension(const std::string& path);
 // before doing any work for it.
 bool CheckPictureExtension(const std::string& path, std::string& error);
 
+// Everything WritePicture checks about the target before it encodes: the
+// extension, that an existing target (through symbolic links) is a regular
+// file the user may write, and that its folder exists and takes new files.
+// Lets a caller refuse a save before doing the work for it; the save
+// itself checks again.
+bool CheckPictureTarget(const std::string& path, std::string& error);
+
 // "Tessarin (" + FileNamePart(path) + ") " + W + " x " + H
 std::string WindowTitle(const std::string& path, int width, int height);
 
