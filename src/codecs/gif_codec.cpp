@@ -22,9 +22,14 @@
 // handles are closed by owners on every path.
 #include <gif_lib.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,11 +59,21 @@ int ReadFromMemory(GifFileType* gif, GifByteType* out, int count) {
   return int(n);
 }
 
+// The encoder's output. giflib does not look at every write's result (the
+// image separator, for one), so a failed write is remembered here and the
+// whole encode fails afterwards.
+struct MemorySink {
+  Bytes bytes;
+  bool failed = false;
+};
+
 int WriteToMemory(GifFileType* gif, const GifByteType* data, int count) {
-  Bytes* out = static_cast<Bytes*>(gif->UserData);
+  MemorySink* out = static_cast<MemorySink*>(gif->UserData);
+  if (out->failed) return 0;
   try {
-    out->insert(out->end(), data, data + count);
+    out->bytes.insert(out->bytes.end(), data, data + count);
   } catch (...) {
+    out->failed = true;
     return 0;
   }
   return count;
@@ -202,6 +217,54 @@ bool DecodeGif(ByteView data, const DecodeContext& context, TBitmap& picture, st
   }
 }
 
+// libimagequant 2.x goes on with the null pointer of a failed allocation and
+// crashes. So its allocations go through LiqAllocate: malloc first, and
+// where malloc fails, a reserve mapped before quantising begins (its pages
+// are taken only when used). The reserve is as large as everything
+// libimagequant allocates for the picture (measured: at most about 70 bytes
+// a pixel and 750 KB, for noise), so a failing malloc never reaches the
+// library. The callbacks carry no context, hence one quantisation at a
+// time; libimagequant's threads may allocate at once, hence the atomic.
+class LiqReserve {
+ public:
+  explicit LiqReserve(std::size_t pixels) : lock_(mutex_) {
+    size_ = pixels * kBytesPerPixel + kFixedBytes;
+    void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return;
+    base_ = static_cast<std::uint8_t*>(p);
+    used_.store(0);
+  }
+  ~LiqReserve() {
+    if (base_) ::munmap(base_, size_);
+    base_ = nullptr;
+  }
+  LiqReserve(const LiqReserve&) = delete;
+  LiqReserve& operator=(const LiqReserve&) = delete;
+  bool Ready() const { return base_ != nullptr; }
+
+  static void* Allocate(std::size_t size) {
+    if (void* p = std::malloc(size)) return p;
+    const std::size_t rounded = (size + 15) & ~std::size_t(15);
+    const std::size_t at = used_.fetch_add(rounded);
+    if (base_ == nullptr || at + rounded > size_) std::abort();  // beyond what libimagequant ever takes
+    return base_ + at;
+  }
+  static void Free(void* p) {
+    const auto* b = static_cast<std::uint8_t*>(p);
+    if (base_ != nullptr && b >= base_ && b < base_ + size_) return;  // the reserve goes as a whole
+    std::free(p);
+  }
+
+ private:
+  static constexpr std::size_t kBytesPerPixel = 96;
+  static constexpr std::size_t kFixedBytes = 4 << 20;
+  static inline std::mutex mutex_;
+  static inline std::uint8_t* base_ = nullptr;
+  static inline std::size_t size_ = 0;
+  static inline std::atomic<std::size_t> used_{0};
+  std::lock_guard<std::mutex> lock_;
+};
+
 // Frees the quantiser's handles on every path.
 struct QuantizerHandles {
   liq_attr* attr = nullptr;
@@ -227,8 +290,10 @@ bool QuantizePicture(const TBitmap& picture, std::vector<GifByteType>& indices, 
       dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = 255;
     }
   }
+  LiqReserve reserve(count);
+  if (!reserve.Ready()) return false;
   QuantizerHandles q;
-  q.attr = liq_attr_create();
+  q.attr = liq_attr_create_with_allocator(LiqReserve::Allocate, LiqReserve::Free);
   if (!q.attr) return false;
   q.image = liq_image_create_rgba(q.attr, rgba.data(), width, height, 0);
   if (!q.image || liq_image_quantize(q.image, q.attr, &q.result) != LIQ_OK) return false;
@@ -265,7 +330,7 @@ bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std
     return false;
   }
 
-  Bytes out;
+  MemorySink out;
   int code = 0;
   Encoder gif(EGifOpen(&out, WriteToMemory, &code));
   if (!gif) {
@@ -285,7 +350,11 @@ bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std
     error = FormatError(kFormat, GifMessage(code), path);
     return false;
   }
-  data = std::move(out);
+  if (out.failed) {
+    error = FormatError(kFormat, "out of memory", path);
+    return false;
+  }
+  data = std::move(out.bytes);
   return true;
 }
 

@@ -281,6 +281,34 @@ bool Decode(const Codec& codec, ByteView data, const std::string& path, TBitmap&
   return false;
 }
 
+// Runs `body`, turning any exception into a message naming `path`. The
+// work of the public functions below runs inside, so that running out of
+// memory anywhere (even while a message is formed) is an error like any
+// other; if not even the message fits, it is a bare "out of memory".
+template <typename Body>
+bool Guarded(const std::string& path, std::string& error, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    try {
+      error = std::string(e.what()) + ": " + path;
+      return false;
+    } catch (...) {
+    }
+  }
+  try {
+    error = "out of memory: " + path;
+  } catch (...) {
+    try {
+      error.clear();
+      error = "out of memory";  // fits the string's own buffer
+    } catch (...) {
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void SetDecodeMemoryBudget(std::uint64_t bytes) { gDecodeBudget.store(bytes); }
@@ -293,80 +321,88 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
 }
 
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std::vector<std::string>* warnings) {
-  const Codec* codec = CodecFor(path);
-  if (codec == nullptr) {
-    error = UnsupportedMessage(path);
-    return false;
-  }
-  Bytes data;
-  try {
-    if (!LoadFile(path, data, error)) return false;
-  } catch (const std::bad_alloc&) {
-    error = codecs::FormatError(codec->name, "out of memory", path);
-    return false;
-  }
-  return Decode(*codec, data, path, out, error, warnings);
+  return Guarded(path, error, [&] {
+    const Codec* codec = CodecFor(path);
+    if (codec == nullptr) {
+      error = UnsupportedMessage(path);
+      return false;
+    }
+    Bytes data;
+    try {
+      if (!LoadFile(path, data, error)) return false;
+    } catch (const std::bad_alloc&) {
+      error = codecs::FormatError(codec->name, "out of memory", path);
+      return false;
+    }
+    return Decode(*codec, data, path, out, error, warnings);
+  });
 }
 
 bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out, std::string& error,
                    std::vector<std::string>* warnings) {
-  const Codec* codec = CodecFor(path);
-  if (codec == nullptr) {
-    error = UnsupportedMessage(path);
-    return false;
-  }
-  return Decode(*codec, data, path, out, error, warnings);
+  return Guarded(path, error, [&] {
+    const Codec* codec = CodecFor(path);
+    if (codec == nullptr) {
+      error = UnsupportedMessage(path);
+      return false;
+    }
+    return Decode(*codec, data, path, out, error, warnings);
+  });
 }
 
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error) {
-  const Codec* codec = CodecFor(path);
-  if (codec == nullptr) {
-    error = UnsupportedMessage(path);
+  return Guarded(path, error, [&] {
+    const Codec* codec = CodecFor(path);
+    if (codec == nullptr) {
+      error = UnsupportedMessage(path);
+      return false;
+    }
+    if (picture.PixelFormat() != pf24bit) {
+      error = codecs::FormatError(codec->name, "only 24-bit pictures can be written", path);
+      return false;
+    }
+    if (picture.Width() < 1 || picture.Height() < 1) {
+      error = codecs::FormatError(codec->name, "picture has no pixels", path);
+      return false;
+    }
+    // What we write we must be able to read back.
+    if (!codecs::CheckDeclaredSize(codec->name, picture.Width(), picture.Height(), path, error)) return false;
+    try {
+      std::string target;
+      if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
+      Bytes data;
+      if (!codec->encode(picture, path, data, error)) return false;
+      return ReplaceFile(path, target, data, error);
+    } catch (const std::bad_alloc&) {
+      error = codecs::FormatError(codec->name, "out of memory", path);
+    } catch (const std::exception& e) {
+      error = codecs::FormatError(codec->name, e.what(), path);
+    }
     return false;
-  }
-  if (picture.PixelFormat() != pf24bit) {
-    error = codecs::FormatError(codec->name, "only 24-bit pictures can be written", path);
-    return false;
-  }
-  if (picture.Width() < 1 || picture.Height() < 1) {
-    error = codecs::FormatError(codec->name, "picture has no pixels", path);
-    return false;
-  }
-  // What we write we must be able to read back.
-  if (!codecs::CheckDeclaredSize(codec->name, picture.Width(), picture.Height(), path, error)) return false;
-  try {
-    std::string target;
-    if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
-    Bytes data;
-    if (!codec->encode(picture, path, data, error)) return false;
-    return ReplaceFile(path, target, data, error);
-  } catch (const std::bad_alloc&) {
-    error = codecs::FormatError(codec->name, "out of memory", path);
-  } catch (const std::exception& e) {
-    error = codecs::FormatError(codec->name, e.what(), path);
-  }
-  return false;
+  });
 }
 
 bool CheckPictureTarget(const std::string& path, std::string& error) {
-  if (!CheckPictureExtension(path, error)) return false;
-  std::string target;
-  if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
-  const std::string folder = FolderOf(target);
-  struct stat info;
-  if (::stat(folder.c_str(), &info) != 0) {
-    error = SystemError("cannot create a file in the folder", errno, path);
-    return false;
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    error = SystemError("cannot create a file in the folder", ENOTDIR, path);
-    return false;
-  }
-  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    error = SystemError("cannot create a file in the folder", errno, path);
-    return false;
-  }
-  return true;
+  return Guarded(path, error, [&] {
+    if (!CheckPictureExtension(path, error)) return false;
+    std::string target;
+    if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
+    const std::string folder = FolderOf(target);
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0) {
+      error = SystemError("cannot create a file in the folder", errno, path);
+      return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+      error = SystemError("cannot create a file in the folder", ENOTDIR, path);
+      return false;
+    }
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+      error = SystemError("cannot create a file in the folder", errno, path);
+      return false;
+    }
+    return true;
+  });
 }
 
 bool IsSupportedExtension(const std::string& path) { return CodecFor(path) != nullptr; }
