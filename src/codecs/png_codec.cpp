@@ -18,7 +18,11 @@
 // are refused as truncated before any pixel memory is taken. Rows are then
 // taken as they are decoded (an interlaced picture needs all of its rows
 // at once). libpng's own limits hold the side to ours and any one chunk's
-// memory (a compressed profile or text) to kMaxChunkBytes.
+// memory (a compressed profile or text) to kMaxChunkBytes. libpng only warns
+// when a chunk is longer than that limit and then allocates it all the
+// same, so its allocator here refuses any single block over the limit
+// (libpng's largest own buffer, a row of 65535 16-bit RGBA pixels, is
+// 512 KB); the chunk is then skipped with a warning.
 //
 // Writes: 8-bit RGB, not interlaced, with libpng's default filters and zlib
 // level.
@@ -32,6 +36,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -57,8 +62,8 @@ struct PngReader {
   std::size_t position;
 };
 
-// Largest memory libpng may take for one ancillary chunk, and the most
-// ancillary chunks it keeps.
+// Largest memory libpng may take for one ancillary chunk (and for any one
+// block), and the most ancillary chunks it keeps.
 constexpr png_alloc_size_t kMaxChunkBytes = 8 << 20;
 constexpr png_uint_32 kMaxCachedChunks = 1000;
 
@@ -77,6 +82,12 @@ void OnPngError(png_structp png, png_const_charp message) {
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+png_voidp LimitedMalloc(png_structp, png_alloc_size_t size) {
+  return size > kMaxChunkBytes ? nullptr : std::malloc(size);
+}
+
+void LimitedFree(png_structp, png_voidp p) { std::free(p); }
 
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t count) {
   PngReader* r = static_cast<PngReader*>(png_get_io_ptr(png));
@@ -232,7 +243,8 @@ class ReaderOwner {
   explicit ReaderOwner(ByteView data) : r_{} {
     r_.data = data.data();
     r_.size = data.size();
-    r_.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r_.trap, OnPngError, OnPngWarning);
+    r_.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &r_.trap, OnPngError, OnPngWarning, nullptr,
+                                      LimitedMalloc, LimitedFree);
     if (r_.png) r_.info = png_create_info_struct(r_.png);
   }
   ~ReaderOwner() {

@@ -23,7 +23,7 @@ struct Outcome {
 
 // Runs `operation` with allocation number `failAt` failing (-1: none). Every
 // object the operation makes lives and dies inside the watch.
-Outcome Run(long failAt, const std::function<bool(std::string&)>& operation) {
+Outcome RunWatched(long failAt, const std::function<bool(std::string&)>& operation) {
   Outcome out;
   failing_malloc::Watch(failAt);
   {
@@ -40,9 +40,9 @@ Outcome Run(long failAt, const std::function<bool(std::string&)>& operation) {
 void Sweep(const std::string& what, const std::function<bool(std::string&)>& operation,
            const std::function<void()>& prepare, const std::function<void(const Outcome&)>& check) {
   prepare();
-  Run(-1, operation);  // first use: one-time set-up in the libraries
+  RunWatched(-1, operation);  // first use: one-time set-up in the libraries
   prepare();
-  const Outcome clean = Run(-1, operation);
+  const Outcome clean = RunWatched(-1, operation);
   ASSERT_TRUE(clean.ok) << what << ": " << clean.message;
   ASSERT_EQ(clean.report.leaked, 0u) << what;
   const long count = clean.report.allocations;
@@ -52,7 +52,7 @@ void Sweep(const std::string& what, const std::function<bool(std::string&)>& ope
   // quantiser makes thousands, all alike (they fall back to its reserve).
   for (long k = 0; k < count; k += k < 200 ? 1 : 61) {
     prepare();
-    const Outcome o = Run(k, operation);
+    const Outcome o = RunWatched(k, operation);
     ASSERT_EQ(o.report.doubleFrees, 0) << what << ": allocation " << k << " of " << count;
     ASSERT_EQ(o.report.leaked, 0u) << what << ": allocation " << k << " of " << count;
     check(o);
@@ -120,5 +120,21 @@ TEST(AllocationFailure, EveryDecoderFailsCleanly) {
             ASSERT_NE(std::string(o.message).find(path), std::string::npos) << o.message;
           }
         });
+  }
+}
+
+// Inputs the fuzzers found that made a decoder ask for far more memory than
+// the file could justify; each is refused or read with no block larger than
+// libpng's chunk limit (8 MiB) plus the picture's own rows.
+TEST(AllocationFailure, FuzzerFoundInputsTakeNoHugeBlock) {
+  const char* root = std::getenv("TESSARIN_SOURCE_DIR");
+  const std::string dir = std::string(root ? root : ".") + "/tests/fuzz/regressions/png/";
+  for (const char* name : {"text-chunk-of-1.7GB.png"}) {
+    const Outcome o = RunWatched(-1, [&](std::string& error) {
+      TBitmap out;
+      return ReadPicture(dir + name, out, error);
+    });
+    EXPECT_EQ(o.report.leaked, 0u) << name;
+    EXPECT_LE(o.report.largest, std::size_t(8) << 20) << name << ": " << o.message;
   }
 }

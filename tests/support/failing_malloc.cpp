@@ -56,6 +56,7 @@ PointerSet gLive, gFreed;
 std::atomic_flag gLock = ATOMIC_FLAG_INIT;
 bool gWatching = false;
 long gFailAt = -1, gCount = 0, gDoubleFrees = 0;
+std::size_t gLargest = 0;
 bool gFailed = false;
 
 struct Locked {
@@ -74,9 +75,11 @@ bool FromOpenMp(void* caller) {
   return dladdr(caller, &info) != 0 && info.dli_fname != nullptr && std::strstr(info.dli_fname, "libgomp") != nullptr;
 }
 
-// Whether this allocation, made from `caller`, is the one to fail.
-bool Fails(void* caller) {
+// Whether this allocation of `size` bytes, made from `caller`, is the one
+// to fail.
+bool Fails(void* caller, std::size_t size) {
   if (!gWatching) return false;
+  if (size > gLargest) gLargest = size;
   if (gCount++ != gFailAt) return false;
   if (FromOpenMp(caller)) {
     ++gFailAt;
@@ -119,13 +122,14 @@ void Watch(long failAt) {
   gCount = 0;
   gDoubleFrees = 0;
   gFailed = false;
+  gLargest = 0;
   gWatching = true;
 }
 
 Report Stop() {
   Locked lock;
   gWatching = false;
-  return Report{gCount, gFailed, gLive.count, gDoubleFrees};
+  return Report{gCount, gFailed, gLive.count, gDoubleFrees, gLargest};
 }
 
 }  // namespace failing_malloc
@@ -134,7 +138,7 @@ namespace {
 
 void* AlignedFrom(void* caller, std::size_t alignment, std::size_t size) {
   Locked lock;
-  if (Fails(caller)) {
+  if (Fails(caller, size)) {
     errno = ENOMEM;
     return nullptr;
   }
@@ -149,7 +153,7 @@ extern "C" {
 
 void* malloc(std::size_t size) {
   Locked lock;
-  if (Fails(__builtin_return_address(0))) {
+  if (Fails(__builtin_return_address(0), size)) {
     errno = ENOMEM;
     return nullptr;
   }
@@ -160,7 +164,7 @@ void* malloc(std::size_t size) {
 
 void* calloc(std::size_t count, std::size_t size) {
   Locked lock;
-  if (Fails(__builtin_return_address(0))) {
+  if (Fails(__builtin_return_address(0), count * size)) {
     errno = ENOMEM;
     return nullptr;
   }
@@ -171,7 +175,7 @@ void* calloc(std::size_t count, std::size_t size) {
 
 void* realloc(void* old, std::size_t size) {
   Locked lock;
-  if (Fails(__builtin_return_address(0))) {
+  if (Fails(__builtin_return_address(0), size)) {
     errno = ENOMEM;
     return nullptr;
   }
