@@ -5,6 +5,7 @@
 // no temporary file beside it. The failing allocator (support/
 // failing_malloc) stands in for malloc in this program only.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <functional>
@@ -123,18 +124,36 @@ TEST(AllocationFailure, EveryDecoderFailsCleanly) {
   }
 }
 
-// Inputs the fuzzers found that made a decoder ask for far more memory than
-// the file could justify; each is refused or read with no block larger than
-// libpng's chunk limit (8 MiB) plus the picture's own rows.
-TEST(AllocationFailure, FuzzerFoundInputsTakeNoHugeBlock) {
+// Small files that declare a huge picture, and inputs the fuzzers found
+// that made a decoder ask for far more memory than the file could justify:
+// each is refused or read with no block larger than libpng's chunk limit
+// (8 MiB). (A decoder once took the whole picture, 768 MiB, before it read
+// a pixel.)
+TEST(AllocationFailure, SmallFilesThatDeclareLargePicturesTakeNoHugeBlock) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(WritePicture(dir.Path("p.png"), RandomPicture(40, 30, 3), error)) << error;
+  Bytes png = LoadBytes(dir.Path("p.png"));
+  for (int i = 0; i < 4; ++i) png[16 + i] = png[20 + i] = std::uint8_t(i == 2 ? 0x40 : 0);  // 16384 x 16384
+  const std::uint32_t crc = std::uint32_t(crc32(0, png.data() + 12, 17));
+  for (int i = 0; i < 4; ++i) png[29 + std::size_t(i)] = std::uint8_t(crc >> (24 - 8 * i));
+  SaveBytes(dir.Path("bomb.png"), png);
+  Bytes jpg = LoadBytes(FixturePath("jpeg_progressive.jpg"));
+  for (std::size_t i = 2; i + 9 < jpg.size(); ++i)
+    if (jpg[i] == 0xFF && jpg[i + 1] == 0xC2) {
+      jpg[i + 5] = jpg[i + 7] = 0x40, jpg[i + 6] = jpg[i + 8] = 0;  // 16384 x 16384
+      break;
+    }
+  SaveBytes(dir.Path("bomb.jpg"), jpg);
   const char* root = std::getenv("TESSARIN_SOURCE_DIR");
-  const std::string dir = std::string(root ? root : ".") + "/tests/fuzz/regressions/png/";
-  for (const char* name : {"text-chunk-of-1.7GB.png"}) {
-    const Outcome o = RunWatched(-1, [&](std::string& error) {
+  const std::string regressions = std::string(root ? root : ".") + "/tests/fuzz/regressions/";
+  for (const std::string& path :
+       {dir.Path("bomb.png"), dir.Path("bomb.jpg"), regressions + "png/text-chunk-of-1.7GB.png"}) {
+    const Outcome o = RunWatched(-1, [&](std::string& message) {
       TBitmap out;
-      return ReadPicture(dir + name, out, error);
+      return ReadPicture(path, out, message);
     });
-    EXPECT_EQ(o.report.leaked, 0u) << name;
-    EXPECT_LE(o.report.largest, std::size_t(8) << 20) << name << ": " << o.message;
+    EXPECT_EQ(o.report.leaked, 0u) << path;
+    EXPECT_LE(o.report.largest, std::size_t(8) << 20) << path << ": " << o.message;
   }
 }
