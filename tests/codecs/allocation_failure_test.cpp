@@ -70,9 +70,12 @@ TEST(AllocationFailure, EveryEncoderFailsCleanlyAndLeavesTheTarget) {
   const Bytes old = {'o', 'l', 'd'};
   for (std::size_t i = 0; i < std::size(kExtensions); ++i) {
     const char* ext = kExtensions[i];
-    // The JPEG is large enough to outgrow the writer's first buffers; the
-    // quantiser of the GIF writer is slow, so its picture is small.
-    const int side = std::string(ext) == ".gif" ? 24 : 64;  // 576 colours: more than a palette holds
+    // 128 x 128 of noise makes a JPEG of about 30 KB, which outgrows the
+    // writer's first buffer several times (libjpeg's memory destination once
+    // freed a grown buffer twice when a later growth failed). The GIF
+    // writer's quantiser is slow, so its picture is small, but with 576
+    // colours still more than a palette holds.
+    const int side = std::string(ext) == ".gif" ? 24 : 128;
     const TBitmap picture = RandomPicture(side, side, 1);
     const std::string path = dir.Path(std::string("out") + ext);
     SaveBytes(path, old);
