@@ -182,48 +182,53 @@ std::string FreshName(const std::string& folder) {
   return folder + name;
 }
 
-// Writes `data` to a new file beside `target` and renames it over
-// `target`; on any failure nothing new is left in the folder. `path` is
-// the name the caller gave, for messages.
-bool ReplaceFile(const std::string& path, const std::string& target, const Bytes& data, std::string& error) {
-  const std::string folder = FolderOf(target);
-  struct stat existing;
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
-  mode_t mode;
-  if (exists) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
+// Why a replacement failed: the message and errno, or, with `retryNamed`,
+// that the unnamed file could not be given a name here (no /proc, or a file
+// system without the links it needs) and a temporary name should be tried.
+struct WriteFailure {
+  const char* what = nullptr;
+  int code = 0;
+  bool retryNamed = false;
+};
 
+// Writes `data` to a new file in `folder` with `mode` (and the owner of
+// `existing`, when given and allowed), then renames it to `target`. With
+// `unnamed` the file has no name until it is complete (O_TMPFILE), else a
+// hidden temporary one. On failure nothing new is left in the folder.
+bool WriteAndRename(const std::string& folder, const std::string& target, mode_t mode, const struct stat* existing,
+                    const Bytes& data, bool unnamed, WriteFailure& failure) {
   std::string named;  // the temporary name, once the file has one
-  int fd = OpenUnnamed(folder, mode);
-  if (fd < 0 && errno == EOPNOTSUPP) {
+  int fd = -1;
+  if (unnamed) {
+    fd = OpenUnnamed(folder, mode);
+    if (fd < 0 && errno == EOPNOTSUPP) {
+      failure.retryNamed = true;
+      return false;
+    }
+  } else {
     named = folder + "/.tessarin-save-XXXXXX";
     fd = ::mkstemp(named.data());
     if (fd < 0) named.clear();
   }
   if (fd < 0) {
-    error = SystemError("cannot create a file in the folder", errno, path);
+    failure = {"cannot create a file in the folder", errno};
     return false;
   }
   auto fail = [&](const char* what, int code) {
     if (fd >= 0) ::close(fd);
     if (!named.empty()) ::unlink(named.c_str());
-    error = SystemError(what, code, path);
+    failure.what = what, failure.code = code;
     return false;
   };
   // Keeping the owner needs privileges the user may not have; the
   // permission bits are kept either way.
-  if (exists && ::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
-      ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+  if (existing != nullptr && ::fchown(fd, existing->st_uid, existing->st_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
     // Neither owner nor group can be kept: the new file is the user's own.
   }
   if (::fchmod(fd, mode) != 0) return fail("cannot write file", errno);
   if (!WriteAll(fd, data) || ::fsync(fd) != 0) return fail("cannot write file", errno);
-  if (named.empty()) {
+  if (unnamed) {
     // Give the finished file a name beside the target, then rename it.
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0;; ++attempt) {
@@ -231,7 +236,10 @@ bool ReplaceFile(const std::string& path, const std::string& target, const Bytes
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
       const int code = errno;
       named.clear();
-      if (code != EEXIST || attempt == 10) return fail("cannot write file", code);
+      if (code == EEXIST && attempt < 10) continue;
+      if (code == ENOENT || code == EPERM || code == EACCES || code == EOPNOTSUPP || code == EXDEV)
+        failure.retryNamed = true;
+      return fail("cannot write file", code);
     }
   }
   if (::close(fd) != 0) {
@@ -247,6 +255,31 @@ bool ReplaceFile(const std::string& path, const std::string& target, const Bytes
     ::close(dir);
   }
   return true;
+}
+
+// Writes `data` to a new file beside `target` and renames it over
+// `target`; on any failure nothing new is left in the folder. `path` is
+// the name the caller gave, for messages.
+bool ReplaceFile(const std::string& path, const std::string& target, const Bytes& data, std::string& error) {
+  struct stat existing;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  mode_t mode;
+  if (exists) {
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  const std::string folder = FolderOf(target);
+  WriteFailure failure;
+  if (WriteAndRename(folder, target, mode, exists ? &existing : nullptr, data, true, failure)) return true;
+  if (failure.retryNamed) {
+    failure = {};
+    if (WriteAndRename(folder, target, mode, exists ? &existing : nullptr, data, false, failure)) return true;
+  }
+  error = SystemError(failure.what, failure.code, path);
+  return false;
 }
 
 // Refuses a target that exists but is no regular file, or that the user may
