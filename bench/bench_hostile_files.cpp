@@ -51,7 +51,8 @@ Measure InChild(const Bytes& data, const std::string& name) {
     TBitmap picture;
     std::string error;
     m.decoded = DecodePicture(data, name, picture, error);
-    m.milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    m.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     m.peakKb = PeakKb() - before;
     std::snprintf(m.error, sizeof m.error, "%s", error.c_str());
     if (write(fds[1], &m, sizeof m) != ssize_t(sizeof m)) _exit(1);
@@ -66,7 +67,8 @@ Measure InChild(const Bytes& data, const std::string& name) {
 }
 
 Bytes Encoded(const TBitmap& picture, const std::string& ext) {
-  const std::string path = (std::filesystem::temp_directory_path() / ("tessarin-bench-hostile" + ext)).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("tessarin-bench-hostile" + ext)).string();
   std::string error;
   if (!WritePicture(path, picture, error)) std::abort();
   Bytes data;
@@ -96,7 +98,8 @@ int main() {
   TBitmap picture(320, 240, pf24bit);
   std::mt19937 rng(3);
   for (int y = 0; y < 240; ++y)
-    for (std::size_t i = 0; i < picture.RowBytes(); ++i) picture.ScanLine(y)[i] = std::uint8_t((i / 3 + y + rng() % 8) & 255);
+    for (std::size_t i = 0; i < picture.RowBytes(); ++i)
+      picture.ScanLine(y)[i] = std::uint8_t((i / 3 + y + rng() % 8) & 255);
 
   struct Case {
     std::string name;
@@ -108,9 +111,11 @@ int main() {
   for (const char* ext : exts) good.push_back(Encoded(picture, ext));
   for (std::size_t i = 0; i < 4; ++i) {
     const std::string ext = exts[i];
-    cases.push_back({"truncated" + ext, Bytes(good[i].begin(), good[i].begin() + std::ptrdiff_t(good[i].size() / 2))});
+    cases.push_back(
+        {"truncated" + ext, Bytes(good[i].begin(), good[i].begin() + std::ptrdiff_t(good[i].size() / 2))});
     Bytes flipped = good[i];
-    for (int k = 0; k < 8; ++k) flipped[rng() % std::min<std::size_t>(flipped.size(), 200)] ^= std::uint8_t(1u << (rng() % 8));
+    for (int k = 0; k < 8; ++k)
+      flipped[rng() % std::min<std::size_t>(flipped.size(), 200)] ^= std::uint8_t(1u << (rng() % 8));
     cases.push_back({"bit-flipped" + ext, flipped});
     cases.push_back({"empty" + ext, Bytes{}});
     cases.push_back({"mislabelled" + ext, good[(i + 1) % 4]});
@@ -148,11 +153,12 @@ int main() {
     }
   }
 
-  std::printf("%-36s %9s %10s %10s  %s\n", "file", "bytes", "time ms", "peak MB", "result (goal: < 1000 ms, < 64 MB)");
+  std::printf("%-36s %9s %10s %10s  %s\n", "file", "bytes", "time ms", "peak MB",
+              "result (goal: < 1000 ms, < 64 MB)");
   for (const Case& c : cases) {
     const Measure m = InChild(c.data, "/hostile/" + c.name);
-    std::printf("%-36s %9zu %10.2f %10.1f  %s\n", c.name.c_str(), c.data.size(), m.milliseconds, m.peakKb / 1024.0,
-                m.decoded ? "decoded" : m.error);
+    std::printf("%-36s %9zu %10.2f %10.1f  %s\n", c.name.c_str(), c.data.size(), m.milliseconds,
+                m.peakKb / 1024.0, m.decoded ? "decoded" : m.error);
   }
   return 0;
 }

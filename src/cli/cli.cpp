@@ -12,7 +12,6 @@
 #include "cli/cli.h"
 
 #include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -60,7 +59,8 @@ SizeArg SizeOption(const std::string& option, const std::string& text) {
 SizeArg PictureSizeOption(const std::string& option, const std::string& text) {
   const SizeArg size = SizeOption(option, text);
   if (!PictureSizeAllowed(size.width, size.height))
-    throw UsageError(option + ": '" + text + "' has more than " + std::to_string(kMaxPicturePixels) + " pixels");
+    throw UsageError(option + ": '" + text + "' has more than " + std::to_string(kMaxPicturePixels) +
+                     " pixels");
   return size;
 }
 
@@ -192,7 +192,8 @@ struct Cli {
       bar.Show(i, FileNamePart(job.inputs.empty() ? job.output : job.inputs.front()));
       // What an error that is not about one file names: the picture being
       // made and where it was going.
-      const std::string subject = job.inputs.empty() ? job.output : job.inputs.front() + " (for " + job.output + ")";
+      const std::string subject =
+          job.inputs.empty() ? job.output : job.inputs.front() + " (for " + job.output + ")";
       try {
         std::string error;
         if (!CheckPictureTarget(job.output, error)) throw FileError(error);
@@ -266,7 +267,8 @@ struct Cli {
           MiniatureEngine engine;
           engine.LoadPicture(pictures[0]);
           if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-          const auto [focus, point] = o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
+          const auto [focus, point] =
+              o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
           engine.Point = point;
           engine.ApplyMiniature(focus, o->blur);
           return engine.TargetBMP;
@@ -286,7 +288,8 @@ struct Cli {
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")->capture_default_str();
     cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")
-        ->check(CLI::Range(-100, 100))->capture_default_str();
+        ->check(CLI::Range(-100, 100))
+        ->capture_default_str();
     cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")->capture_default_str();
     cmd->callback([this, o] {
       action = [this, o] {
@@ -310,7 +313,8 @@ struct Cli {
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")
-        ->required()->check(CLI::Range(1, 30));
+        ->required()
+        ->check(CLI::Range(1, 30));
     cmd->callback([this, o] {
       action = [this, o] {
         return RunJobs({{{o->in}, o->out}}, [o](std::vector<TBitmap>& pictures) {

@@ -135,8 +135,8 @@ bool ParseHeader(ByteView d, const std::string& path, BmpHeader& h, std::string&
   }
   // The alpha mask: the fourth mask of alpha bit fields, or the field the
   // 56-byte and larger headers carry.
-  if ((h.compression == kAlphaBitFields || hs >= 56) && (h.bitCount == 16 || h.bitCount == 32) &&
-      hs != 64 && d.size() >= 70)
+  if ((h.compression == kAlphaBitFields || hs >= 56) && (h.bitCount == 16 || h.bitCount == 32) && hs != 64 &&
+      d.size() >= 70)
     h.alphaMask = U32(d, 66);
 
   bool allowed = false;
@@ -182,8 +182,8 @@ bool ParseHeader(ByteView d, const std::string& path, BmpHeader& h, std::string&
   return true;
 }
 
-bool ReadPalette(ByteView d, const BmpHeader& h, const std::string& path,
-                 std::vector<TRGBTriple>& palette, std::string& error) {
+bool ReadPalette(ByteView d, const BmpHeader& h, const std::string& path, std::vector<TRGBTriple>& palette,
+                 std::string& error) {
   palette.assign(256, TRGBTriple{0, 0, 0});
   if (h.bitCount > 8) return true;
   std::size_t count = std::size_t(1) << h.bitCount;
@@ -211,7 +211,8 @@ std::size_t StoredStride(const BmpHeader& h) {
 std::uint32_t PackedPixel(const std::uint8_t* row, int x, std::uint32_t bitCount) {
   const std::uint8_t* p = row + std::size_t(x) * (bitCount / 8);
   if (bitCount == 16) return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
 }
 
 // Whether the declared alpha mask holds anything but 0 in some pixel.
@@ -230,7 +231,8 @@ std::uint8_t OverWhite(std::uint8_t c, unsigned a) {
   return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette, TBitmap& picture) {
+void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette,
+                      TBitmap& picture) {
   const int width = int(h.width);
   const int height = int(h.height);
   const std::size_t stride = StoredStride(h);
@@ -272,8 +274,8 @@ void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTrip
 
 // Run-length data into the rows of `rows` (stored row 0 is the bottom one);
 // pixels the data skips keep colour 0.
-bool ExpandRle(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette, const std::string& path,
-               RowStore& rows, std::string& error) {
+bool ExpandRle(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette,
+               const std::string& path, RowStore& rows, std::string& error) {
   const std::int64_t width = h.width, height = h.height;
   const bool four = h.compression == kRle4;
   std::size_t at = h.pixelOffset;
@@ -350,7 +352,8 @@ bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, st
     return false;
   }
   // The pixels are all in the file, so the picture is taken whole.
-  const std::uint64_t bytes = std::uint64_t(h.height) * ((std::uint64_t(h.width) * 3 + 3) & ~std::uint64_t(3));
+  const std::uint64_t bytes =
+      std::uint64_t(h.height) * ((std::uint64_t(h.width) * 3 + 3) & ~std::uint64_t(3));
   if (!CheckMemory(kFormat, bytes, context, error)) return false;
   picture = TBitmap(int(h.width), int(h.height), pf24bit);
   ReadUncompressed(data, h, palette, picture);

@@ -27,7 +27,8 @@ void DecodeContext::Warn(const std::string& message) const noexcept {
   constexpr std::size_t kMaxWarnings = 8;
   if (warnings == nullptr || warnings->size() >= kMaxWarnings) return;
   try {
-    if (std::find(warnings->begin(), warnings->end(), message) == warnings->end()) warnings->push_back(message);
+    if (std::find(warnings->begin(), warnings->end(), message) == warnings->end())
+      warnings->push_back(message);
   } catch (...) {
     // Out of memory: the warning is dropped, the picture is still good.
   }

@@ -21,7 +21,6 @@
 // giflib reports errors by return codes, so no jumps are involved; the
 // handles are closed by owners on every path.
 #include <gif_lib.h>
-
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -229,7 +228,8 @@ class LiqReserve {
  public:
   explicit LiqReserve(std::size_t pixels) : lock_(mutex_) {
     size_ = pixels * kBytesPerPixel + kFixedBytes;
-    void* p = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* p =
+        ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) return;
     base_ = static_cast<std::uint8_t*>(p);
     used_.store(0);

@@ -195,8 +195,8 @@ struct WriteFailure {
 // `existing`, when given and allowed), then renames it to `target`. With
 // `unnamed` the file has no name until it is complete (O_TMPFILE), else a
 // hidden temporary one. On failure nothing new is left in the folder.
-bool WriteAndRename(const std::string& folder, const std::string& target, mode_t mode, const struct stat* existing,
-                    const Bytes& data, bool unnamed, WriteFailure& failure) {
+bool WriteAndRename(const std::string& folder, const std::string& target, mode_t mode,
+                    const struct stat* existing, const Bytes& data, bool unnamed, WriteFailure& failure) {
   std::string named;  // the temporary name, once the file has one
   int fd = -1;
   if (unnamed) {
@@ -344,16 +344,23 @@ bool Guarded(const std::string& path, std::string& error, Body&& body) noexcept 
 
 }  // namespace
 
-void SetDecodeMemoryBudget(std::uint64_t bytes) { gDecodeBudget.store(bytes); }
-std::uint64_t DecodeMemoryBudget() { return gDecodeBudget.load(); }
+void SetDecodeMemoryBudget(std::uint64_t bytes) {
+  gDecodeBudget.store(bytes);
+}
+std::uint64_t DecodeMemoryBudget() {
+  return gDecodeBudget.load();
+}
 
-void SetWriteFunctionForTesting(WriteFunction write) { gWrite.store(write); }
+void SetWriteFunctionForTesting(WriteFunction write) {
+  gWrite.store(write);
+}
 
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
   return ReadPicture(path, out, error, nullptr);
 }
 
-bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std::vector<std::string>* warnings) {
+bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
+                 std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
     const Codec* codec = CodecFor(path);
     if (codec == nullptr) {
@@ -371,8 +378,8 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std:
   });
 }
 
-bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out, std::string& error,
-                   std::vector<std::string>* warnings) {
+bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out,
+                   std::string& error, std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
     const Codec* codec = CodecFor(path);
     if (codec == nullptr) {

@@ -30,12 +30,13 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 
 // The same; a file that is damaged but still gives a picture (libjpeg's
 // warnings) adds messages naming the file to `warnings` (may be null).
-bool ReadPicture(const std::string& path, TBitmap& out, std::string& error, std::vector<std::string>* warnings);
+bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
+                 std::vector<std::string>* warnings);
 
 // Decodes a file's bytes held in memory; `path` chooses the format by its
 // extension and is named in the messages. Otherwise as ReadPicture.
-bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out, std::string& error,
-                   std::vector<std::string>* warnings = nullptr);
+bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out,
+                   std::string& error, std::vector<std::string>* warnings = nullptr);
 
 // Writes `picture` (pf24bit) to `path` in the format of its extension. On
 // failure returns false with `error` set; an existing file at `path` is

@@ -87,7 +87,9 @@ png_voidp LimitedMalloc(png_structp, png_alloc_size_t size) {
   return size > kMaxChunkBytes ? nullptr : std::malloc(size);
 }
 
-void LimitedFree(png_structp, png_voidp p) { std::free(p); }
+void LimitedFree(png_structp, png_voidp p) {
+  std::free(p);
+}
 
 void ReadFromMemory(png_structp png, png_bytep out, png_size_t count) {
   PngReader* r = static_cast<PngReader*>(png_get_io_ptr(png));
@@ -112,7 +114,8 @@ void WriteToMemory(png_structp png, png_bytep data, png_size_t count) {
 void FlushMemory(png_structp) {}
 
 std::uint32_t U32Be(ByteView d, std::size_t at) {
-  return std::uint32_t(d[at]) << 24 | std::uint32_t(d[at + 1]) << 16 | std::uint32_t(d[at + 2]) << 8 | d[at + 3];
+  return std::uint32_t(d[at]) << 24 | std::uint32_t(d[at + 1]) << 16 | std::uint32_t(d[at + 2]) << 8 |
+         d[at + 3];
 }
 
 struct Header {
@@ -135,13 +138,17 @@ bool ImageDataCanHold(ByteView d, const PngReader* r) {
   std::uint64_t idat = 0;
   for (std::size_t at = 8; at + 8 <= d.size();) {
     const std::uint64_t length = U32Be(d, at);
-    if (std::memcmp(d.data() + at + 4, "IDAT", 4) == 0) idat += std::min<std::uint64_t>(length, d.size() - at - 8);
+    if (std::memcmp(d.data() + at + 4, "IDAT", 4) == 0)
+      idat += std::min<std::uint64_t>(length, d.size() - at - 8);
     at += std::size_t(std::min<std::uint64_t>(length + 12, d.size() - at));
   }
   const std::uint64_t width = png_get_image_width(r->png, r->info);
   const std::uint64_t height = png_get_image_height(r->png, r->info);
-  const std::uint64_t bits = std::uint64_t(png_get_bit_depth(r->png, r->info)) * png_get_channels(r->png, r->info);
-  auto passBytes = [&](std::uint64_t w, std::uint64_t h) { return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8); };
+  const std::uint64_t bits =
+      std::uint64_t(png_get_bit_depth(r->png, r->info)) * png_get_channels(r->png, r->info);
+  auto passBytes = [&](std::uint64_t w, std::uint64_t h) {
+    return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8);
+  };
   std::uint64_t raw = 0;
   if (png_get_interlace_type(r->png, r->info) == PNG_INTERLACE_NONE) {
     raw = passBytes(width, height);
@@ -285,7 +292,8 @@ bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, st
     return false;
   }
   Header header;
-  if (ReadIhdr(data, header) && !CheckDeclaredSize(kFormat, header.width, header.height, path, error)) return false;
+  if (ReadIhdr(data, header) && !CheckDeclaredSize(kFormat, header.width, header.height, path, error))
+    return false;
   ReaderOwner owner(data);
   PngReader* r = owner.get();
   if (!r) {

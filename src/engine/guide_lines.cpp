@@ -11,8 +11,12 @@ namespace {
 // a + b and a - b, saturated to the int range: a focus point far outside
 // the view must not make the end points wrap around. (Exact otherwise: the
 // extended type holds every sum of two ints.)
-int Add(int a, int b) { return SaturatingInt(Extended(a) + Extended(b)); }
-int Sub(int a, int b) { return SaturatingInt(Extended(a) - Extended(b)); }
+int Add(int a, int b) {
+  return SaturatingInt(Extended(a) + Extended(b));
+}
+int Sub(int a, int b) {
+  return SaturatingInt(Extended(a) - Extended(b));
+}
 
 // Lines with angle up to 45 degrees run from the left edge to the right
 // edge; steeper ones from the top edge to the bottom edge.

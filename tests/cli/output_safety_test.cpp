@@ -41,8 +41,8 @@ class OutputSafety : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("tessarin-out-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-            std::to_string(::getpid()));
+           ("tessarin-out-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -119,7 +119,8 @@ TEST_F(OutputSafety, UsageAndRangeErrorsExitTwoBeforeAnyFileIsRead) {
     const CliRun r = Cli(c.args);
     EXPECT_EQ(r.code, kExitUsage) << c.args[0] << " " << c.names << ": " << r.err;
     EXPECT_NE(r.err.find(c.names), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("missing.bmp"), std::string::npos) << "read before the options were checked: " << r.err;
+    EXPECT_EQ(r.err.find("missing.bmp"), std::string::npos)
+        << "read before the options were checked: " << r.err;
   }
   EXPECT_FALSE(fs::exists(Path("o.png")));
 }
@@ -203,7 +204,9 @@ int AsNobody(const std::string& command) {
   return std::system(("runuser -u nobody -- sh -c '" + command + "' 2>>/dev/null").c_str());
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
 
 }  // namespace
 

@@ -104,8 +104,8 @@ TEST(AllocationFailure, EveryDecoderFailsCleanly) {
   std::vector<std::string> files;
   for (const char* ext : kExtensions) files.push_back(dir.Path(std::string("in") + ext));
   // Decoder paths the written files do not reach.
-  for (const char* name : {"bmp8_rle.bmp", "png_interlaced.png", "png_palette_trns.png", "jpeg_progressive.jpg",
-                           "jpeg_cmyk.jpg", "gif_interlaced.gif"})
+  for (const char* name : {"bmp8_rle.bmp", "png_interlaced.png", "png_palette_trns.png",
+                           "jpeg_progressive.jpg", "jpeg_cmyk.jpg", "gif_interlaced.gif"})
     files.push_back(FixturePath(name));
   for (std::size_t i = 0; i < std::size(kExtensions); ++i) {
     std::string error;

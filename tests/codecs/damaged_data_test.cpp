@@ -24,7 +24,9 @@ bool Decodes(const Bytes& data, const std::string& name, TBitmap& picture, std::
   return DecodePicture(data, "/pictures/" + name, picture, error, warnings);
 }
 
-void Put16Be(Bytes& d, std::size_t at, unsigned v) { d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v); }
+void Put16Be(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
+}
 
 // Positions of the markers FF xx (not stuffed bytes or fill) in a JPEG.
 std::vector<std::size_t> Markers(const Bytes& d, std::uint8_t code) {
@@ -115,7 +117,8 @@ TEST(DamagedJpeg, EndlessProgressiveScansAreRefused) {
   // The second scan, from its marker to the next marker (not a stuffed byte
   // or a restart marker).
   std::size_t next = scans[1] + 2;
-  while (!(good[next] == 0xFF && good[next + 1] != 0 && (good[next + 1] < 0xD0 || good[next + 1] > 0xD7))) ++next;
+  while (!(good[next] == 0xFF && good[next + 1] != 0 && (good[next + 1] < 0xD0 || good[next + 1] > 0xD7)))
+    ++next;
   const Bytes scan(good.begin() + std::ptrdiff_t(scans[1]), good.begin() + std::ptrdiff_t(next));
   auto repeated = [&](int times) {
     Bytes d(good.begin(), good.begin() + std::ptrdiff_t(end));
@@ -266,7 +269,8 @@ TEST(PngSize, ImageDataTooShortForTheDeclaredRowsIsRefusedFirst) {
     TBitmap picture;
     std::string error;
     EXPECT_FALSE(Decodes(PngWithSize(good, w, h), "bomb.png", picture, error));
-    EXPECT_NE(error.find("too short for the declared size"), std::string::npos) << w << "x" << h << ": " << error;
+    EXPECT_NE(error.find("too short for the declared size"), std::string::npos)
+        << w << "x" << h << ": " << error;
   }
   // A flat picture compresses about 1000 to 1 and still reads.
   const TBitmap flat = SolidPicture(2000, 1000, {9, 9, 9});

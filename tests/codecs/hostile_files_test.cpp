@@ -22,10 +22,18 @@ struct BudgetScope {
   std::uint64_t saved;
 };
 
-void Put16Le(Bytes& d, std::size_t at, unsigned v) { d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8); }
-void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) { Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16); }
-void Put16Be(Bytes& d, std::size_t at, unsigned v) { d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v); }
-void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) { Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF); }
+void Put16Le(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8);
+}
+void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16);
+}
+void Put16Be(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
+}
+void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
+}
 
 // The error a read of `data` as `name` gives ("" when it decoded).
 std::string ErrorOf(const Bytes& data, const std::string& name) {
@@ -69,7 +77,8 @@ TEST(HostileFiles, SizeBombsAreRefusedByTheLimits) {
   const struct {
     const char* name;
     const Bytes& data;
-  } bombs[] = {{"bomb.png", png}, {"bomb.gif", gif}, {"bomb.jpg", jpg}, {"bomb.bmp", bmp}, {"tall.bmp", bmpDown}};
+  } bombs[] = {
+      {"bomb.png", png}, {"bomb.gif", gif}, {"bomb.jpg", jpg}, {"bomb.bmp", bmp}, {"tall.bmp", bmpDown}};
   for (const auto& b : bombs) {
     const std::string error = ErrorOf(b.data, b.name);
     EXPECT_NE(error.find("too large"), std::string::npos) << b.name << ": " << error;
@@ -89,8 +98,10 @@ TEST(HostileFiles, DamagedAndMislabelledFilesGiveClearErrors) {
     const Bytes good = LoadBytes(dir.Path(std::string("good") + ext));
     // Empty and truncated: always refused.
     EXPECT_NE(ErrorOf(Bytes{}, std::string("empty") + ext), "");
-    for (std::size_t cut : {std::size_t(1), std::size_t(7), good.size() / 4, good.size() / 2, good.size() - 3}) {
-      EXPECT_NE(ErrorOf(Bytes(good.begin(), good.begin() + std::ptrdiff_t(cut)), std::string("cut") + ext), "")
+    for (std::size_t cut :
+         {std::size_t(1), std::size_t(7), good.size() / 4, good.size() / 2, good.size() - 3}) {
+      EXPECT_NE(ErrorOf(Bytes(good.begin(), good.begin() + std::ptrdiff_t(cut)), std::string("cut") + ext),
+                "")
           << ext << " cut at " << cut;
     }
     // Bit flips: refused with a clear error, or decoded to a sound picture.

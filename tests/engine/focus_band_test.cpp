@@ -16,7 +16,7 @@ namespace {
 // below the line at angle 0), 0 within `depth`, then a ramp of slope1
 // pixels on the side against n and of slope2 pixels on the side of n.
 struct Band {
-  double angle;  // degrees, positive turns clockwise on the screen
+  double angle;   // degrees, positive turns clockwise on the screen
   double offset;  // distance of the middle line from the picture's centre along n
   double depth, slope1, slope2;
   double cx, cy;  // the picture's centre
@@ -97,13 +97,13 @@ TEST(FocusBand, OffsetForNegativeAnglesFollowsTheSideOfTheLine) {
   const struct {
     int dx, dy, angle, want;
   } cases[] = {
-      {10, 0, -45, 7},    // k 10, row +10, 0.707 * 10 = 7.07    (7.07)
-      {10, 0, 45, -7},    // row -10                             (-7.07)
-      {20, 5, -30, 15},   // k Round(11.55) = 12, row 17, 14.72   (14.33)
-      {20, 5, 30, -6},    // row 5 - 12 = -7, -6.06              (-5.67)
+      {10, 0, -45, 7},       // k 10, row +10, 0.707 * 10 = 7.07    (7.07)
+      {10, 0, 45, -7},       // row -10                             (-7.07)
+      {20, 5, -30, 15},      // k Round(11.55) = 12, row 17, 14.72   (14.33)
+      {20, 5, 30, -6},       // row 5 - 12 = -7, -6.06              (-5.67)
       {-20, -13, -60, -24},  // k Round(-34.64) = -35, row -48, -24.0  (-23.82)
       {-20, -13, 60, 11},    // row -13 + 35 = 22, 11.0            (10.82)
-      {0, 40, -30, 35},   // on the centre column: 0.866 * 40 = 34.6 (34.64)
+      {0, 40, -30, 35},      // on the centre column: 0.866 * 40 = 34.6 (34.64)
   };
   for (const auto& c : cases)
     EXPECT_EQ(GetPerpendicular({350 + c.dx, 250 + c.dy}, 700, 500, c.angle), c.want)
@@ -118,10 +118,10 @@ TEST(FocusBand, LetterboxedViewsUseTheSmallerRatio) {
     double ratio;
     int pointBelowCentre, perpendicular;
   } cases[] = {
-      {400, 100, 400, 400, 1.0, 40, 40},   // wide picture in a tall view: margins above and below
-      {100, 400, 400, 400, 1.0, 40, 40},   // tall picture in a wide view: margins left and right
-      {400, 100, 800, 600, 2.0, 60, 30},   // wide picture, ratios 2 and 6
-      {100, 300, 900, 600, 2.0, -50, -25}, // tall picture, ratios 9 and 2
+      {400, 100, 400, 400, 1.0, 40, 40},    // wide picture in a tall view: margins above and below
+      {100, 400, 400, 400, 1.0, 40, 40},    // tall picture in a wide view: margins left and right
+      {400, 100, 800, 600, 2.0, 60, 30},    // wide picture, ratios 2 and 6
+      {100, 300, 900, 600, 2.0, -50, -25},  // tall picture, ratios 9 and 2
   };
   for (const auto& c : cases) {
     const FocusSettings focus{c.viewW, c.viewH, 0, 50, BlurSlope::Medium};
@@ -146,10 +146,10 @@ TEST(FocusBand, ClipTakesTheMiddleOfTheTurnedSquare) {
     int wMsk, hMsk, w, h;
     std::vector<int> columns, rows;  // source column of each result column, source row of each result row
   } cases[] = {
-      {10, 8, 6, 4, {2, 3, 4, 5, 6, 7}, {2, 3, 4, 5}},       // differences 4 and 4: exact
-      {11, 9, 6, 4, {2, 3, 4, 5, 6, 7}, {2, 3, 4, 5}},       // 5 and 5: 2.5 -> 2, 7 source pixels onto 6
-      {13, 7, 6, 4, {4, 4, 5, 6, 7, 8}, {2, 2, 3, 4}},       // 7 -> 3.5 -> 4: 5 onto 6; 3 -> 1.5 -> 2: 3 onto 4
-      {6, 5, 6, 5, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4}},     // same size
+      {10, 8, 6, 4, {2, 3, 4, 5, 6, 7}, {2, 3, 4, 5}},    // differences 4 and 4: exact
+      {11, 9, 6, 4, {2, 3, 4, 5, 6, 7}, {2, 3, 4, 5}},    // 5 and 5: 2.5 -> 2, 7 source pixels onto 6
+      {13, 7, 6, 4, {4, 4, 5, 6, 7, 8}, {2, 2, 3, 4}},    // 7 -> 3.5 -> 4: 5 onto 6; 3 -> 1.5 -> 2: 3 onto 4
+      {6, 5, 6, 5, {0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4}},  // same size
   };
   for (const auto& c : cases) {
     TBitmap square = MakePicture(c.wMsk, c.hMsk, [](int x, int y) { return Rgb{x, y, 0}; });

@@ -16,7 +16,8 @@ namespace {
 
 enum Step { kSaturation, kContrast, kBrightness };
 
-TBitmap InOrder(TBitmap picture, const std::array<Step, 3>& order, int saturation, int contrast, int brightness) {
+TBitmap InOrder(TBitmap picture, const std::array<Step, 3>& order, int saturation, int contrast,
+                int brightness) {
   for (Step s : order) {
     if (s == kSaturation) Saturation(picture, saturation);
     if (s == kContrast) Contrast(picture, contrast);
@@ -37,7 +38,8 @@ TEST(ToneOrder, SaturationThenContrastThenBrightness) {
     const TBitmap want = InOrder(picture, documented, t.saturation, t.contrast, t.brightness);
     std::array<Step, 3> other = documented;
     while (std::next_permutation(other.begin(), other.end()))
-      ASSERT_NE(InOrder(picture, other, t.saturation, t.contrast, t.brightness), want) << "picture cannot tell";
+      ASSERT_NE(InOrder(picture, other, t.saturation, t.contrast, t.brightness), want)
+          << "picture cannot tell";
     MiniatureEngine e;
     e.LoadPicture(picture);
     e.ApplyTone(t.saturation, t.contrast, t.brightness);

@@ -22,7 +22,8 @@ inline int FuzzDecode(const std::uint8_t* data, std::size_t size, const char* na
   std::string error;
   std::vector<std::string> warnings;
   if (DecodePicture(std::span<const std::uint8_t>(data, size), name, picture, error, &warnings)) {
-    if (picture.PixelFormat() != pf24bit || !PictureSizeAllowed(picture.Width(), picture.Height())) std::abort();
+    if (picture.PixelFormat() != pf24bit || !PictureSizeAllowed(picture.Width(), picture.Height()))
+      std::abort();
   } else if (error.find(name) == std::string::npos) {
     std::abort();  // every message names the file
   }

@@ -1,8 +1,8 @@
 // Fuzz target: the guide lines for any focus point and view size (the
 // whole int range), every angle and depth setting. The lines must span the
 // view: those up to 45 degrees (negative ones included) from its left to
-// its right edge, steeper ones from its top to its bottom edge; the red line must pass the focus point's row or
-// column where that lies inside the int range.
+// its right edge, steeper ones from its top to its bottom edge; the red line must pass the focus point's row
+// or column where that lies inside the int range.
 #include <cstdlib>
 
 #include "engine/guide_lines.h"

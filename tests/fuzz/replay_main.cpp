@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     }
     for (const fs::path& file : files) {
       std::ifstream in(file, std::ios::binary);
-      const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
       LLVMFuzzerTestOneInput(data.data(), data.size());
       ++count;
     }

@@ -26,7 +26,9 @@ struct PointerSet {
   void* slots[kSlots];
   std::size_t count;
 
-  static std::size_t Hash(void* p) { return (reinterpret_cast<std::uintptr_t>(p) >> 4) * 0x9E3779B97F4A7C15ull >> 46; }
+  static std::size_t Hash(void* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) >> 4) * 0x9E3779B97F4A7C15ull >> 46;
+  }
   void Insert(void* p) {
     for (std::size_t i = Hash(p);; i = (i + 1) & (kSlots - 1)) {
       if (slots[i] == nullptr || slots[i] == kTombstone || slots[i] == p) {
@@ -72,7 +74,8 @@ struct Locked {
 // such an allocation is let through and the next one fails instead.
 bool FromOpenMp(void* caller) {
   Dl_info info;
-  return dladdr(caller, &info) != 0 && info.dli_fname != nullptr && std::strstr(info.dli_fname, "libgomp") != nullptr;
+  return dladdr(caller, &info) != 0 && info.dli_fname != nullptr &&
+         std::strstr(info.dli_fname, "libgomp") != nullptr;
 }
 
 // Whether this allocation of `size` bytes, made from `caller`, is the one
@@ -206,7 +209,9 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
   return 0;
 }
 
-void* valloc(std::size_t size) { return AlignedFrom(__builtin_return_address(0), 4096, size); }
+void* valloc(std::size_t size) {
+  return AlignedFrom(__builtin_return_address(0), 4096, size);
+}
 void* pvalloc(std::size_t size) {
   return AlignedFrom(__builtin_return_address(0), 4096, (size + 4095) & ~std::size_t(4095));
 }

@@ -17,11 +17,11 @@ namespace failing_malloc {
 void Watch(long failAt);
 
 struct Report {
-  long allocations = 0;    // allocation calls while watching (the failed one included)
-  bool failed = false;     // whether the chosen allocation came and failed
-  std::size_t leaked = 0;  // blocks allocated while watching and not freed
-  long doubleFrees = 0;    // frees of a block already freed while watching
-  std::size_t largest = 0; // the largest single block asked for while watching
+  long allocations = 0;     // allocation calls while watching (the failed one included)
+  bool failed = false;      // whether the chosen allocation came and failed
+  std::size_t leaked = 0;   // blocks allocated while watching and not freed
+  long doubleFrees = 0;     // frees of a block already freed while watching
+  std::size_t largest = 0;  // the largest single block asked for while watching
 };
 
 // Stops watching and reports.
