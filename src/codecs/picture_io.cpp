@@ -13,7 +13,9 @@
 // and renamed over the target only when everything succeeded. The file at
 // the target is therefore always the old one or the complete new one, also
 // when the program is killed in the middle, and a failure leaves nothing
-// behind. A symbolic link is written through: the file it leads to is
+// behind. (A kill in the two system calls between naming the finished file
+// and renaming it leaves a hidden temporary file; the next save into that
+// folder removes it.) A symbolic link is written through: the file it leads to is
 // replaced and the link stays. A replaced file keeps its permission bits
 // (and its owner and group where the user may set them); a new one gets
 // 0666 less the umask. Refuses, before anything is encoded: an unsupported
@@ -23,7 +25,9 @@
 // enough).
 #include "codecs/picture_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +35,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -173,13 +178,37 @@ int OpenUnnamed(const std::string& folder, mode_t mode) {
 #endif
 }
 
+// Temporary files are named ".tessarin-save-PID-..." after the process
+// that writes them.
+constexpr char kTemporaryPrefix[] = ".tessarin-save-";
+
 // A name in `folder` that no file has yet.
 std::string FreshName(const std::string& folder) {
   static std::mt19937_64 rng{std::random_device{}()};
   char name[64];
-  std::snprintf(name, sizeof name, "/.tessarin-save-%d-%016llx", int(::getpid()),
+  std::snprintf(name, sizeof name, "/%s%d-%016llx", kTemporaryPrefix, int(::getpid()),
                 static_cast<unsigned long long>(rng()));
   return folder + name;
+}
+
+// Removes the temporary files in `folder` of processes that no longer run.
+// A save killed between naming its finished file and renaming it (two
+// system calls) leaves one behind; the next save into the folder takes it
+// away. Files of running processes, and names that do not parse, stay.
+void RemoveStaleTemporaries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, kTemporaryPrefix, prefix) != 0) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name + prefix, &end, 10);
+    if (end == name + prefix || *end != '-' || pid <= 0 || pid == long(::getpid())) continue;
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;  // still running, or not ours to know
+    ::unlinkat(::dirfd(dir), name, 0);
+  }
+  ::closedir(dir);
 }
 
 // Why a replacement failed: the message and errno, or, with `retryNamed`,
@@ -206,7 +235,7 @@ bool WriteAndRename(const std::string& folder, const std::string& target, mode_t
       return false;
     }
   } else {
-    named = folder + "/.tessarin-save-XXXXXX";
+    named = folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX";
     fd = ::mkstemp(named.data());
     if (fd < 0) named.clear();
   }
@@ -272,6 +301,7 @@ bool ReplaceFile(const std::string& path, const std::string& target, const Bytes
     mode = 0666 & ~mask;
   }
   const std::string folder = FolderOf(target);
+  RemoveStaleTemporaries(folder);
   WriteFailure failure;
   if (WriteAndRename(folder, target, mode, exists ? &existing : nullptr, data, true, failure)) return true;
   if (failure.retryNamed) {

@@ -1,6 +1,5 @@
 // Resampling: pf24bit only; refuses an empty picture, a new width or height
-// below 1, a new size beyond the picture limits and an unknown mode,
-// changing nothing.
+// below 1 and an unknown mode, changing nothing.
 //
 // Destination pixel (ix, iy) maps to the source point xx = ix * (w / rwidth),
 // yy = iy * (h / rheight) in extended precision; its base pixel (x, y) is
@@ -22,7 +21,6 @@
 #include <vector>
 
 #include "imaging/pixel_access.h"
-#include "imaging/size_limits.h"
 
 namespace {
 
@@ -213,8 +211,6 @@ bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   // An empty picture has nothing to sample, and a size below 1 leaves no
   // destination pixel: refuse both rather than read outside the picture.
   if (bmp.Width() < 1 || bmp.Height() < 1 || rwidth < 1 || rheight < 1) return false;
-  // A working picture stays within the picture limits (it must be savable).
-  if (!PictureSizeAllowed(rwidth, rheight)) return false;
   if (int(mode) < int(rmNearest) || int(mode) > int(rmLagrange)) return false;
 
   // Every destination pixel is written below, so the new picture starts

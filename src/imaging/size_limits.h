@@ -2,9 +2,8 @@
 // writes and what it keeps as a working picture (the chain from the loaded
 // picture to the shown one). Every reader refuses a larger declared size
 // before it allocates anything, every writer refuses a larger picture (so
-// nothing is ever written that cannot be read back), resampling refuses a
-// larger new size, and tessarin-cli refuses larger sizes on its command
-// line before it reads anything.
+// nothing is ever written that cannot be read back), and tessarin-cli
+// refuses larger sizes on its command line before it reads anything.
 //
 // 65535 is the largest side GIF can store; 2^28 pixels (768 MiB at three
 // bytes a pixel) keeps a whole picture, its decoding and one working copy
