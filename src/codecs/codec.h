@@ -56,8 +56,9 @@ class RowStore {
 
   // The row's width * 3 bytes (blue, green, red), set to the fill colour
   // when first taken; nullptr when no memory is left (the decoder then
-  // fails with "out of memory").
-  std::uint8_t* Row(int y) noexcept;
+  // fails with "out of memory"). A decoder that writes every pixel of the
+  // row passes `fill` false and gets it as it comes.
+  std::uint8_t* Row(int y, bool fill = true) noexcept;
 
   // The finished picture. Each row is released as soon as it is copied.
   // Throws std::bad_alloc when the picture cannot be allocated.

@@ -67,13 +67,13 @@ bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& c
 RowStore::RowStore(int width, int height, TRGBTriple fill)
     : width_(width), height_(height), fill_(fill), rows_(std::size_t(height)) {}
 
-std::uint8_t* RowStore::Row(int y) noexcept {
+std::uint8_t* RowStore::Row(int y, bool fill) noexcept {
   std::unique_ptr<std::uint8_t[]>& row = rows_[std::size_t(y)];
   if (!row) {
     row.reset(new (std::nothrow) std::uint8_t[std::size_t(width_) * 3]);
     if (!row) return nullptr;
     TRGBTriple* p = reinterpret_cast<TRGBTriple*>(row.get());
-    std::fill(p, p + width_, fill_);
+    if (fill) std::fill(p, p + width_, fill_);
   }
   return row.get();
 }

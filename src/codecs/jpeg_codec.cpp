@@ -214,7 +214,7 @@ bool JpegReadPixels(JpegReader* r, RowStore* rows, unsigned char* scratch) {
   const bool direct = r->info.out_color_space == JCS_EXT_BGR;
   const bool inverted = r->info.saw_Adobe_marker;
   while (r->info.output_scanline < r->info.output_height) {
-    unsigned char* row = rows->Row(int(r->info.output_scanline));
+    unsigned char* row = rows->Row(int(r->info.output_scanline), false);  // every pixel is written
     if (row == nullptr) Fail(&r->trap, "out of memory");
     JSAMPROW line = direct ? row : scratch;
     if (jpeg_read_scanlines(&r->info, &line, 1) != 1) Fail(&r->trap, "image data truncated");

@@ -219,7 +219,7 @@ bool PngReadPixels(PngReader* r, RowStore* rows, unsigned char* scratch, unsigne
   for (png_uint_32 y = 0; y < height; ++y) {
     unsigned char* src = whole ? whole + std::size_t(y) * rowBytes : scratch;
     if (!whole) png_read_row(png, src, nullptr);
-    unsigned char* dst = rows->Row(int(y));
+    unsigned char* dst = rows->Row(int(y), false);  // every pixel is written
     if (dst == nullptr) png_error(png, "out of memory");
     if (transparent) {
       CompositeRow(src, dst, width);
