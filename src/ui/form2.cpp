@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "imaging/pixel_access.h"
+#include "imaging/size_limits.h"
 #include "ui/form1.h"
 #include "ui/guard.h"
 #include "ui/image_view.h"
@@ -240,6 +241,16 @@ void TForm2::ButtonApplyClick() {
     return;
   }
   if (w < 0 || h < 0) throw std::runtime_error("The new width and height must be at least 1 pixel.");
+  // Nothing larger than a picture file can hold: it could not be saved.
+  if (!PictureSizeAllowed(w, h)) {
+    throw std::runtime_error(QString("A picture of %1 x %2 pixels is too large: at most %3 pixels a side and "
+                                     "%4 pixels in all.")
+                                 .arg(w)
+                                 .arg(h)
+                                 .arg(kMaxPictureSide)
+                                 .arg(kMaxPicturePixels)
+                                 .toStdString());
+  }
   // Every resize starts again from the picture as loaded and turned. It is
   // made aside, so that a size that cannot be made changes nothing.
   TBitmap resized = form.OriginalBMP;
@@ -248,9 +259,6 @@ void TForm2::ButtonApplyClick() {
   } catch (const std::bad_alloc&) {
     throw std::runtime_error(
         QString("Not enough memory for a picture of %1 x %2 pixels.").arg(w).arg(h).toStdString());
-  } catch (const std::length_error&) {
-    throw std::runtime_error(
-        QString("A picture of %1 x %2 pixels is too large.").arg(w).arg(h).toStdString());
   }
   form.ResizedBMP = std::move(resized);
   form.ModifiedBMP = form.ResizedBMP;
