@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Starts the program as a user would, on a display (run under xvfb-run):
+# Starts the program as a user would, on a virtual display of its own:
 # a second copy shows the already-running box and ends with code 0; a copy
 # killed outright does not stop the next start; of ten copies started at
 # once exactly one opens its window.
 set -euo pipefail
 app=$1
+# A display of our own: Xvfb picks a free number and tells it, so two runs
+# at once never share (or fight over) one.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
+xvfb=$!
+read -r -t 20 display <&3 || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$display
 runtime=$(mktemp -d)
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+  kill "$xvfb" 2>/dev/null || true
   rm -rf "$runtime"
 }
 trap cleanup EXIT
