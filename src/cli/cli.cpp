@@ -51,8 +51,7 @@ T Require(const std::optional<T>& value, const std::string& option, const std::s
 }
 
 SizeArg SizeOption(const std::string& option, const std::string& text) {
-  return Require(ParseSize(text), option, text,
-                 "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
+  return Require(ParseSize(text), option, text, "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
 }
 
 // A size for a picture the program will make: within the picture limits.
@@ -65,8 +64,7 @@ SizeArg PictureSizeOption(const std::string& option, const std::string& text) {
 }
 
 TPoint PointOption(const std::string& option, const std::string& text) {
-  return Require(ParsePoint(text), option, text,
-                 "a point X,Y within +-" + std::to_string(kMaxArgCoordinate));
+  return Require(ParsePoint(text), option, text, "a point X,Y within +-" + std::to_string(kMaxArgCoordinate));
 }
 
 BlurSlope SlopeOption(const std::string& text) {
@@ -83,14 +81,17 @@ struct FocusOptions {
 
   void Add(CLI::App* cmd, bool withSlope) {
     cmd->add_option("--angle", angle, "Tilt of the focus band in degrees, clockwise (-90..90)")
-        ->check(CLI::Range(-90, 90))->capture_default_str();
+        ->check(CLI::Range(-90, 90))
+        ->capture_default_str();
     cmd->add_option("--depth", depth, "Width of the focus band (1..200)")
-        ->check(CLI::Range(1, 200))->capture_default_str();
+        ->check(CLI::Range(1, 200))
+        ->capture_default_str();
     if (withSlope)
       cmd->add_option("--slope", slope, "How fast the blur fades in: narrow, medium or wide")
           ->capture_default_str();
     cmd->add_option("--point", point, "Focus point X,Y in view pixels (default: the view's centre)");
-    cmd->add_option("--view", view, "Size WxH of the view the point is given in (default: the picture's size)");
+    cmd->add_option("--view", view,
+                    "Size WxH of the view the point is given in (default: the picture's size)");
   }
 
   // The focus settings for a picture of width x height, and the point.
@@ -136,7 +137,8 @@ std::vector<std::string> OutDirOutputs(const std::vector<std::string>& inputs, c
 
 class ProgressBar {
  public:
-  ProgressBar(std::ostream& err, bool enabled, std::size_t total) : err_(err), enabled_(enabled), total_(total) {}
+  ProgressBar(std::ostream& err, bool enabled, std::size_t total)
+      : err_(err), enabled_(enabled), total_(total) {}
   void Show(std::size_t done, const std::string& name) {
     if (!enabled_) return;
     constexpr int kWidth = 30;
@@ -167,6 +169,21 @@ struct Job {
 // Makes the picture of one job from its decoded inputs.
 using Operation = std::function<TBitmap(std::vector<TBitmap>& pictures)>;
 
+// How the outputs are written: the JPEG quality, and whether the first
+// input's metadata (camera data, colour profile) goes with them.
+struct OutputOptions {
+  int quality = 90;
+  bool strip = false;
+
+  void Add(CLI::App* cmd, bool withStrip) {
+    cmd->add_option("--quality", quality, "JPEG quality of the output (1..100)")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    if (withStrip)
+      cmd->add_flag("--strip", strip, "Write no metadata (camera data, GPS, colour profile) into the output");
+  }
+};
+
 struct Cli {
   Cli(std::ostream& o, std::ostream& e, bool terminal) : out(o), err(e), errIsTerminal(terminal) {}
 
@@ -180,7 +197,7 @@ struct Cli {
   // check the output, read the inputs, run the operation, write the
   // result. A job that fails is reported (naming its file) and counted, and
   // the next one goes on; a job that fails writes nothing.
-  int RunJobs(const std::vector<Job>& jobs, const Operation& operation) {
+  int RunJobs(const std::vector<Job>& jobs, const Operation& operation, const OutputOptions& output) {
     ProgressBar bar(err, errIsTerminal && jobs.size() > 1, jobs.size());
     auto report = [&](const std::string& message) {
       bar.Clear();
@@ -198,15 +215,21 @@ struct Cli {
         std::string error;
         if (!CheckPictureTarget(job.output, error)) throw FileError(error);
         std::vector<TBitmap> pictures;
+        // The output carries the metadata of the picture it is made from.
+        TPictureMetadata metadata;
         for (const std::string& in : job.inputs) {
           std::vector<std::string> warnings;
           TBitmap picture;
-          if (!ReadPicture(in, picture, error, &warnings)) throw FileError(error);
+          TPictureMetadata* keep = pictures.empty() && !output.strip ? &metadata : nullptr;
+          if (!ReadPicture(in, picture, keep, error, &warnings)) throw FileError(error);
           for (const std::string& w : warnings) report("warning: " + w);
           pictures.push_back(std::move(picture));
         }
         const TBitmap result = operation(pictures);
-        if (!WritePicture(job.output, result, error)) throw FileError(error);
+        std::vector<std::string> warnings;
+        if (!WritePicture(job.output, result, TWriteOptions{output.quality, &metadata}, error, &warnings))
+          throw FileError(error);
+        for (const std::string& w : warnings) report("warning: " + w);
       } catch (const FileError& e) {
         report(e.what());
         status = kExitFailed;
@@ -232,21 +255,27 @@ struct Cli {
       bool noTone = false;
       int blur = DefaultBlur;
       FocusOptions focus;
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("IN", o->inputs, "Pictures to process")->required();
     auto* outOpt = cmd->add_option("-o,--output", o->output, "Output picture (one input only)");
     auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
     outOpt->excludes(dirOpt);
     cmd->add_option("--saturation", o->saturation, "Saturation (-100..100)")
-        ->check(CLI::Range(-100, 100))->capture_default_str();
+        ->check(CLI::Range(-100, 100))
+        ->capture_default_str();
     cmd->add_option("--contrast", o->contrast, "Contrast (-100..100)")
-        ->check(CLI::Range(-100, 100))->capture_default_str();
+        ->check(CLI::Range(-100, 100))
+        ->capture_default_str();
     cmd->add_option("--brightness", o->brightness, "Brightness (-100..100)")
-        ->check(CLI::Range(-100, 100))->capture_default_str();
+        ->check(CLI::Range(-100, 100))
+        ->capture_default_str();
     cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
     cmd->add_option("--blur", o->blur, "Blur beyond the focus band, in pixels (0..30; 0 = none)")
-        ->check(CLI::Range(0, 30))->capture_default_str();
+        ->check(CLI::Range(0, 30))
+        ->capture_default_str();
     o->focus.Add(cmd, true);
     cmd->callback([this, o] {
       if (o->output.empty() == o->outDir.empty()) throw UsageError("give either -o OUT or --out-dir DIR");
@@ -263,16 +292,19 @@ struct Cli {
       }
       action = [this, o, jobs] {
         if (!o->outDir.empty()) fs::create_directories(o->outDir);
-        return RunJobs(jobs, [o](std::vector<TBitmap>& pictures) {
-          MiniatureEngine engine;
-          engine.LoadPicture(pictures[0]);
-          if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-          const auto [focus, point] =
-              o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
-          engine.Point = point;
-          engine.ApplyMiniature(focus, o->blur);
-          return engine.TargetBMP;
-        });
+        return RunJobs(
+            jobs,
+            [o](std::vector<TBitmap>& pictures) {
+              MiniatureEngine engine;
+              engine.LoadPicture(pictures[0]);
+              if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
+              const auto [focus, point] =
+                  o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
+              engine.Point = point;
+              engine.ApplyMiniature(focus, o->blur);
+              return engine.TargetBMP;
+            },
+            o->writing);
       };
     });
   }
@@ -282,23 +314,30 @@ struct Cli {
     struct Opts {
       std::string in, out;
       int saturation = 0, contrast = 0, brightness = 0;
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
-    cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")->capture_default_str();
+    cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")
+        ->capture_default_str();
     cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")
         ->check(CLI::Range(-100, 100))
         ->capture_default_str();
-    cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")->capture_default_str();
+    cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")
+        ->capture_default_str();
     cmd->callback([this, o] {
       action = [this, o] {
-        return RunJobs({{{o->in}, o->out}}, [o](std::vector<TBitmap>& pictures) {
-          MiniatureEngine engine;
-          engine.LoadPicture(pictures[0]);
-          engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-          return engine.TargetBMP;
-        });
+        return RunJobs(
+            {{{o->in}, o->out}},
+            [o](std::vector<TBitmap>& pictures) {
+              MiniatureEngine engine;
+              engine.LoadPicture(pictures[0]);
+              engine.ApplyTone(o->saturation, o->contrast, o->brightness);
+              return engine.TargetBMP;
+            },
+            o->writing);
       };
     });
   }
@@ -308,8 +347,10 @@ struct Cli {
     struct Opts {
       std::string in, out;
       int zone = 0;
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")
@@ -317,10 +358,13 @@ struct Cli {
         ->check(CLI::Range(1, 30));
     cmd->callback([this, o] {
       action = [this, o] {
-        return RunJobs({{{o->in}, o->out}}, [o](std::vector<TBitmap>& pictures) {
-          GaussianBlur(pictures[0], o->zone);
-          return pictures[0];
-        });
+        return RunJobs(
+            {{{o->in}, o->out}},
+            [o](std::vector<TBitmap>& pictures) {
+              GaussianBlur(pictures[0], o->zone);
+              return pictures[0];
+            },
+            o->writing);
       };
     });
   }
@@ -330,8 +374,10 @@ struct Cli {
     struct Opts {
       std::string in, out, quarter, background = "000000";
       float angle = 0;
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
     auto* quarter = cmd->add_option("--quarter", o->quarter, "Quarter turn: left or right")
@@ -341,19 +387,24 @@ struct Cli {
         ->capture_default_str();
     quarter->excludes(angle);
     cmd->callback([this, o, quarter, angle] {
-      if (quarter->count() == 0 && angle->count() == 0) throw UsageError("give --quarter left|right or --angle DEG");
+      if (quarter->count() == 0 && angle->count() == 0)
+        throw UsageError("give --quarter left|right or --angle DEG");
       if (!std::isfinite(o->angle)) throw UsageError("--angle must be a finite number");
-      const TColor bk = Require(ParseHexColor(o->background), "--background", o->background, "a colour RRGGBB");
+      const TColor bk =
+          Require(ParseHexColor(o->background), "--background", o->background, "a colour RRGGBB");
       const bool byQuarter = quarter->count() > 0;
       action = [this, o, bk, byQuarter] {
-        return RunJobs({{{o->in}, o->out}}, [o, bk, byQuarter](std::vector<TBitmap>& pictures) {
-          if (byQuarter) {
-            Rotate90(pictures[0], o->quarter == "right");
-          } else {
-            Rotation(pictures[0], o->angle, bk);
-          }
-          return pictures[0];
-        });
+        return RunJobs(
+            {{{o->in}, o->out}},
+            [o, bk, byQuarter](std::vector<TBitmap>& pictures) {
+              if (byQuarter) {
+                Rotate90(pictures[0], o->quarter == "right");
+              } else {
+                Rotation(pictures[0], o->angle, bk);
+              }
+              return pictures[0];
+            },
+            o->writing);
       };
     });
   }
@@ -362,8 +413,10 @@ struct Cli {
     auto* cmd = app.add_subcommand("resize", "Resample to a new size");
     struct Opts {
       std::string in, out, size, method = "bilinear";
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--size", o->size, "New size WxH")->required();
@@ -374,11 +427,14 @@ struct Cli {
       const SizeArg size = PictureSizeOption("--size", o->size);
       const TResizeMode mode = Require(ParseResizeMode(o->method), "--method", o->method, "a known method");
       action = [this, o, size, mode] {
-        return RunJobs({{{o->in}, o->out}}, [size, mode](std::vector<TBitmap>& pictures) {
-          if (!BmpResize(pictures[0], size.width, size.height, mode))
-            throw std::invalid_argument("the picture cannot be resampled");
-          return pictures[0];
-        });
+        return RunJobs(
+            {{{o->in}, o->out}},
+            [size, mode](std::vector<TBitmap>& pictures) {
+              if (!BmpResize(pictures[0], size.width, size.height, mode))
+                throw std::invalid_argument("the picture cannot be resampled");
+              return pictures[0];
+            },
+            o->writing);
       };
     });
   }
@@ -387,27 +443,33 @@ struct Cli {
     auto* cmd = app.add_subcommand("overlay", "Blend SRC into DST through a grey MASK");
     struct Opts {
       std::string dst, src, mask, out, offset = "0,0";
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, true);
     cmd->add_option("DST", o->dst, "Destination picture")->required();
     cmd->add_option("SRC", o->src, "Source picture")->required();
     cmd->add_option("MASK", o->mask, "Mask, read as grey values: 0 keeps DST, 255 takes SRC")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
-    cmd->add_option("--offset", o->offset, "Where SRC's top-left pixel lands on DST, X,Y")->capture_default_str();
+    cmd->add_option("--offset", o->offset, "Where SRC's top-left pixel lands on DST, X,Y")
+        ->capture_default_str();
     cmd->callback([this, o] {
       const TPoint offset = PointOption("--offset", o->offset);
       action = [this, o, offset] {
-        return RunJobs({{{o->dst, o->src, o->mask}, o->out}}, [o, offset](std::vector<TBitmap>& pictures) {
-          TBitmap& dst = pictures[0];
-          const TBitmap& src = pictures[1];
-          TBitmap& mask = pictures[2];
-          if (mask.Width() < src.Width() || mask.Height() < src.Height())
-            throw FileError("mask " + o->mask + " is smaller than the source picture " + o->src +
-                            "; nothing written to " + o->out);
-          mask.SetPixelFormat(pf8bit);
-          MaskedOverlay(dst, src, mask, offset.X, offset.Y);
-          return dst;
-        });
+        return RunJobs(
+            {{{o->dst, o->src, o->mask}, o->out}},
+            [o, offset](std::vector<TBitmap>& pictures) {
+              TBitmap& dst = pictures[0];
+              const TBitmap& src = pictures[1];
+              TBitmap& mask = pictures[2];
+              if (mask.Width() < src.Width() || mask.Height() < src.Height())
+                throw FileError("mask " + o->mask + " is smaller than the source picture " + o->src +
+                                "; nothing written to " + o->out);
+              mask.SetPixelFormat(pf8bit);
+              MaskedOverlay(dst, src, mask, offset.X, offset.Y);
+              return dst;
+            },
+            o->writing);
       };
     });
   }
@@ -417,8 +479,10 @@ struct Cli {
     struct Opts {
       std::string out, picture;
       FocusOptions focus;
+      OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
+    o->writing.Add(cmd, false);
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--picture", o->picture, "Picture size WxH")->required();
     o->focus.Add(cmd, true);
@@ -426,12 +490,15 @@ struct Cli {
       const SizeArg size = PictureSizeOption("--picture", o->picture);
       const std::pair<FocusSettings, TPoint> focus = o->focus.Resolve(size.width, size.height);
       action = [this, o, size, focus] {
-        return RunJobs({{{}, o->out}}, [size, focus](std::vector<TBitmap>&) {
-          TBitmap mask;
-          CreateMaskBMP(mask, size.width, size.height, focus.second, focus.first);
-          mask.SetPixelFormat(pf24bit);
-          return mask;
-        });
+        return RunJobs(
+            {{{}, o->out}},
+            [size, focus](std::vector<TBitmap>&) {
+              TBitmap mask;
+              CreateMaskBMP(mask, size.width, size.height, focus.second, focus.first);
+              mask.SetPixelFormat(pf24bit);
+              return mask;
+            },
+            o->writing);
       };
     });
   }
@@ -445,16 +512,21 @@ struct Cli {
     auto o = std::make_shared<Opts>();
     cmd->add_option("--view", o->view, "View size WxH")->required();
     cmd->add_option("--point", o->point, "Focus point X,Y (default: the view's centre)");
-    cmd->add_option("--angle", o->angle, "Tilt in degrees (-90..90)")->check(CLI::Range(-90, 90))->capture_default_str();
-    cmd->add_option("--depth", o->depth, "Depth setting (1..200)")->check(CLI::Range(1, 200))->capture_default_str();
+    cmd->add_option("--angle", o->angle, "Tilt in degrees (-90..90)")
+        ->check(CLI::Range(-90, 90))
+        ->capture_default_str();
+    cmd->add_option("--depth", o->depth, "Depth setting (1..200)")
+        ->check(CLI::Range(1, 200))
+        ->capture_default_str();
     cmd->callback([this, o] {
       const SizeArg view = SizeOption("--view", o->view);
-      const TPoint point = o->point.empty() ? TPoint{view.width / 2, view.height / 2} : PointOption("--point", o->point);
+      const TPoint point =
+          o->point.empty() ? TPoint{view.width / 2, view.height / 2} : PointOption("--point", o->point);
       action = [this, o, view, point] {
         const GuideLines g = PutLine(point, view.width, view.height, o->angle, o->depth);
         const auto seg = [](const GuideSegment& s) {
-          return "[" + std::to_string(s.x1) + ", " + std::to_string(s.y1) + ", " + std::to_string(s.x2) + ", " +
-                 std::to_string(s.y2) + "]";
+          return "[" + std::to_string(s.x1) + ", " + std::to_string(s.y1) + ", " + std::to_string(s.x2) +
+                 ", " + std::to_string(s.y2) + "]";
         };
         out << "{\"depth\": " << g.depth << ", \"red\": " << seg(g.red) << ", \"yellowB\": " << seg(g.yellowB)
             << ", \"yellowC\": " << seg(g.yellowC) << "}\n";
@@ -466,7 +538,8 @@ struct Cli {
 
 }  // namespace
 
-int RunTessarinCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+int RunTessarinCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal) {
   Cli cli(out, err, errIsTerminal);
   cli.app.require_subcommand(1);
   cli.app.set_version_flag("--version", "tessarin-cli 0.1.0");

@@ -360,7 +360,7 @@ bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, st
   return true;
 }
 
-bool EncodeBmp(const TBitmap& picture, const std::string&, Bytes& data, std::string&) {
+bool EncodeBmp(const TBitmap& picture, const EncodeContext&, Bytes& data, std::string&) {
   const std::uint32_t width = std::uint32_t(picture.Width()), height = std::uint32_t(picture.Height());
   const std::uint32_t stride = (width * 3 + 3) / 4 * 4;
   const std::uint32_t imageSize = stride * height;

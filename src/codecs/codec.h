@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/metadata.h"
 #include "imaging/bitmap.h"
 #include "imaging/size_limits.h"
 
@@ -31,6 +32,17 @@ struct DecodeContext {
   const std::string& path;                       // named in every message
   std::uint64_t budget;                          // bytes of memory the decode may take
   std::vector<std::string>* warnings = nullptr;  // damaged but readable: what was wrong
+
+  // Adds a warning (at most a few, each once); never throws.
+  void Warn(const std::string& message) const noexcept;
+};
+
+// What an encoder is told besides the picture.
+struct EncodeContext {
+  const std::string& path;                       // named in every message
+  int quality = 90;                              // JPEG quality, 1 to 100
+  const TSaveMetadata* metadata = nullptr;       // written by the JPEG and PNG encoders
+  std::vector<std::string>* warnings = nullptr;  // written, but not everything: what was left out
 
   // Adds a warning (at most a few, each once); never throws.
   void Warn(const std::string& message) const noexcept;
@@ -80,9 +92,9 @@ bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, s
 bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
 bool DecodeGif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
 
-bool EncodeBmp(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);
-bool EncodeJpeg(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);
-bool EncodePng(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);
-bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error);
+bool EncodeBmp(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool EncodeJpeg(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool EncodePng(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool EncodeGif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
 
 }  // namespace codecs

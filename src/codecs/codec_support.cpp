@@ -20,9 +20,7 @@ std::string Mebibytes(std::uint64_t bytes) {
   return text;
 }
 
-}  // namespace
-
-void DecodeContext::Warn(const std::string& message) const noexcept {
+void AddWarning(std::vector<std::string>* warnings, const std::string& message) noexcept {
   // A damaged file can repeat one complaint for every block; a few say it.
   constexpr std::size_t kMaxWarnings = 8;
   if (warnings == nullptr || warnings->size() >= kMaxWarnings) return;
@@ -32,6 +30,15 @@ void DecodeContext::Warn(const std::string& message) const noexcept {
   } catch (...) {
     // Out of memory: the warning is dropped, the picture is still good.
   }
+}
+
+}  // namespace
+
+void DecodeContext::Warn(const std::string& message) const noexcept {
+  AddWarning(warnings, message);
+}
+void EncodeContext::Warn(const std::string& message) const noexcept {
+  AddWarning(warnings, message);
 }
 
 std::string FormatError(const char* format, const std::string& what, const std::string& path) {

@@ -310,7 +310,8 @@ bool QuantizePicture(const TBitmap& picture, std::vector<GifByteType>& indices, 
   return true;
 }
 
-bool EncodeGif(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
+bool EncodeGif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error) {
+  const std::string& path = context.path;
   const int width = picture.Width(), height = picture.Height();
   if (width > 65535 || height > 65535) {
     error = FormatError(kFormat, "picture too large for GIF (a side over 65535)", path);

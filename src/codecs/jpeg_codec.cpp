@@ -23,9 +23,13 @@
 // small progressive file cannot keep the decoder busy for minutes.
 //
 // Writes: libjpeg's defaults (baseline, YCbCr with 4:2:0 sampling, Huffman
-// tables of the standard) at quality 90, through a destination manager of
-// our own that appends to a byte vector; a failed allocation there ends the
-// encode with libjpeg's out-of-memory error.
+// tables of the standard) at the quality asked for (90 unless said), through
+// a destination manager of our own that appends to a byte vector; a failed
+// allocation there ends the encode with libjpeg's out-of-memory error. The
+// picture's metadata goes after the JFIF marker: EXIF and XMP in APP1, IPTC
+// in APP13, the colour profile in APP2 segments; a block too large for a
+// segment is left out with a warning. The metadata never changes the coded
+// picture: the same pixels give the same data either way.
 //
 // libjpeg reports errors by longjmp. The routines that call libjpeg with a
 // setjmp armed (JpegStart, JpegReadPixels, JpegWriteAll) are plain C-style
@@ -40,6 +44,8 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared first.
@@ -52,6 +58,12 @@ namespace codecs {
 namespace {
 
 constexpr char kFormat[] = "JPEG";
+
+// What one marker segment can carry, and the largest ICC profile libjpeg can
+// split over its 255 APP2 segments (each spends 14 bytes on its own name and
+// numbering).
+constexpr std::size_t kMaxMarkerPayload = 65533;
+constexpr std::size_t kMaxIccBytes = 255 * (kMaxMarkerPayload - 14);
 
 // More scans than any real progressive file has (a full successive-
 // approximation progression of three components stays far below).
@@ -130,10 +142,22 @@ struct VectorDestination {
   Bytes* out;
 };
 
+// A marker written after the frame's start: its code and payload.
+struct JpegMarker {
+  int code;
+  const unsigned char* data;
+  unsigned int size;
+};
+
 struct JpegWriter {
   jpeg_compress_struct info;
   JpegErrorTrap trap;
   VectorDestination destination;
+  int quality;
+  const JpegMarker* markers;  // APP1 EXIF, APP1 XMP, APP13 IPTC, as present
+  int markerCount;
+  const unsigned char* icc;  // the ICC profile, split into APP2 markers by libjpeg
+  unsigned int iccSize;
 };
 
 // Resizes the output without letting an exception reach libjpeg.
@@ -236,8 +260,11 @@ bool JpegWriteAll(JpegWriter* w, const unsigned char* const* rows, JDIMENSION wi
   w->info.input_components = 3;
   w->info.in_color_space = JCS_EXT_BGR;
   jpeg_set_defaults(&w->info);
-  jpeg_set_quality(&w->info, 90, TRUE);
+  jpeg_set_quality(&w->info, w->quality, TRUE);
   jpeg_start_compress(&w->info, TRUE);
+  for (int i = 0; i < w->markerCount; ++i)
+    jpeg_write_marker(&w->info, w->markers[i].code, w->markers[i].data, w->markers[i].size);
+  if (w->iccSize > 0) jpeg_write_icc_profile(&w->info, w->icc, w->iccSize);
   while (w->info.next_scanline < height) {
     JSAMPROW line = const_cast<JSAMPROW>(rows[w->info.next_scanline]);
     jpeg_write_scanlines(&w->info, &line, 1);
@@ -323,10 +350,50 @@ bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, s
   return true;
 }
 
-bool EncodeJpeg(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
+bool EncodeJpeg(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error) {
+  const std::string& path = context.path;
+  // The metadata blocks, each the payload of one marker, made before
+  // libjpeg starts (its error path must not leave objects behind).
+  std::vector<std::pair<int, Bytes>> payloads;
+  std::vector<JpegMarker> markers;
+  const unsigned char* icc = nullptr;
+  unsigned int iccSize = 0;
+  if (const TSaveMetadata* meta = context.metadata) {
+    const auto add = [&](int code, const char* name, std::string_view head, const std::uint8_t* body,
+                         std::size_t size) {
+      if (size == 0) return;
+      if (head.size() + size > kMaxMarkerPayload) {
+        context.Warn(FormatError(
+            kFormat, std::string("the ") + name + " is larger than a JPEG file can hold; left out", path));
+        return;
+      }
+      Bytes payload(head.begin(), head.end());
+      payload.insert(payload.end(), body, body + size);
+      payloads.emplace_back(code, std::move(payload));
+    };
+    add(JPEG_APP0 + 1, "EXIF data", std::string_view("Exif\0\0", 6), meta->exif.data(), meta->exif.size());
+    add(JPEG_APP0 + 1, "XMP packet", std::string_view("http://ns.adobe.com/xap/1.0/\0", 29),
+        reinterpret_cast<const std::uint8_t*>(meta->xmp.data()), meta->xmp.size());
+    const Bytes iptc = meta->iptc.empty() ? Bytes() : IptcPhotoshopBlock(meta->iptc);
+    add(JPEG_APP0 + 13, "IPTC data", std::string_view("Photoshop 3.0\0", 14), iptc.data(), iptc.size());
+    for (const auto& [code, payload] : payloads)
+      markers.push_back({code, payload.data(), unsigned(payload.size())});
+    if (meta->icc.size() > kMaxIccBytes) {
+      context.Warn(
+          FormatError(kFormat, "the colour profile is larger than a JPEG file can hold; left out", path));
+    } else if (!meta->icc.empty()) {
+      icc = meta->icc.data();
+      iccSize = unsigned(meta->icc.size());
+    }
+  }
   Bytes out;
   WriterOwner owner(out);
   JpegWriter* w = owner.get();
+  w->quality = context.quality;
+  w->markers = markers.data();
+  w->markerCount = int(markers.size());
+  w->icc = icc;
+  w->iccSize = iccSize;
   std::vector<const unsigned char*> rows(std::size_t(picture.Height()));
   for (int y = 0; y < picture.Height(); ++y) rows[std::size_t(y)] = picture.ScanLine(y);
   if (!JpegWriteAll(w, rows.data(), JDIMENSION(picture.Width()), JDIMENSION(picture.Height()))) {

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "codecs/codec.h"
+#include "codecs/orientation.h"
 
 namespace {
 
@@ -53,16 +54,17 @@ using codecs::ByteView;
 struct Codec {
   const char* name;
   bool (*decode)(ByteView, const codecs::DecodeContext&, TBitmap&, std::string&);
-  bool (*encode)(const TBitmap&, const std::string&, Bytes&, std::string&);
+  bool (*encode)(const TBitmap&, const codecs::EncodeContext&, Bytes&, std::string&);
+  bool metadata;  // the format carries EXIF, XMP, IPTC and a colour profile
 };
 
 // The format of a path, by its lower-cased extension; nullptr for none of
 // the five.
 const Codec* CodecFor(const std::string& path) {
-  static const Codec kBmp{"BMP", codecs::DecodeBmp, codecs::EncodeBmp};
-  static const Codec kJpeg{"JPEG", codecs::DecodeJpeg, codecs::EncodeJpeg};
-  static const Codec kGif{"GIF", codecs::DecodeGif, codecs::EncodeGif};
-  static const Codec kPng{"PNG", codecs::DecodePng, codecs::EncodePng};
+  static const Codec kBmp{"BMP", codecs::DecodeBmp, codecs::EncodeBmp, false};
+  static const Codec kJpeg{"JPEG", codecs::DecodeJpeg, codecs::EncodeJpeg, true};
+  static const Codec kGif{"GIF", codecs::DecodeGif, codecs::EncodeGif, false};
+  static const Codec kPng{"PNG", codecs::DecodePng, codecs::EncodePng, true};
   const std::string ext = FileExtension(path);
   if (ext == ".bmp") return &kBmp;
   if (ext == ".jpg" || ext == ".jpeg") return &kJpeg;
@@ -328,13 +330,26 @@ bool CheckTarget(const std::string& path, const std::string& target, std::string
   return true;
 }
 
-bool Decode(const Codec& codec, ByteView data, const std::string& path, TBitmap& out, std::string& error,
-            std::vector<std::string>* warnings) {
+// Decodes, then reads the metadata of a JPEG or PNG file and stands the
+// picture upright by its EXIF orientation. Metadata that cannot be read is
+// dropped with a warning; the picture still opens.
+bool Decode(const Codec& codec, ByteView data, const std::string& path, TBitmap& out,
+            TPictureMetadata* metadata, std::string& error, std::vector<std::string>* warnings) {
   try {
     const codecs::DecodeContext context{path, gDecodeBudget.load(), warnings};
     TBitmap picture;
     if (!codec.decode(data, context, picture, error)) return false;
+    TPictureMetadata meta;
+    if (codec.metadata) {
+      int orientation = 1;
+      std::string problem;
+      if (!ReadMetadata(data, meta, orientation, problem))
+        context.Warn(codecs::FormatError(
+            codec.name, "the camera data cannot be kept, it is damaged (" + problem + ")", path));
+      ApplyOrientation(picture, orientation);
+    }
     out = std::move(picture);
+    if (metadata != nullptr) *metadata = std::move(meta);
     return true;
   } catch (const std::bad_alloc&) {
     error = codecs::FormatError(codec.name, "out of memory", path);
@@ -391,6 +406,11 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
 
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
                  std::vector<std::string>* warnings) {
+  return ReadPicture(path, out, nullptr, error, warnings);
+}
+
+bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
+                 std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
     const Codec* codec = CodecFor(path);
     if (codec == nullptr) {
@@ -404,7 +424,7 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
       error = codecs::FormatError(codec->name, "out of memory", path);
       return false;
     }
-    return Decode(*codec, data, path, out, error, warnings);
+    return Decode(*codec, data, path, out, metadata, error, warnings);
   });
 }
 
@@ -416,11 +436,16 @@ bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, 
       error = UnsupportedMessage(path);
       return false;
     }
-    return Decode(*codec, data, path, out, error, warnings);
+    return Decode(*codec, data, path, out, nullptr, error, warnings);
   });
 }
 
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error) {
+  return WritePicture(path, picture, TWriteOptions{}, error);
+}
+
+bool WritePicture(const std::string& path, const TBitmap& picture, const TWriteOptions& options,
+                  std::string& error, std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
     const Codec* codec = CodecFor(path);
     if (codec == nullptr) {
@@ -440,8 +465,22 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
     try {
       std::string target;
       if (!FollowLinks(path, target, error) || !CheckTarget(path, target, error)) return false;
+      if (options.jpegQuality < 1 || options.jpegQuality > 100) {
+        error = codecs::FormatError(codec->name, "the JPEG quality must lie between 1 and 100", path);
+        return false;
+      }
+      codecs::EncodeContext context{path, options.jpegQuality, nullptr, warnings};
+      TSaveMetadata save;
+      if (codec->metadata && options.metadata != nullptr && !options.metadata->Empty()) {
+        std::string problem;
+        save = PrepareMetadata(*options.metadata, picture.Width(), picture.Height(), problem);
+        if (!problem.empty())
+          context.Warn(codecs::FormatError(codec->name,
+                                           "part of the camera data cannot be kept (" + problem + ")", path));
+        context.metadata = &save;
+      }
       Bytes data;
-      if (!codec->encode(picture, path, data, error)) return false;
+      if (!codec->encode(picture, context, data, error)) return false;
       return ReplaceFile(path, target, data, error);
     } catch (const std::bad_alloc&) {
       error = codecs::FormatError(codec->name, "out of memory", path);
@@ -475,7 +514,9 @@ bool CheckPictureTarget(const std::string& path, std::string& error) {
   });
 }
 
-bool IsSupportedExtension(const std::string& path) { return CodecFor(path) != nullptr; }
+bool IsSupportedExtension(const std::string& path) {
+  return CodecFor(path) != nullptr;
+}
 
 bool CheckPictureExtension(const std::string& path, std::string& error) {
   if (CodecFor(path) != nullptr) return true;

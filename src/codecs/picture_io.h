@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/metadata.h"
 #include "imaging/bitmap.h"
 #include "imaging/size_limits.h"
 
@@ -33,6 +34,15 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
                  std::vector<std::string>* warnings);
 
+// The same, and the picture's metadata (EXIF, XMP, IPTC and the colour
+// profile of a JPEG or PNG file; nothing for BMP and GIF) into `metadata`
+// (may be null). Every read stands a JPEG or PNG picture upright by its EXIF
+// orientation, so everything after sees it as the camera held it; metadata
+// that cannot be read is left out with a warning and the picture still
+// opens.
+bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
+                 std::vector<std::string>* warnings);
+
 // Decodes a file's bytes held in memory; `path` chooses the format by its
 // extension and is named in the messages. Otherwise as ReadPicture.
 bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out,
@@ -44,6 +54,19 @@ bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, 
 // the process. A symbolic link at `path` is written through. A target the
 // user may not write is refused, as cp refuses it.
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error);
+
+// How a picture is written.
+struct TWriteOptions {
+  int jpegQuality = 90;                        // 1 to 100
+  const TPictureMetadata* metadata = nullptr;  // carried into JPEG and PNG files, brought up to date
+};
+
+// The same with options; what had to be left out of the metadata (a block
+// too large for a JPEG segment, one that cannot be brought up to date) adds
+// a warning naming the file to `warnings` (may be null). BMP and GIF files
+// carry no metadata. The pixels written are the same with or without it.
+bool WritePicture(const std::string& path, const TBitmap& picture, const TWriteOptions& options,
+                  std::string& error, std::vector<std::string>* warnings = nullptr);
 
 // The memory one decode may take, in bytes, checked before any pixel memory
 // is allocated (process-wide). The default is enough for the largest

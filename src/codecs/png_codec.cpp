@@ -72,6 +72,14 @@ struct PngWriter {
   png_infop info;
   PngTrap trap;
   Bytes* out;
+  // Metadata chunks, as present: eXIf, iCCP and the text chunks (XMP, IPTC).
+  const unsigned char* exif;
+  png_uint_32 exifSize;
+  const unsigned char* icc;
+  png_uint_32 iccSize;
+  png_text* texts;
+  int textCount;
+  bool iccRefused;  // set when libpng would not take the profile
 };
 
 void OnPngError(png_structp png, png_const_charp message) {
@@ -236,6 +244,12 @@ bool PngWriteAll(PngWriter* w, const unsigned char* const* rows, png_uint_32 wid
   png_set_write_fn(w->png, w, WriteToMemory, FlushMemory);
   png_set_IHDR(w->png, w->info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (w->exifSize > 0) png_set_eXIf_1(w->png, w->info, w->exifSize, const_cast<png_bytep>(w->exif));
+  if (w->iccSize > 0) {
+    png_set_iCCP(w->png, w->info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, w->icc, w->iccSize);
+    w->iccRefused = png_get_valid(w->png, w->info, PNG_INFO_iCCP) == 0;
+  }
+  if (w->textCount > 0) png_set_text(w->png, w->info, w->texts, w->textCount);
   png_write_info(w->png, w->info);
   png_set_bgr(w->png);
   png_write_image(w->png, const_cast<png_bytepp>(rows));
@@ -326,7 +340,8 @@ bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, st
   return true;
 }
 
-bool EncodePng(const TBitmap& picture, const std::string& path, Bytes& data, std::string& error) {
+bool EncodePng(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error) {
+  const std::string& path = context.path;
   Bytes out;
   WriterOwner owner(out);
   PngWriter* w = owner.get();
@@ -334,12 +349,45 @@ bool EncodePng(const TBitmap& picture, const std::string& path, Bytes& data, std
     error = FormatError(kFormat, "out of memory", path);
     return false;
   }
+  // XMP goes in an uncompressed iTXt chunk under the key readers look for;
+  // IPTC in a zTXt chunk as the raw profile ImageMagick and exiv2 write.
+  std::string iptc;
+  std::vector<png_text> texts;
+  if (const TSaveMetadata* meta = context.metadata) {
+    w->exif = meta->exif.data();
+    w->exifSize = png_uint_32(meta->exif.size());
+    w->icc = meta->icc.data();
+    w->iccSize = png_uint_32(meta->icc.size());
+    if (!meta->xmp.empty()) {
+      png_text xmp{};
+      xmp.compression = PNG_ITXT_COMPRESSION_NONE;
+      xmp.key = const_cast<png_charp>("XML:com.adobe.xmp");
+      xmp.text = const_cast<png_charp>(meta->xmp.c_str());
+      xmp.itxt_length = meta->xmp.size();
+      xmp.lang = const_cast<png_charp>("");
+      xmp.lang_key = const_cast<png_charp>("");
+      texts.push_back(xmp);
+    }
+    if (!meta->iptc.empty()) {
+      iptc = IptcRawProfile(meta->iptc);
+      png_text raw{};
+      raw.compression = PNG_TEXT_COMPRESSION_zTXt;
+      raw.key = const_cast<png_charp>("Raw profile type iptc");
+      raw.text = iptc.data();
+      raw.text_length = iptc.size();
+      texts.push_back(raw);
+    }
+    w->texts = texts.data();
+    w->textCount = int(texts.size());
+  }
   std::vector<const unsigned char*> rows(std::size_t(picture.Height()));
   for (int y = 0; y < picture.Height(); ++y) rows[std::size_t(y)] = picture.ScanLine(y);
   if (!PngWriteAll(w, rows.data(), png_uint_32(picture.Width()), png_uint_32(picture.Height()))) {
     error = FormatError(kFormat, w->trap.message, path);
     return false;
   }
+  if (w->iccRefused)
+    context.Warn(FormatError(kFormat, "the colour profile is not valid ICC data; left out", path));
   data = std::move(out);
   return true;
 }

@@ -423,9 +423,15 @@ void TForm1::CheckSlopeItem(QAction* chosen) {
   for (QAction* item : {MenuC1, MenuC2, MenuC3}) item->setChecked(item == chosen);
 }
 
-void TForm1::MenuC1Click() { CheckSlopeItem(MenuC1); }
-void TForm1::MenuC2Click() { CheckSlopeItem(MenuC2); }
-void TForm1::MenuC3Click() { CheckSlopeItem(MenuC3); }
+void TForm1::MenuC1Click() {
+  CheckSlopeItem(MenuC1);
+}
+void TForm1::MenuC2Click() {
+  CheckSlopeItem(MenuC2);
+}
+void TForm1::MenuC3Click() {
+  CheckSlopeItem(MenuC3);
+}
 
 // ---- Guide lines ----
 
@@ -458,18 +464,29 @@ void TForm1::SetTitle() {
 void TForm1::ReadFile(const QString& fileName) {
   if (engine_.Modified && !dialogs_.AskYesNo(this, kDiscardQuestion)) return;
   TBitmap picture;
+  TPictureMetadata metadata;
   std::string error;
-  if (!ReadPicture(LocalPath(fileName), picture, error)) {
+  std::vector<std::string> warnings;
+  if (!ReadPicture(LocalPath(fileName), picture, &metadata, error, &warnings)) {
     // Nothing changes: the picture on screen, its name and the flags stay.
     dialogs_.ShowError(this, FromUtf8(error));
     return;
   }
   engine_.LoadPicture(picture);
+  metadata_ = std::move(metadata);
   currentFileName_ = fileName;
   Image1->SetPicture(TargetBMP);
   Image3->SetPicture(OriginalBMP);
   saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
   SetTitle();
+  ShowWarnings("The picture is open, but not all of the file could be used:", warnings);
+}
+
+void TForm1::ShowWarnings(const QString& heading, const std::vector<std::string>& warnings) {
+  if (warnings.empty()) return;
+  QString text = heading + "\n";
+  for (const std::string& w : warnings) text += "\n" + FromUtf8(w);
+  dialogs_.ShowInformation(this, text);
 }
 
 void TForm1::MenuFOClick() {
@@ -484,12 +501,14 @@ void TForm1::MenuFSClick() {
   if (fileName.isEmpty()) return;
   saveFileName_ = fileName;
   std::string error;
-  if (!WritePicture(LocalPath(fileName), TargetBMP, error)) {
+  std::vector<std::string> warnings;
+  if (!WritePicture(LocalPath(fileName), TargetBMP, TWriteOptions{90, &metadata_}, error, &warnings)) {
     // The unsaved-changes flag stays set: nothing was saved.
     dialogs_.ShowError(this, FromUtf8(error));
     return;
   }
   engine_.Modified = false;
+  ShowWarnings("The picture is saved, but not all of its camera data could go with it:", warnings);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "codecs/metadata.h"
 #include "engine/miniature_engine.h"
 #include "ui/dialogs.h"
 
@@ -52,6 +53,8 @@ class TForm1 : public QMainWindow {
   const QString& CurrentFileName() const { return currentFileName_; }
   // The name the save dialog proposes.
   const QString& SaveFileName() const { return saveFileName_; }
+  // The camera data and colour profile of the picture as read.
+  const TPictureMetadata& Metadata() const { return metadata_; }
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -147,11 +150,14 @@ class TForm1 : public QMainWindow {
   void ApplyMiniature();
   void RotateChain(bool plus);
   void SetTitle();
+  // Tells the user, in one box, what a read or a save could not keep.
+  void ShowWarnings(const QString& heading, const std::vector<std::string>& warnings);
   BlurSlope SlopeChoice() const;
   void CheckSlopeItem(QAction* chosen);
 
   TDialogs& dialogs_;
   MiniatureEngine engine_;
+  TPictureMetadata metadata_;  // of the picture as read: kept through turns and resizes, saved with it
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;

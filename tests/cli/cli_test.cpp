@@ -62,7 +62,8 @@ TEST(CliArguments, ParsesCompoundValues) {
   for (const char* bad : {"", "640", "0x480", "640x0", "-1x5", "x5", "5x", "5x5x5", "65536x1", "axb", "5 x5"})
     EXPECT_FALSE(ParseSize(bad)) << bad;
   EXPECT_EQ(*ParsePoint("-10,+20"), (TPoint{-10, 20}));
-  for (const char* bad : {"", "1", "1,", ",1", "1;2", "1,2,3", "2000000,0"}) EXPECT_FALSE(ParsePoint(bad)) << bad;
+  for (const char* bad : {"", "1", "1,", ",1", "1;2", "1,2,3", "2000000,0"})
+    EXPECT_FALSE(ParsePoint(bad)) << bad;
   EXPECT_EQ(*ParseHexColor("ff8000"), RGBColor(255, 128, 0));
   EXPECT_EQ(*ParseHexColor("#0000FF"), RGBColor(0, 0, 255));
   for (const char* bad : {"", "fff", "gg0000", "ff80001"}) EXPECT_FALSE(ParseHexColor(bad)) << bad;
@@ -117,7 +118,8 @@ TEST_F(CliTest, EverySubcommandHasHelp) {
 TEST_F(CliTest, MiniatureMatchesTheEngineExactly) {
   const TBitmap pic = RandomPicture(60, 40, 2);
   const std::string in = Save("in.png", pic);
-  const CliRun r = Cli({"miniature", in, "-o", Path("out.png"), "--angle", "20", "--blur", "3", "--slope", "wide"});
+  const CliRun r =
+      Cli({"miniature", in, "-o", Path("out.png"), "--angle", "20", "--blur", "3", "--slope", "wide"});
   ASSERT_EQ(r.code, kExitOk) << r.err;
 
   MiniatureEngine e;
@@ -187,7 +189,9 @@ TEST_F(CliTest, ToolkitSubcommands) {
 TEST_F(CliTest, OverlayThroughAGreyMask) {
   const TBitmap dst = SolidPicture(6, 4, {0, 0, 0});
   const TBitmap src = SolidPicture(4, 4, {200, 100, 50});
-  const TBitmap mask = MakePicture(4, 4, [](int x, int) { return x < 2 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; });
+  const TBitmap mask = MakePicture(4, 4, [](int x, int) {
+    return x < 2 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+  });
   const std::string d = Save("d.png", dst), s = Save("s.png", src), m = Save("m.png", mask);
   ASSERT_EQ(Cli({"overlay", d, s, m, Path("o.png"), "--offset", "1,0"}).code, kExitOk);
   const TBitmap out = Load(Path("o.png"));
@@ -214,4 +218,63 @@ TEST_F(CliTest, MaskAndGuides) {
   EXPECT_EQ(r.out,
             "{\"depth\": 42, \"red\": [0, -100, 700, 600], \"yellowB\": [0, -158, 700, 542], "
             "\"yellowC\": [0, -42, 700, 658]}\n");
+}
+
+// Camera data and colour profile go with every output unless --strip; the
+// JPEG quality is the one asked for.
+TEST_F(CliTest, MetadataIsKeptUnlessStripped) {
+  const char* root = std::getenv("TESSARIN_SOURCE_DIR");
+  const std::string camera = std::string(root ? root : ".") + "/tests/codecs/fixtures/metadata/camera.jpg";
+  TPictureMetadata source;
+  TBitmap picture;
+  std::string error;
+  ASSERT_TRUE(ReadPicture(camera, picture, &source, error, nullptr)) << error;
+  ASSERT_FALSE(source.icc.empty());
+  const std::vector<std::vector<std::string>> commands = {
+      {"miniature", camera, "-o", Path("m.jpg")},
+      {"tone", camera, Path("t.png"), "--saturation", "20"},
+      {"blur", camera, Path("b.jpg"), "--zone", "2"},
+      {"rotate", camera, Path("r.jpg"), "--quarter", "left"},
+      {"resize", camera, Path("s.png"), "--size", "32x24"},
+  };
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    for (bool strip : {false, true}) {
+      std::vector<std::string> line = args;
+      if (strip) line.push_back("--strip");
+      const CliRun run = Cli(line);
+      ASSERT_EQ(run.code, 0) << run.err;
+      const std::string& out = args[0] == "miniature" ? args[3] : args[2];
+      TPictureMetadata written;
+      TBitmap result;
+      ASSERT_TRUE(ReadPicture(out, result, &written, error, nullptr)) << error;
+      if (strip) {
+        EXPECT_TRUE(written.Empty());
+      } else {
+        EXPECT_EQ(written.icc, source.icc);
+        EXPECT_EQ(written.xmp, source.xmp);
+        EXPECT_FALSE(written.exif.empty());
+      }
+    }
+  }
+}
+
+TEST_F(CliTest, JpegQualityIsTheOneAskedFor) {
+  const std::string in = Save("in.png", RandomPicture(64, 48, 9));
+  std::uintmax_t previous = 0;
+  for (const char* q : {"20", "60", "95"}) {
+    ASSERT_EQ(Cli({"tone", in, Path(std::string("q") + q + ".jpg"), "--quality", q}).code, 0);
+    const std::uintmax_t size = fs::file_size(Path(std::string("q") + q + ".jpg"));
+    EXPECT_GT(size, previous) << q;
+    previous = size;
+  }
+  // The default is the window's: quality 90, the same bytes as asked for.
+  ASSERT_EQ(Cli({"tone", in, Path("default.jpg")}).code, 0);
+  ASSERT_EQ(Cli({"tone", in, Path("q90.jpg"), "--quality", "90"}).code, 0);
+  EXPECT_EQ(fs::file_size(Path("default.jpg")), fs::file_size(Path("q90.jpg")));
+  for (const char* bad : {"0", "101", "high"}) {
+    const CliRun run = Cli({"tone", in, Path("bad.jpg"), "--quality", bad});
+    EXPECT_EQ(run.code, 2) << bad;
+    EXPECT_FALSE(fs::exists(Path("bad.jpg")));
+  }
 }

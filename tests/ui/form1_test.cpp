@@ -653,6 +653,53 @@ class TestForm1 : public QObject {
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
   }
 
+  void metadataGoesWithThePicture() {
+    // Read as a JPEG from a camera, turned and resized, saved as PNG: the
+    // camera data and the profile go along, brought up to date.
+    const QString camera =
+        QString::fromLocal8Bit(qgetenv("TESSARIN_SOURCE_DIR")) + "/tests/codecs/fixtures/metadata/camera.jpg";
+    w_->Open(camera);
+    QVERIFY(dialogs().informations.isEmpty());
+    const TPictureMetadata read = form().Metadata();
+    QVERIFY(!read.icc.empty() && !read.xmp.empty() && !read.exif.empty());
+    form().MenuER->trigger();
+    const QString target = dir_.filePath("turned.png");
+    dialogs().saveResults << target;
+    form().MenuFS->trigger();
+    QVERIFY(dialogs().errors.isEmpty());
+    TBitmap picture;
+    TPictureMetadata saved;
+    std::string error;
+    QVERIFY(ReadPicture(QFile::encodeName(target).toStdString(), picture, &saved, error, nullptr));
+    QCOMPARE(picture.Width(), 48);  // 64 x 48 turned
+    QVERIFY(saved.icc == read.icc);
+    QVERIFY(saved.xmp == read.xmp);
+    QVERIFY(saved.exif != read.exif);  // brought up to date: 48 x 64, orientation 1, no thumbnail
+    // Reading another picture replaces it.
+    Load(Photo(8, 6), "plain.bmp");
+    QVERIFY(form().Metadata().Empty());
+  }
+
+  void portraitPhotosStandUpright() {
+    // Stored 32 x 48 on its side with orientation 6: shown 48 x 32.
+    const QString sideways = QString::fromLocal8Bit(qgetenv("TESSARIN_SOURCE_DIR")) +
+                             "/tests/codecs/fixtures/metadata/orient6.jpg";
+    w_->Open(sideways);
+    QCOMPARE(form().windowTitle(), QString("Tessarin (orient6.jpg) 48 x 32"));
+    QCOMPARE(PixelAt(engine().OriginalBMP, 8, 8).r > 200, true);  // red at the top left
+  }
+
+  void damagedCameraDataIsSaidOnceAndThePictureOpens() {
+    const QString damaged = QString::fromLocal8Bit(qgetenv("TESSARIN_SOURCE_DIR")) +
+                            "/tests/codecs/fixtures/metadata/damaged-loop.jpg";
+    w_->Open(damaged);
+    QCOMPARE(engine().OriginalBMP.Width(), 64);
+    QCOMPARE(dialogs().informations.size(), 1);
+    QVERIFY2(dialogs().informations[0].contains("camera data"), qPrintable(dialogs().informations[0]));
+    QVERIFY(dialogs().errors.isEmpty());
+    QVERIFY(form().Metadata().Empty());
+  }
+
   void versionBox() {
     form().MenuCV->trigger();
     QCOMPARE(dialogs().informations.size(), 1);
