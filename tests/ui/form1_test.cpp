@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -636,6 +637,33 @@ class TestForm1 : public QObject {
     QVERIFY2(dialogs().errors[0].contains(message), qPrintable(dialogs().errors[0]));
     QVERIFY(engine().Modified);
     QVERIFY(!QFileInfo::exists(dir_.filePath(target)));
+  }
+
+  void fullDiskKeepsTheChangesFlagAndTheOldFile() {
+    QTemporaryDir disk;
+    const QString target = WriteTestPicture(disk, "photo.png", Photo(64, 48));
+    w_->Open(target);
+    form().BitBtnBlur->click();
+    const QByteArray before = [&] {
+      QFile f(target);
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }();
+    // The disk fills up after a few bytes of the new file.
+    SetWriteFunctionForTesting([](int, const void*, size_t count) -> ssize_t {
+      errno = ENOSPC;
+      return count > 16 ? -1 : ssize_t(count);
+    });
+    dialogs().saveResults << target;
+    form().MenuFS->trigger();
+    SetWriteFunctionForTesting(nullptr);
+    QCOMPARE(dialogs().errors.size(), 1);
+    QVERIFY2(dialogs().errors[0].contains("No space left on device"), qPrintable(dialogs().errors[0]));
+    QVERIFY(engine().Modified);
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);  // no temporary left
   }
 
   void resizeMenuOpensTheDialogAndRetitles() {
