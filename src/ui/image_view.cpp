@@ -103,7 +103,9 @@ void TImageView::MakeScaledCopy(bool quick) {
   scaled_ = QImage();
   const QRect rect = PictureRect();
   if (levels_.empty() || rect.isEmpty()) return;
-  const qreal dpr = devicePixelRatioF();
+  // A quick copy is made at one pixel per logical pixel and drawn enlarged
+  // on a high-density screen; the final one has every device pixel.
+  const qreal dpr = quick ? 1.0 : devicePixelRatioF();
   const int tw = std::max(1, int(std::lround(rect.width() * dpr)));
   const int th = std::max(1, int(std::lround(rect.height() * dpr)));
   // The smallest level still at least as large as the target.
