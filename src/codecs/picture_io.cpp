@@ -80,6 +80,14 @@ std::string UnsupportedMessage(const std::string& path) {
          " (supported: .bmp, .jpg, .jpeg, .gif, .png): " + path;
 }
 
+// The codec for a path's extension; nullptr, with the message saying which
+// extensions there are, for any other.
+const Codec* CodecOrError(const std::string& path, std::string& error) {
+  const Codec* codec = CodecFor(path);
+  if (codec == nullptr) error = UnsupportedMessage(path);
+  return codec;
+}
+
 std::string SystemError(const std::string& what, int code, const std::string& path) {
   return what + " (" + std::strerror(code) + "): " + path;
 }
@@ -412,11 +420,8 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
 bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
                  std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
-    const Codec* codec = CodecFor(path);
-    if (codec == nullptr) {
-      error = UnsupportedMessage(path);
-      return false;
-    }
+    const Codec* codec = CodecOrError(path, error);
+    if (codec == nullptr) return false;
     Bytes data;
     try {
       if (!LoadFile(path, data, error)) return false;
@@ -431,11 +436,8 @@ bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metada
 bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out,
                    std::string& error, std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
-    const Codec* codec = CodecFor(path);
-    if (codec == nullptr) {
-      error = UnsupportedMessage(path);
-      return false;
-    }
+    const Codec* codec = CodecOrError(path, error);
+    if (codec == nullptr) return false;
     return Decode(*codec, data, path, out, nullptr, error, warnings);
   });
 }
@@ -447,11 +449,8 @@ bool WritePicture(const std::string& path, const TBitmap& picture, std::string& 
 bool WritePicture(const std::string& path, const TBitmap& picture, const TWriteOptions& options,
                   std::string& error, std::vector<std::string>* warnings) {
   return Guarded(path, error, [&] {
-    const Codec* codec = CodecFor(path);
-    if (codec == nullptr) {
-      error = UnsupportedMessage(path);
-      return false;
-    }
+    const Codec* codec = CodecOrError(path, error);
+    if (codec == nullptr) return false;
     if (picture.PixelFormat() != pf24bit) {
       error = codecs::FormatError(codec->name, "only 24-bit pictures can be written", path);
       return false;
@@ -519,7 +518,5 @@ bool IsSupportedExtension(const std::string& path) {
 }
 
 bool CheckPictureExtension(const std::string& path, std::string& error) {
-  if (CodecFor(path) != nullptr) return true;
-  error = UnsupportedMessage(path);
-  return false;
+  return CodecOrError(path, error) != nullptr;
 }
