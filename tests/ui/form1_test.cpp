@@ -39,6 +39,17 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
+// The array forms too, so that memory from new[] anywhere in the program
+// (libraries included) is given back the way it was taken.
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
