@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -19,11 +21,53 @@ std::uint8_t GreyOf(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
 }
 
+// Zeroed pixel memory. calloc takes large blocks straight from the system
+// as zero pages, so a picture that is about to be overwritten is not
+// cleared first.
+std::shared_ptr<std::uint8_t[]> NewPixels(std::size_t bytes) {
+  if (bytes == 0) return nullptr;
+  void* memory = std::calloc(bytes, 1);
+  if (memory == nullptr) throw std::bad_alloc();
+  return std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(memory), [](std::uint8_t* p) { std::free(p); });
+}
+
 }  // namespace
 
 TBitmap::TBitmap(int width, int height, TPixelFormat format) {
   CheckSize(width, height);
   Reallocate(width, height, format, false);
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      stride_(other.stride_),
+      pixels_(std::move(other.pixels_)),
+      palette_(other.palette_) {
+  other.width_ = other.height_ = 0;
+  other.stride_ = 0;
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+  if (this != &other) {
+    width_ = other.width_;
+    height_ = other.height_;
+    format_ = other.format_;
+    stride_ = other.stride_;
+    pixels_ = std::move(other.pixels_);
+    palette_ = other.palette_;
+    other.width_ = other.height_ = 0;
+    other.stride_ = 0;
+  }
+  return *this;
+}
+
+void TBitmap::Detach() {
+  if (!SharesPixels()) return;
+  auto own = NewPixels(stride_ * std::size_t(height_));
+  std::memcpy(own.get(), pixels_.get(), stride_ * std::size_t(height_));
+  pixels_ = std::move(own);
 }
 
 std::size_t TBitmap::BytesPerPixel(TPixelFormat format) {
@@ -40,13 +84,14 @@ std::size_t TBitmap::RowBytes() const { return std::size_t(width_) * BytesPerPix
 void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPixels) {
   const std::size_t bpp = BytesPerPixel(format);
   const std::size_t stride = (std::size_t(width) * bpp + 3) & ~std::size_t(3);
-  std::vector<std::uint8_t> pixels(stride * std::size_t(height), 0);
+  auto pixels = NewPixels(stride * std::size_t(height));
   if (keepPixels && format == format_) {
     const int w = std::min(width, width_);
     const int h = std::min(height, height_);
-    for (int y = 0; y < h; ++y) {
+    const TBitmap& self = *this;
+    for (int y = 0; y < h && w > 0; ++y) {
       // Rows are stored bottom-up; copy by top-down index.
-      std::memcpy(pixels.data() + std::size_t(height - 1 - y) * stride, ScanLine(y), std::size_t(w) * bpp);
+      std::memcpy(pixels.get() + std::size_t(height - 1 - y) * stride, self.ScanLine(y), std::size_t(w) * bpp);
     }
   }
   width_ = width;
@@ -67,12 +112,13 @@ void TBitmap::SetSize(int width, int height) {
 
 std::uint8_t* TBitmap::ScanLine(int y) {
   assert(y >= 0 && y < height_ && "ScanLine: row outside the bitmap");
-  return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
+  Detach();
+  return pixels_.get() + std::size_t(height_ - 1 - y) * stride_;
 }
 
 const std::uint8_t* TBitmap::ScanLine(int y) const {
   assert(y >= 0 && y < height_ && "ScanLine: row outside the bitmap");
-  return pixels_.data() + std::size_t(height_ - 1 - y) * stride_;
+  return pixels_.get() + std::size_t(height_ - 1 - y) * stride_;
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
@@ -81,8 +127,9 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
   out.palette_ = palette_;
   const std::size_t inBpp = BytesPerPixel(format_);
   const std::size_t outBpp = BytesPerPixel(format);
+  const TBitmap& self = *this;
   for (int y = 0; y < height_; ++y) {
-    const std::uint8_t* s = ScanLine(y);
+    const std::uint8_t* s = self.ScanLine(y);
     std::uint8_t* d = out.ScanLine(y);
     for (int x = 0; x < width_; ++x, s += inBpp, d += outBpp) {
       std::uint8_t b, g, r;
@@ -155,7 +202,8 @@ void TBitmap::CopyRect(const TRect& dstRect, const TBitmap& src, const TRect& sr
 bool TBitmap::operator==(const TBitmap& other) const {
   if (width_ != other.width_ || height_ != other.height_ || format_ != other.format_) return false;
   const std::size_t rowBytes = RowBytes();
-  for (int y = 0; y < height_ && rowBytes > 0; ++y) {
+  const bool samePixels = pixels_ == other.pixels_;
+  for (int y = 0; y < height_ && rowBytes > 0 && !samePixels; ++y) {
     if (std::memcmp(ScanLine(y), other.ScanLine(y), rowBytes) != 0) return false;
   }
   return format_ != pf8bit || palette_ == other.palette_;

@@ -9,14 +9,21 @@
 // every row's address with ScanLine(y) and never compute one row's address
 // from another's.
 //
-// Copies (copy construction, copy assignment, Assign) are deep and
-// independent: writing one never changes the other.
+// Copies (copy construction, copy assignment, Assign) are independent:
+// writing one never changes the other. They share their pixel memory until
+// one of them is written (copy on write), so a chain of copies of a large
+// picture costs one picture's memory. Every route to writable pixels (the
+// non-const ScanLine, and everything built on it) first gives the bitmap
+// its own copy when the memory is shared; the const ScanLine never copies.
+// Reading one bitmap from several threads is safe; writing rows from
+// several threads is safe once the bitmap has its own pixels (take every
+// row's address on one thread first, as the accessors do).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 enum TPixelFormat { pf8bit, pf24bit, pf32bit };
 
@@ -62,6 +69,11 @@ class TBitmap {
 
   TBitmap() = default;
   TBitmap(int width, int height, TPixelFormat format = pf24bit);
+  TBitmap(const TBitmap&) = default;
+  TBitmap& operator=(const TBitmap&) = default;
+  // A moved-from bitmap is empty (0 x 0, same format).
+  TBitmap(TBitmap&& other) noexcept;
+  TBitmap& operator=(TBitmap&& other) noexcept;
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -79,11 +91,16 @@ class TBitmap {
   // other channel by channel, alpha 255.
   void SetPixelFormat(TPixelFormat format);
 
-  // Address of row y (0 is the top row); debug builds assert 0 <= y < Height.
+  // Writable row y (row 0 is the top row); gives the bitmap its own pixels
+  // first when they are shared. Debug builds assert 0 <= y < Height.
   std::uint8_t* ScanLine(int y);
   const std::uint8_t* ScanLine(int y) const;
   // Bytes the pixels of one row take (without padding).
   std::size_t RowBytes() const;
+
+  // Whether another bitmap currently shares these pixels (a write to
+  // either would copy them first).
+  bool SharesPixels() const { return pixels_ != nullptr && pixels_.use_count() > 1; }
 
   void Assign(const TBitmap& other) { *this = other; }
 
@@ -111,11 +128,14 @@ class TBitmap {
   static std::size_t BytesPerPixel(TPixelFormat format);
   std::size_t Stride() const { return stride_; }
   void Reallocate(int width, int height, TPixelFormat format, bool keepPixels);
+  // Gives this bitmap its own copy of the pixels when they are shared.
+  void Detach();
 
   int width_ = 0;
   int height_ = 0;
   TPixelFormat format_ = pf24bit;
   std::size_t stride_ = 0;
-  std::vector<std::uint8_t> pixels_;
+  // stride_ * height_ bytes, zeroed when made; null when that is 0.
+  std::shared_ptr<std::uint8_t[]> pixels_;
   std::array<TRGBQuad, 256> palette_{};
 };

@@ -6,12 +6,17 @@
 // after every tap; each product and sum is formed in extended precision
 // first. Between the passes every channel is rounded to a byte (AdjustByte),
 // and the column pass reads those bytes.
+//
+// This file holds the plain, literal form, which defines the result, and
+// the switch between it and the fast form in blur_simd.cpp.
 #include "imaging/blur.h"
 
 #include <cmath>
 #include <cstdlib>
 
+#include "imaging/overlay.h"
 #include "imaging/pixel_access.h"
+#include "imaging/simd.h"
 
 std::vector<float> GaussianWeights(int zone) {
   const int range = 3 * zone;
@@ -62,7 +67,7 @@ void Pass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>
 
 }  // namespace
 
-bool GaussianBlur(TBitmap& bmp, int zone) {
+bool GaussianBlurPlain(TBitmap& bmp, int zone) {
   if (bmp.PixelFormat() != pf24bit) return false;
   if (zone < 1 || zone > 30) return false;
   const int range = 3 * zone;
@@ -73,4 +78,23 @@ bool GaussianBlur(TBitmap& bmp, int zone) {
   Pass(pic, mid, gf, range, true);
   Pass(mid, pic, gf, range, false);
   return true;
+}
+
+bool GaussianBlur(TBitmap& bmp, int zone) {
+  return PlainPaths() ? GaussianBlurPlain(bmp, zone) : GaussianBlurFast(bmp, zone);
+}
+
+void BlurredOverlayPlain(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask, int zone) {
+  TBitmap blurred = BmpClone(sharp);
+  dst = sharp;
+  GaussianBlurPlain(blurred, zone);
+  MaskedOverlayPlain(dst, blurred, mask, 0, 0);
+}
+
+void BlurredOverlay(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask, int zone) {
+  if (PlainPaths()) {
+    BlurredOverlayPlain(dst, sharp, mask, zone);
+  } else {
+    BlurredOverlayFast(dst, sharp, mask, zone);
+  }
 }

@@ -5,6 +5,11 @@ TBmpRows::TBmpRows(TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
   for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
 }
 
+TBmpConstRows::TBmpConstRows(const TBitmap& bmp) : FWidth(bmp.Width()), FHeight(bmp.Height()) {
+  sl.resize(std::size_t(FHeight));
+  for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
+}
+
 TBitmap BmpClone(const TBitmap& bmp) { return bmp; }
 
 std::uint8_t AdjustByte(int value) {

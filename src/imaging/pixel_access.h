@@ -62,6 +62,43 @@ class TBmpData8 : public TBmpRows {
   std::uint8_t* Data(int x, int y) const { return GetData(x, y); }
 };
 
+// Read-only accessors of the same design, for bitmaps that a routine only
+// reads: they yield const addresses and take the rows through the const
+// ScanLine, so a bitmap whose pixels are shared with copies stays shared.
+class TBmpConstRows {
+ public:
+  explicit TBmpConstRows(const TBitmap& bmp);
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+  const std::uint8_t* Row(int y) const {
+    assert(y >= 0 && y < FHeight && "TBmpConstRows: row outside the picture");
+    return sl[std::size_t(y)];
+  }
+
+ protected:
+  std::vector<const std::uint8_t*> sl;
+  int FWidth;
+  int FHeight;
+};
+
+class TBmpConstData24 : public TBmpConstRows {
+ public:
+  explicit TBmpConstData24(const TBitmap& bmp) : TBmpConstRows(bmp) {}
+  const TRGBTriple* GetData(int x, int y) const {
+    assert(x >= 0 && x < FWidth && y >= 0 && y < FHeight && "TBmpConstData24: pixel outside the picture");
+    return reinterpret_cast<const TRGBTriple*>(sl[std::size_t(y)] + 3 * std::size_t(x));
+  }
+};
+
+class TBmpConstData8 : public TBmpConstRows {
+ public:
+  explicit TBmpConstData8(const TBitmap& bmp) : TBmpConstRows(bmp) {}
+  const std::uint8_t* GetData(int x, int y) const {
+    assert(x >= 0 && x < FWidth && y >= 0 && y < FHeight && "TBmpConstData8: pixel outside the picture");
+    return sl[std::size_t(y)] + x;
+  }
+};
+
 // A new bitmap that is an independent copy of `bmp`.
 TBitmap BmpClone(const TBitmap& bmp);
 

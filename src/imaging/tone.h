@@ -18,3 +18,22 @@ bool Contrast(TBitmap& bmp, int nContrast);
 // (0.3086 R + 0.6094 G + 0.082 B) by the factor percent / 100 + 1.
 // Any percent is accepted.
 bool Saturation(TBitmap& bmp, Extended percent);
+
+// The two forms behind each routine (see imaging/simd.h): the plain loops
+// that define the result, and the fast path that gives the same bytes.
+bool BrightnessPlain(TBitmap& bmp, int percent);
+bool BrightnessFast(TBitmap& bmp, int percent);
+bool ContrastPlain(TBitmap& bmp, int nContrast);
+bool ContrastFast(TBitmap& bmp, int nContrast);
+bool SaturationPlain(TBitmap& bmp, Extended percent);
+bool SaturationFast(TBitmap& bmp, Extended percent);
+
+// Pieces both forms share.
+int BrightnessOffset(int percent);                   // percent * 255 div 100
+float ContrastFactor(int nContrast);                 // ((nContrast + 100) / 100)^2, as floats
+std::uint8_t ContrastChannel(std::uint8_t c, float value);
+struct SaturationFactors {
+  explicit SaturationFactors(Extended percent);
+  Extended level, satCompR, satCompG, satCompB;
+};
+void SaturatePixel(TRGBTriple* p, const SaturationFactors& f);

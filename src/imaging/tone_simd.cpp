@@ -1,0 +1,189 @@
+// Fast tone adjustments: the same bytes as the plain forms in tone.cpp,
+// with threads over rows.
+//
+// Brightness adds the same offset to every channel and clamps: a
+// saturating add (or subtract) of the offset, exact by definition.
+//
+// Contrast depends on each channel value alone: a 256-entry table filled
+// with the plain formula gives exactly the plain bytes.
+//
+// Saturation mixes the three channels with extended-precision factors.
+// The vector form evaluates the same sums in float lanes. Its error
+// against the extended result is at most 4.1 * 2^-24 * T, where
+// T = |a| R + |b| G + |c| B <= 255 (|a| + |b| + |c|) (three roundings of
+// the sum and products, one of each factor; the extended result's own
+// error is below 2^-62 T). Rounding half to even, and the clamp to 0..255,
+// change only at half-integers, so a value farther than the bound
+// E = 255 (|a| + |b| + |c|) 2^-20 from every half-integer rounds the same
+// in both; the pixels of a vector with any value within E of one go
+// through the plain per-pixel code instead, as do leftover pixels at a
+// row's end.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "imaging/tone_simd.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+
+#include <hwy/highway.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "imaging/tone.h"
+
+#ifndef TESSARIN_TONE_SIMD_SHARED
+#define TESSARIN_TONE_SIMD_SHARED
+namespace tonefast {
+
+// The saturation factors as floats, with the bound of the head comment.
+struct SaturationLanes {
+  float m[3][3];  // m[out][in]: output channel out from input channel in (red, green, blue)
+  float bound;
+};
+
+}  // namespace tonefast
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace tonefast {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+void BrightnessRow(std::uint8_t* row, int n, int offset) {
+  const hn::ScalableTag<std::uint8_t> d;
+  const int N = int(hn::Lanes(d));
+  const int magnitude = offset < 0 ? -offset : offset;
+  const auto add = hn::Set(d, std::uint8_t(magnitude > 255 ? 255 : magnitude));
+  int j = 0;
+  for (; j + N <= n; j += N) {
+    const auto v = hn::LoadU(d, row + j);
+    hn::StoreU(offset < 0 ? hn::SaturatedSub(v, add) : hn::SaturatedAdd(v, add), d, row + j);
+  }
+  for (; j < n; ++j) row[j] = AdjustByte(row[j] + offset);
+}
+
+// Saturates `count` pixels; returns nothing, leftover and doubtful pixels
+// go through SaturatePixel.
+void SaturationRow(std::uint8_t* row, int count, const SaturationLanes& s, const SaturationFactors& f) {
+  const hn::ScalableTag<float> df;
+  const hn::Rebind<std::int32_t, decltype(df)> di;
+  const hn::Rebind<std::uint8_t, decltype(df)> d8;
+  const int N = int(hn::Lanes(df));
+  const auto bound = hn::Set(df, s.bound);
+  const auto half = hn::Set(df, 0.5f);
+  const auto lo = hn::Zero(di);
+  const auto hi = hn::Set(di, 255);
+  int x = 0;
+  for (; x + N <= count; x += N) {
+    std::uint8_t* p = row + 3 * x;
+    hn::Vec<decltype(d8)> b8, g8, r8;
+    hn::LoadInterleaved3(d8, p, b8, g8, r8);
+    const auto r = hn::ConvertTo(df, hn::PromoteTo(di, r8));
+    const auto g = hn::ConvertTo(df, hn::PromoteTo(di, g8));
+    const auto b = hn::ConvertTo(df, hn::PromoteTo(di, b8));
+    hn::Vec<decltype(df)> out[3];
+    auto doubtful = hn::Lt(hn::Zero(df), hn::Zero(df));
+    for (int c = 0; c < 3; ++c) {
+      const auto v = hn::Add(hn::Add(hn::Mul(hn::Set(df, s.m[c][0]), r), hn::Mul(hn::Set(df, s.m[c][1]), g)),
+                             hn::Mul(hn::Set(df, s.m[c][2]), b));
+      // Distance from the nearest half-integer.
+      const auto off = hn::Abs(hn::Sub(hn::Sub(v, hn::Floor(v)), half));
+      doubtful = hn::Or(doubtful, hn::Le(off, bound));
+      out[c] = v;
+    }
+    if (!hn::AllFalse(df, doubtful)) {
+      for (int i = 0; i < N; ++i) SaturatePixel(reinterpret_cast<TRGBTriple*>(p + 3 * i), f);
+      continue;
+    }
+    const auto red = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[0]), lo), hi));
+    const auto green = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[1]), lo), hi));
+    const auto blue = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[2]), lo), hi));
+    hn::StoreInterleaved3(blue, green, red, d8, p);
+  }
+  for (; x < count; ++x) SaturatePixel(reinterpret_cast<TRGBTriple*>(row + 3 * x), f);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace tonefast
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+#include <array>
+#include <vector>
+
+#include "imaging/parallel.h"
+
+namespace tonefast {
+namespace {
+
+HWY_EXPORT(BrightnessRow);
+HWY_EXPORT(SaturationRow);
+
+// Every row's address, taken on this thread (a shared picture gets its own
+// pixels here, before the rows are handed to the pool).
+std::vector<std::uint8_t*> Rows(TBitmap& bmp) {
+  std::vector<std::uint8_t*> rows(std::size_t(bmp.Height()));
+  for (int y = 0; y < bmp.Height(); ++y) rows[std::size_t(y)] = bmp.ScanLine(y);
+  return rows;
+}
+
+constexpr int kMinRows = 32;
+
+}  // namespace
+}  // namespace tonefast
+
+bool BrightnessFast(TBitmap& bmp, int percent) {
+  if (bmp.PixelFormat() != pf24bit) return false;
+  const int rr = BrightnessOffset(percent);
+  if (rr == 0 || bmp.Width() == 0) return true;
+  const std::vector<std::uint8_t*> rows = tonefast::Rows(bmp);
+  const int n = 3 * bmp.Width();
+  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
+    for (int y = first; y < end; ++y) HWY_DYNAMIC_DISPATCH(tonefast::BrightnessRow)(rows[std::size_t(y)], n, rr);
+  });
+  return true;
+}
+
+bool ContrastFast(TBitmap& bmp, int nContrast) {
+  if (bmp.PixelFormat() != pf24bit) return false;
+  if (nContrast > 100 || nContrast < -100) return false;
+  const float value = ContrastFactor(nContrast);
+  std::array<std::uint8_t, 256> table;
+  for (int c = 0; c < 256; ++c) table[std::size_t(c)] = ContrastChannel(std::uint8_t(c), value);
+  const std::vector<std::uint8_t*> rows = tonefast::Rows(bmp);
+  const int n = 3 * bmp.Width();
+  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      std::uint8_t* row = rows[std::size_t(y)];
+      for (int j = 0; j < n; ++j) row[j] = table[row[j]];
+    }
+  });
+  return true;
+}
+
+bool SaturationFast(TBitmap& bmp, Extended percent) {
+  if (bmp.PixelFormat() != pf24bit) return false;
+  // Far outside the sliders' range the float bound grows useless; such
+  // calls take the plain path (they are rare and the result is the same).
+  if (!(std::fabs(percent) <= 10000)) return SaturationPlain(bmp, percent);
+  const SaturationFactors f(percent);
+  const Extended m[3][3] = {{f.satCompR + f.level, f.satCompG, f.satCompB},
+                            {f.satCompR, f.satCompG + f.level, f.satCompB},
+                            {f.satCompR, f.satCompG, f.satCompB + f.level}};
+  tonefast::SaturationLanes lanes{};
+  Extended largest = 0;
+  for (int c = 0; c < 3; ++c) {
+    Extended sum = 0;
+    for (int i = 0; i < 3; ++i) {
+      lanes.m[c][i] = static_cast<float>(m[c][i]);
+      sum += fabsl(m[c][i]);
+    }
+    largest = std::max(largest, sum);
+  }
+  lanes.bound = static_cast<float>(255 * largest * 0x1p-20L);
+  const std::vector<std::uint8_t*> rows = tonefast::Rows(bmp);
+  const int w = bmp.Width();
+  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
+    for (int y = first; y < end; ++y) HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)(rows[std::size_t(y)], w, lanes, f);
+  });
+  return true;
+}
+#endif  // HWY_ONCE
