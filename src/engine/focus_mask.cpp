@@ -1,16 +1,25 @@
-// Focus-band mask. The band is written level into a square as large as the
-// picture's diagonal, turned by the angle with Rotation, cut back to the
-// picture's size and turned into 8-bit grey. Arithmetic is extended
-// precision in the order written; the slope factor is a double; Round is
-// ties to even.
+// Focus-band mask. The band is defined as written level into a square as
+// large as the picture's diagonal, turned by the angle with Rotation, cut
+// back to the picture's size with ClipMaskBMP and turned into 8-bit grey
+// with To8bit. Arithmetic is extended precision in the order written; the
+// slope factor is a double; Round is ties to even.
+//
+// The mask is computed without making the square: each mask pixel is
+// sampled where it lands in the turned square, through the same steps
+// (ClipMaskBMP's stretching copy, Rotation's inverse mapping and blend
+// toward the black frame, To8bit's weights), so memory is that of the mask
+// and the result is the same byte for byte. This file holds the plain form
+// and the switch to the fast form in focus_mask_simd.cpp.
 #include "engine/focus_mask.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
+#include "engine/turned_square.h"
 #include "imaging/pixel_access.h"
 #include "imaging/rotation.h"
+#include "imaging/simd.h"
 
 int GetPerpendicular(TPoint point, int viewWidth, int viewHeight, int angle) {
   const int cX = RoundInt(Extended(viewWidth) / 2);
@@ -73,20 +82,79 @@ int MaskRowValue(const MaskGeometry& g, int y) {
   return 255;
 }
 
-MaskGeometry CreateMaskBMP(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus) {
-  const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
-  TBitmap square(g.diagonal, g.diagonal, pf8bit);
-  SetGrayPalette(square);
-  for (int y = 0; y < g.diagonal; ++y) {
-    std::uint8_t* row = square.ScanLine(y);
-    std::fill(row, row + g.diagonal, static_cast<std::uint8_t>(MaskRowValue(g, y)));
+namespace {
+
+// To8bit's value for a grey pixel (v, v, v).
+std::uint8_t GreyOf(int v) {
+  const Extended e = Extended(v) * 0.299L + Extended(v) * 0.587L + Extended(v) * 0.114L;
+  return static_cast<std::uint8_t>(std::trunc(e));
+}
+
+// ClipMaskBMP's copy of `source` pixels onto `size` (TBitmap::CopyRect):
+// the source index of every destination index, -1 where it is skipped.
+std::vector<int> ClipSources(int size, int sourceSize) {
+  const int dif = RoundInt(Extended(sourceSize - size) / 2);
+  const int first = dif, span = sourceSize - 2 * dif;
+  std::vector<int> out(std::size_t(std::max(size, 0)), -1);
+  if (span <= 0) return out;
+  for (int i = 0; i < size; ++i) {
+    const int s = first + int(std::int64_t(i) * span / size);
+    out[std::size_t(i)] = (s >= 0 && s < sourceSize) ? s : -1;
   }
-  square.SetPixelFormat(pf24bit);
-  Rotation(square, static_cast<float>(focus.angle), 0);
-  ClipMaskBMP(square, width, height);
-  To8bit(square);
-  mask = std::move(square);
+  return out;
+}
+
+}  // namespace
+
+TurnedSquare::TurnedSquare(const MaskGeometry& g, int width, int height, int angle) : side(g.diagonal) {
+  rowValue.resize(std::size_t(side));
+  for (int y = 0; y < side; ++y) rowValue[std::size_t(y)] = static_cast<std::uint8_t>(MaskRowValue(g, y));
+  turn = TurnGeometryOf(side, side, static_cast<float>(angle));
+  colSource = ClipSources(width, turn.ww);
+  rowSource = ClipSources(height, turn.hh);
+  for (int v = 0; v < 256; ++v) grey[v] = GreyOf(v);
+}
+
+std::uint8_t TurnedSquare::TurnedPlain(int ix, int iy) const {
+  TurnSample s;
+  if (!TurnSampleAt(turn, ix, iy, s)) return 0;
+  return TurnBlend(Framed(s.x0, s.y0), Framed(s.x0 + 1, s.y0), Framed(s.x0, s.y0 + 1), Framed(s.x0 + 1, s.y0 + 1), s);
+}
+
+std::uint8_t TurnedSquare::TurnedFast(int ix, int iy) const {
+  const float rx = float(ix) + turn.xmin, ry = float(iy) + turn.ymin;
+  float sx, sy;
+  TurnSample s;
+  if (!turnfast::SourcePoint(turn, rx, ry, sx, sy)) return TurnedPlain(ix, iy);
+  if (!turnfast::SampleFromPoint(turn, sx, sy, s)) return 0;
+  const std::uint8_t p00 = Framed(s.x0, s.y0), p10 = Framed(s.x0 + 1, s.y0);
+  const std::uint8_t p01 = Framed(s.x0, s.y0 + 1), p11 = Framed(s.x0 + 1, s.y0 + 1);
+  std::uint8_t out;
+  if (turnfast::Blend(p00, p10, p01, p11, s, out)) return out;
+  return TurnBlend(p00, p10, p01, p11, s);
+}
+
+MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus) {
+  const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
+  const TurnedSquare square(g, width, height, focus.angle);
+  TBitmap out(width, height, pf8bit);
+  SetGrayPalette(out);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = out.ScanLine(y);
+    const int iy = square.rowSource[std::size_t(y)];
+    for (int x = 0; x < width; ++x) {
+      const int ix = square.colSource[std::size_t(x)];
+      const int v = (ix < 0 || iy < 0) ? 0 : square.TurnedPlain(ix, iy);
+      row[x] = square.grey[v];
+    }
+  }
+  mask = std::move(out);
   return g;
+}
+
+MaskGeometry CreateMaskBMP(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus) {
+  return PlainPaths() ? CreateMaskBMPPlain(mask, width, height, point, focus)
+                      : CreateMaskBMPFast(mask, width, height, point, focus);
 }
 
 void ClipMaskBMP(TBitmap& mask, int width, int height) {
@@ -104,7 +172,7 @@ void To8bit(TBitmap& bmp) {
   const int w = bmp.Width(), h = bmp.Height();
   TBitmap grey(w, h, pf8bit);
   {
-    TBmpData24 src(bmp);
+    const TBmpConstData24 src(bmp);
     TBmpData8 dst(grey);
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {

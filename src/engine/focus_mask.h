@@ -45,7 +45,19 @@ int MaskRowValue(const MaskGeometry& g, int y);
 // Builds `mask` (8-bit, grey palette) for a picture of width x height.
 // Returns the geometry used; its depth is the band's half-width in picture
 // pixels. Throws MaskError for a view of zero size, leaving `mask` as it was.
+//
+// The result is, byte for byte, the level band written into a square of
+// the picture's diagonal, turned with Rotation (black background), cut with
+// ClipMaskBMP and turned to grey with To8bit; but each pixel is computed
+// where it lands, so only the mask itself is allocated and any picture that
+// fits in memory gets a mask.
 MaskGeometry CreateMaskBMP(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus);
+
+// The two forms behind CreateMaskBMP (see imaging/simd.h): plain per-pixel
+// extended steps, and the fast path (vector code, threads) with the same
+// bytes.
+MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus);
+MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus);
 
 // Cuts the turned square `mask` (24-bit) down to width x height around its
 // middle, stretching by a pixel where the size difference is odd.

@@ -1,7 +1,6 @@
 #include "engine/miniature_engine.h"
 
 #include "imaging/blur.h"
-#include "imaging/overlay.h"
 #include "imaging/tone.h"
 
 void MiniatureEngine::LoadPicture(const TBitmap& picture) {
@@ -40,10 +39,11 @@ void MiniatureEngine::CreateMaskBMP(const FocusSettings& focus) {
 void MiniatureEngine::Compose(const FocusSettings& focus, int blur) {
   // The mask comes first: if it cannot be built, no picture is touched.
   CreateMaskBMP(focus);
-  TBitmap blurBMP = ModifiedBMP;
-  TargetBMP = ModifiedBMP;
-  GaussianBlur(blurBMP, blur);  // a refused zone leaves the copy sharp
-  MaskedOverlay(TargetBMP, blurBMP, MaskBMP, 0, 0);
+  // TargetBMP becomes ModifiedBMP with its blur blended in through the
+  // mask (a refused zone leaves it the sharp picture). The plain form makes
+  // the blurred copy and blends it; the fast form blends each blurred row
+  // straight into TargetBMP, with the same bytes.
+  BlurredOverlay(TargetBMP, ModifiedBMP, MaskBMP, blur);
 }
 
 void MiniatureEngine::ApplyMiniature(const FocusSettings& focus, int blur) {

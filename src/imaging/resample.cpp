@@ -15,12 +15,17 @@
 // row outside reads the base row y (not the nearest edge).
 // Rounding: all weights, products and sums are extended precision; each
 // channel is clamped and rounded half to even into a byte only at the end.
+//
+// This file holds the plain, literal form, which defines the result, and
+// the switch between it and the fast form in resample_simd.cpp.
 #include "imaging/resample.h"
 
 #include <cmath>
 #include <vector>
 
 #include "imaging/pixel_access.h"
+#include "imaging/resample_taps.h"
+#include "imaging/simd.h"
 
 namespace {
 
@@ -82,16 +87,6 @@ WeightFunction WeightOf(TResizeMode mode) {
   }
 }
 
-// Where one destination column (or row) samples the source: the source
-// columns (rows) of its taps, border substitution already applied, and their
-// weights. Every destination pixel of a column shares them, so they are
-// worked out once per column and once per row; the weight functions are
-// deterministic, so this gives the same values as evaluating them per tap.
-struct AxisTaps {
-  int index[4];
-  Extended weight[4];
-};
-
 // Cubic B-spline weights of the taps at offsets -1, 0, 1, 2 from the base,
 // in the difference form. The column weights (RX) come from the cubes
 // (k - t)^3 / 6, the row weights (RY) from the cubes (t + k)^3 / 6.
@@ -119,8 +114,8 @@ void BSplineWeights(Extended t, bool columns, Extended* r) {
   }
 }
 
-// The taps of `count` destination columns (columns = true) or rows over a
-// source of `size` pixels.
+}  // namespace
+
 std::vector<AxisTaps> Axis(int size, int count, TResizeMode mode, bool columns) {
   const Extended factor = Extended(size) / Extended(count);
   const WeightFunction k = WeightOf(mode);
@@ -159,6 +154,17 @@ std::vector<AxisTaps> Axis(int size, int count, TResizeMode mode, bool columns) 
   return axis;
 }
 
+int TapCount(TResizeMode mode) {
+  switch (mode) {
+    case rmNearest: return 1;
+    case rmBilinear:
+    case rmHermite: return 2;
+    default: return 4;
+  }
+}
+
+namespace {
+
 struct Channels {
   Extended r = 0, g = 0, b = 0;
 
@@ -185,7 +191,7 @@ std::uint8_t BlendChannel(std::uint8_t d00, std::uint8_t d10, std::uint8_t d01, 
   return AdjustByte(c1 * cy.weight[0] + c2 * cy.weight[1]);
 }
 
-void Bilinear(const TBmpData24& src, const AxisTaps& cx, const AxisTaps& cy, TRGBTriple* out) {
+void Bilinear(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TRGBTriple* out) {
   const TRGBTriple& d00 = *src.GetData(cx.index[0], cy.index[0]);
   const TRGBTriple& d10 = *src.GetData(cx.index[1], cy.index[0]);
   const TRGBTriple& d01 = *src.GetData(cx.index[0], cy.index[1]);
@@ -196,7 +202,7 @@ void Bilinear(const TBmpData24& src, const AxisTaps& cx, const AxisTaps& cy, TRG
 }
 
 // Window methods: rows outer, columns inner, both increasing.
-void Window(const TBmpData24& src, const AxisTaps& cx, const AxisTaps& cy, int taps, TRGBTriple* out) {
+void Window(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, int taps, TRGBTriple* out) {
   Channels sum;
   for (int j = 0; j < taps; ++j)
     for (int i = 0; i < taps; ++i)
@@ -206,43 +212,51 @@ void Window(const TBmpData24& src, const AxisTaps& cx, const AxisTaps& cy, int t
 
 }  // namespace
 
-bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
+void ResamplePixel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
+                   TRGBTriple* out) {
+  switch (mode) {
+    case rmNearest:
+      *out = *src.GetData(cx.index[0], cy.index[0]);
+      break;
+    case rmBilinear:
+      Bilinear(src, cx, cy, out);
+      break;
+    case rmHermite:
+      Window(src, cx, cy, 2, out);
+      break;
+    default:
+      Window(src, cx, cy, 4, out);
+      break;
+  }
+}
+
+bool ResizeAccepted(const TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   if (bmp.PixelFormat() != pf24bit) return false;
   // An empty picture has nothing to sample, and a size below 1 leaves no
   // destination pixel: refuse both rather than read outside the picture.
   if (bmp.Width() < 1 || bmp.Height() < 1 || rwidth < 1 || rheight < 1) return false;
-  if (int(mode) < int(rmNearest) || int(mode) > int(rmLagrange)) return false;
+  return int(mode) >= int(rmNearest) && int(mode) <= int(rmLagrange);
+}
 
+bool BmpResizePlain(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
+  if (!ResizeAccepted(bmp, rwidth, rheight, mode)) return false;
   // Every destination pixel is written below, so the new picture starts
   // empty rather than as a copy of the old one.
   TBitmap tmp(rwidth, rheight, pf24bit);
   const std::vector<AxisTaps> columns = Axis(bmp.Width(), rwidth, mode, true);
   const std::vector<AxisTaps> rows = Axis(bmp.Height(), rheight, mode, false);
   {
-    const TBmpData24 src(bmp);
+    const TBmpConstData24 src(bmp);
     const TBmpData24 dst(tmp);
     for (int iy = 0; iy < rheight; ++iy) {
       const AxisTaps& cy = rows[std::size_t(iy)];
-      for (int ix = 0; ix < rwidth; ++ix) {
-        const AxisTaps& cx = columns[std::size_t(ix)];
-        TRGBTriple* out = dst.GetData(ix, iy);
-        switch (mode) {
-          case rmNearest:
-            *out = *src.GetData(cx.index[0], cy.index[0]);
-            break;
-          case rmBilinear:
-            Bilinear(src, cx, cy, out);
-            break;
-          case rmHermite:
-            Window(src, cx, cy, 2, out);
-            break;
-          default:
-            Window(src, cx, cy, 4, out);
-            break;
-        }
-      }
+      for (int ix = 0; ix < rwidth; ++ix) ResamplePixel(src, columns[std::size_t(ix)], cy, mode, dst.GetData(ix, iy));
     }
   }
   bmp.Assign(tmp);
   return true;
+}
+
+bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
+  return PlainPaths() ? BmpResizePlain(bmp, rwidth, rheight, mode) : BmpResizeFast(bmp, rwidth, rheight, mode);
 }

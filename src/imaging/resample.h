@@ -22,3 +22,8 @@ enum TResizeMode {
 // false, changes nothing) a bitmap that is not pf24bit, an empty bitmap,
 // and a new width or height below 1.
 bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode);
+
+// The two forms behind BmpResize (see imaging/simd.h): the plain loops
+// that define the result, and the fast path that gives the same bytes.
+bool BmpResizePlain(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode);
+bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode);

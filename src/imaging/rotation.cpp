@@ -13,11 +13,16 @@
 // position lies inside the picture; otherwise it keeps the background.
 // The caller's bitmap is replaced only when the result is complete, so an
 // error (no memory) leaves it as it was.
+//
+// This file holds the plain, literal forms, which define the results, and
+// the switch between them and the fast forms in rotation_fast.cpp.
 #include "imaging/rotation.h"
 
 #include <cmath>
 
 #include "imaging/pixel_access.h"
+#include "imaging/simd.h"
+#include "imaging/turn_sampling.h"
 
 namespace {
 
@@ -31,10 +36,6 @@ void SinCos(float degrees, float& sn, float& cs) {
   const Extended radians = (kPi * Extended(degrees)) / 180;
   sn = ToFloat(sinl(radians));
   cs = ToFloat(cosl(radians));
-}
-
-bool InPicture(int px, int py, int w, int h) {
-  return px >= 0 && px < w && py >= 0 && py < h;
 }
 
 // The picture with a one-pixel frame of `bkColor` around it.
@@ -70,61 +71,82 @@ Extremes TurnedCorners(int w, int h, float angle) {
   return e;
 }
 
-// One channel of the bilinear sample: the two partial sums are floats.
-std::uint8_t Blend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11, float coefx00,
-                   float coefx01, float coefy00, float coefy01) {
-  const float first = ToFloat(Extended(p00) * coefx00 + Extended(p10) * coefx01);
-  const float second = ToFloat(Extended(p01) * coefx00 + Extended(p11) * coefx01);
-  return AdjustByte(Extended(first) * coefy00 + Extended(second) * coefy01);
-}
-
-// Fills `dst` (already background) by sampling `framed`, the w x h picture
-// with its frame, at the inverse turn of every result pixel.
-void Sample(TBitmap& framed, int w, int h, TBitmap& dst, const Extremes& e, float angle) {
-  float sn, cs;
-  SinCos(angle, sn, cs);
-  const TBmpData24 src(framed);
+// Fills `dst` (already background) by sampling `framed`, the picture with
+// its frame, at the inverse turn of every result pixel.
+void Sample(const TBitmap& framed, TBitmap& dst, const TurnGeometry& g) {
+  const TBmpConstData24 src(framed);
   const TBmpData24 out(dst);
   for (int iy = 0; iy < out.Height(); ++iy) {
     for (int ix = 0; ix < out.Width(); ++ix) {
-      const float rx = ToFloat(Extended(ix) + e.xmin);
-      const float ry = ToFloat(Extended(iy) + e.ymin);
-      const float sx = ToFloat(Extended(rx) * cs + Extended(ry) * sn);
-      const float sy = ToFloat(-Extended(rx) * sn + Extended(ry) * cs);
-      const int cx = int(std::ceil(sx)), cy = int(std::ceil(sy));
-      const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
-      if (!InPicture(cx, cy, w, h) && !InPicture(x0, y0, w, h)) continue;
-      const int x1 = x0 + 1, y1 = y0 + 1;
-      const float coefx01 = ToFloat(Extended(sx) - x0);
-      const float coefx00 = ToFloat(1 - Extended(coefx01));
-      const float coefy01 = ToFloat(Extended(sy) - y0);
-      const float coefy00 = ToFloat(1 - Extended(coefy01));
+      TurnSample s;
+      if (!TurnSampleAt(g, ix, iy, s)) continue;
       // Source pixel (x, y) sits at (x + 1, y + 1) of the framed picture.
-      const TRGBTriple& p00 = *src.GetData(x0 + 1, y0 + 1);
-      const TRGBTriple& p10 = *src.GetData(x1 + 1, y0 + 1);
-      const TRGBTriple& p01 = *src.GetData(x0 + 1, y1 + 1);
-      const TRGBTriple& p11 = *src.GetData(x1 + 1, y1 + 1);
+      const TRGBTriple& p00 = *src.GetData(s.x0 + 1, s.y0 + 1);
+      const TRGBTriple& p10 = *src.GetData(s.x0 + 2, s.y0 + 1);
+      const TRGBTriple& p01 = *src.GetData(s.x0 + 1, s.y0 + 2);
+      const TRGBTriple& p11 = *src.GetData(s.x0 + 2, s.y0 + 2);
       TRGBTriple* d = out.GetData(ix, iy);
-      d->rgbtRed =
-          Blend(p00.rgbtRed, p10.rgbtRed, p01.rgbtRed, p11.rgbtRed, coefx00, coefx01, coefy00, coefy01);
-      d->rgbtGreen = Blend(p00.rgbtGreen, p10.rgbtGreen, p01.rgbtGreen, p11.rgbtGreen, coefx00, coefx01,
-                           coefy00, coefy01);
-      d->rgbtBlue =
-          Blend(p00.rgbtBlue, p10.rgbtBlue, p01.rgbtBlue, p11.rgbtBlue, coefx00, coefx01, coefy00, coefy01);
+      d->rgbtRed = TurnBlend(p00.rgbtRed, p10.rgbtRed, p01.rgbtRed, p11.rgbtRed, s);
+      d->rgbtGreen = TurnBlend(p00.rgbtGreen, p10.rgbtGreen, p01.rgbtGreen, p11.rgbtGreen, s);
+      d->rgbtBlue = TurnBlend(p00.rgbtBlue, p10.rgbtBlue, p01.rgbtBlue, p11.rgbtBlue, s);
     }
   }
 }
 
 }  // namespace
 
-bool Rotate90(TBitmap& bmp, bool plus) {
+TurnGeometry TurnGeometryOf(int w, int h, float angle) {
+  TurnGeometry g;
+  g.w = w;
+  g.h = h;
+  const Extremes e = TurnedCorners(w, h, angle);
+  g.xmin = e.xmin;
+  g.ymin = e.ymin;
+  g.ww = int(RoundHalfEven(Extended(e.xmax) - e.xmin + 1));
+  g.hh = int(RoundHalfEven(Extended(e.ymax) - e.ymin + 1));
+  SinCos(angle, g.sn, g.cs);
+  return g;
+}
+
+void TurnSourcePoint(const TurnGeometry& g, int ix, int iy, float& sx, float& sy) {
+  const float rx = ToFloat(Extended(ix) + g.xmin);
+  const float ry = ToFloat(Extended(iy) + g.ymin);
+  sx = ToFloat(Extended(rx) * g.cs + Extended(ry) * g.sn);
+  sy = ToFloat(-Extended(rx) * g.sn + Extended(ry) * g.cs);
+}
+
+bool TurnSampleAt(const TurnGeometry& g, int ix, int iy, TurnSample& s) {
+  float sx, sy;
+  TurnSourcePoint(g, ix, iy, sx, sy);
+  const int cx = int(std::ceil(sx)), cy = int(std::ceil(sy));
+  const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
+  if (!turnfast::InPicture(cx, cy, g.w, g.h) && !turnfast::InPicture(x0, y0, g.w, g.h)) return false;
+  s.x0 = x0;
+  s.y0 = y0;
+  s.coefx01 = ToFloat(Extended(sx) - x0);
+  s.coefx00 = ToFloat(1 - Extended(s.coefx01));
+  s.coefy01 = ToFloat(Extended(sy) - y0);
+  s.coefy00 = ToFloat(1 - Extended(s.coefy01));
+  return true;
+}
+
+// One channel of the bilinear sample: the two partial sums are floats.
+std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11, const TurnSample& s) {
+  const float first = ToFloat(Extended(p00) * s.coefx00 + Extended(p10) * s.coefx01);
+  const float second = ToFloat(Extended(p01) * s.coefx00 + Extended(p11) * s.coefx01);
+  return AdjustByte(Extended(first) * s.coefy00 + Extended(second) * s.coefy01);
+}
+
+TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor) { return Framed(bmp, bkColor); }
+
+bool Rotate90Plain(TBitmap& bmp, bool plus) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const int w = bmp.Width(), h = bmp.Height();
   // Every pixel of the turned picture is written below, so it starts empty
   // rather than as a copy of the picture.
   TBitmap tmp(h, w, pf24bit);
   {
-    const TBmpData24 src(bmp);
+    const TBmpConstData24 src(bmp);
     const TBmpData24 dst(tmp);
     for (int iy = 0; iy < h; ++iy) {
       for (int ix = 0; ix < w; ++ix) {
@@ -139,21 +161,22 @@ bool Rotate90(TBitmap& bmp, bool plus) {
   return true;
 }
 
-bool Rotation(TBitmap& bmp, float angle, TColor bkColor) {
+bool RotationPlain(TBitmap& bmp, float angle, TColor bkColor) {
   if (bmp.PixelFormat() != pf24bit) return false;
   // sin and cos of an infinite angle are undefined, and a NaN size could not
   // be rounded to an integer: refuse instead.
   if (!std::isfinite(angle)) return false;
-  const int w = bmp.Width(), h = bmp.Height();
-  TBitmap framed = Framed(bmp, bkColor);
-
-  const Extremes e = TurnedCorners(w, h, angle);
-  const int ww = int(RoundHalfEven(Extended(e.xmax) - e.xmin + 1));
-  const int hh = int(RoundHalfEven(Extended(e.ymax) - e.ymin + 1));
-  TBitmap tmp(ww, hh, pf24bit);
+  const TBitmap framed = Framed(bmp, bkColor);
+  const TurnGeometry g = TurnGeometryOf(bmp.Width(), bmp.Height(), angle);
+  TBitmap tmp(g.ww, g.hh, pf24bit);
   tmp.Fill(bkColor);
-
-  Sample(framed, w, h, tmp, e, angle);
+  Sample(framed, tmp, g);
   bmp.Assign(tmp);
   return true;
+}
+
+bool Rotate90(TBitmap& bmp, bool plus) { return PlainPaths() ? Rotate90Plain(bmp, plus) : Rotate90Fast(bmp, plus); }
+
+bool Rotation(TBitmap& bmp, float angle, TColor bkColor) {
+  return PlainPaths() ? RotationPlain(bmp, angle, bkColor) : RotationFast(bmp, angle, bkColor);
 }

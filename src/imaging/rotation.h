@@ -17,3 +17,14 @@ bool Rotate90(TBitmap& bmp, bool plus);
 // one row of background. Refuses (returns false, changes nothing) a bitmap
 // that is not pf24bit and an angle that is not finite.
 bool Rotation(TBitmap& bmp, float angle, TColor bkColor);
+
+// The two forms behind each routine (see imaging/simd.h): the plain loops
+// that define the result, and the fast path that gives the same bytes.
+bool Rotate90Plain(TBitmap& bmp, bool plus);
+bool Rotate90Fast(TBitmap& bmp, bool plus);
+bool RotationPlain(TBitmap& bmp, float angle, TColor bkColor);
+bool RotationFast(TBitmap& bmp, float angle, TColor bkColor);
+
+// The picture with a one-pixel frame of `bkColor` around it, as Rotation
+// samples it.
+TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor);
