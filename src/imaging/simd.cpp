@@ -9,15 +9,22 @@
 
 namespace {
 
+std::int64_t Runnable() { return hwy::SupportedTargets() & HWY_TARGETS; }
+
+// Without any vector instruction set the fast forms would run their
+// kernels one lane at a time, slower than the plain loops: use those.
+bool VectorsAvailable() {
+  const std::int64_t best = Runnable() & -Runnable();
+  return best != HWY_SCALAR && best != HWY_EMU128;
+}
+
 std::atomic<int>& PlainFlag() {
   static std::atomic<int> flag{[] {
     const char* text = std::getenv("TESSARIN_PLAIN");
-    return text != nullptr && std::strcmp(text, "1") == 0 ? 1 : 0;
+    return (text != nullptr && std::strcmp(text, "1") == 0) || !VectorsAvailable() ? 1 : 0;
   }()};
   return flag;
 }
-
-std::int64_t Runnable() { return hwy::SupportedTargets() & HWY_TARGETS; }
 
 }  // namespace
 

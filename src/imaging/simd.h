@@ -9,7 +9,8 @@
 #include <vector>
 
 // True when the plain paths run: TESSARIN_PLAIN=1 in the environment (read
-// once, at the first call), or after SetPlainPaths(true).
+// once, at the first call), a CPU without any vector instruction set that
+// the fast paths are built for, or after SetPlainPaths(true).
 bool PlainPaths();
 void SetPlainPaths(bool plain);
 
@@ -18,7 +19,8 @@ void SetPlainPaths(bool plain);
 std::string SimdTargetName();
 std::string SimdTargetName(std::int64_t target);
 
-// Every instruction set compiled in that this CPU can run, best first.
+// Every instruction set compiled in that this CPU can run, best first
+// (SCALAR, one lane at a time, last).
 std::vector<std::int64_t> RunnableSimdTargets();
 
 // Makes the fast paths use `target`, one of RunnableSimdTargets(), from

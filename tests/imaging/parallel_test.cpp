@@ -1,0 +1,83 @@
+#include "imaging/parallel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Restores the thread count a test changed.
+class ThreadsScope {
+ public:
+  explicit ThreadsScope(int threads) : before_(ThreadCount()) { SetThreadCount(threads); }
+  ~ThreadsScope() { SetThreadCount(before_); }
+
+ private:
+  int before_;
+};
+
+}  // namespace
+
+// Catches ranges that overlap, leave rows out or run past the end, for
+// every split the pool may choose.
+TEST(ParallelRows, EveryRowExactlyOnce) {
+  for (int threads : {1, 2, 3, 8}) {
+    ThreadsScope scope(threads);
+    for (int rows : {0, 1, 2, 7, 64, 65, 1000}) {
+      for (int minRows : {1, 3, 16, 2000}) {
+        std::vector<std::atomic<int>> seen(std::size_t(rows) + 1);
+        ParallelRows(rows, minRows, [&](int first, int end) {
+          ASSERT_LT(first, end);
+          ASSERT_GE(first, 0);
+          ASSERT_LE(end, rows);
+          for (int y = first; y < end; ++y) seen[std::size_t(y)]++;
+        });
+        for (int y = 0; y < rows; ++y) ASSERT_EQ(seen[std::size_t(y)].load(), 1) << rows << " rows, row " << y;
+      }
+    }
+  }
+}
+
+TEST(ParallelFor, ExceptionReachesTheCallerAndThePoolGoesOn) {
+  ThreadsScope scope(3);
+  EXPECT_THROW(ParallelFor(50, [](int i) {
+                 if (i == 17) throw std::runtime_error("task 17");
+               }),
+               std::runtime_error);
+  std::atomic<int> sum{0};
+  ParallelFor(100, [&](int i) { sum += i; });
+  EXPECT_EQ(sum.load(), 4950);
+}
+
+// A routine called from inside a task runs inline instead of waiting for
+// the pool it is running on.
+TEST(ParallelFor, NestedCallsRunInline) {
+  ThreadsScope scope(4);
+  std::atomic<int> count{0};
+  ParallelFor(8, [&](int) { ParallelRows(100, 1, [&](int first, int end) { count += end - first; }); });
+  EXPECT_EQ(count.load(), 800);
+}
+
+// Two threads using the pool at once (say, the window and a test harness)
+// take turns.
+TEST(ParallelFor, CallersOnSeveralThreadsTakeTurns) {
+  ThreadsScope scope(3);
+  std::atomic<long> total{0};
+  auto work = [&] {
+    for (int k = 0; k < 50; ++k) ParallelFor(20, [&](int i) { total += i; });
+  };
+  std::thread a(work), b(work);
+  a.join();
+  b.join();
+  EXPECT_EQ(total.load(), 2 * 50 * 190);
+}
+
+TEST(ThreadCount, ClampedToAtLeastOne) {
+  ThreadsScope scope(0);
+  EXPECT_EQ(ThreadCount(), 1);
+  SetThreadCount(100000);
+  EXPECT_EQ(ThreadCount(), 256);
+}
