@@ -150,7 +150,13 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
   const TurnedSquare square(g, width, height, focus.angle);
   const TurnGeometry& turn = square.turn;
-  TBitmap out(width, height, pf8bit);
+  // A mask of the right size with pixels of its own (the last one made) is
+  // written over in place: no new picture, and no first touch of new memory.
+  const bool reuse = !mask.SharesPixels() && mask.PixelFormat() == pf8bit && mask.Width() == width &&
+                     mask.Height() == height && width > 0 && height > 0;
+  TBitmap fresh;
+  if (!reuse) fresh = TBitmap(width, height, pf8bit);
+  TBitmap& out = reuse ? mask : fresh;
   SetGrayPalette(out);
   if (width == 0 || height == 0) {
     mask = std::move(out);
@@ -198,7 +204,10 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
     for (int y = first; y < end; ++y) {
       std::uint8_t* row = rows[std::size_t(y)];
       const int iy = square.rowSource[std::size_t(y)];
-      if (iy < 0) continue;  // the stretching copy leaves this row 0
+      if (iy < 0) {  // the stretching copy leaves this row 0
+        std::memset(row, 0, std::size_t(width));
+        continue;
+      }
       const float ry = float(iy) + turn.ymin;
       const maskfast::RowPlan plan{colCs.data(),          colSn.data(),         double(ry) * double(turn.sn),
                                    double(ry) * double(turn.cs), bandPairs.data(), greyDrops.data(),
@@ -243,7 +252,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
       }
     }
   });
-  mask = std::move(out);
+  if (!reuse) mask = std::move(fresh);
   return g;
 }
 #endif  // HWY_ONCE

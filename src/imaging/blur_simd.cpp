@@ -737,9 +737,15 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
     if (GaussianBlurFast(blurred, zone)) MaskedOverlayFast(dst, blurred, mask, 0, 0);
     return;
   }
-  TBitmap out(sharp.Width(), sharp.Height(), pf24bit);
-  std::vector<std::uint8_t*> rows = blurfast::WritableRows(out);
+  // A destination of the right size with pixels of its own (the result of
+  // the last composition) is written over in place: no new picture, and no
+  // first touch of new memory.
+  const bool reuse = &dst != &sharp && &dst != &mask && !dst.SharesPixels() && dst.PixelFormat() == pf24bit &&
+                     dst.Width() == sharp.Width() && dst.Height() == sharp.Height();
+  TBitmap out;
+  if (!reuse) out = TBitmap(sharp.Width(), sharp.Height(), pf24bit);
+  std::vector<std::uint8_t*> rows = blurfast::WritableRows(reuse ? dst : out);
   blurfast::Run(sharp, zone, rows.data(), &mask);
-  dst = std::move(out);
+  if (!reuse) dst = std::move(out);
 }
 #endif  // HWY_ONCE
