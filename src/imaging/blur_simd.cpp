@@ -77,6 +77,12 @@ struct Plan {
   const float* rcpY = nullptr;
 };
 
+// In BlurredOverlay only pixels whose mask is not 0 need their blurred
+// value, so the row pass may leave out stretches of a row that no such
+// pixel within `range` rows reads. The need is kept per group of
+// kNeedGroup pixels: need[g] != 0 when group g of the row is needed.
+constexpr int kNeedGroup = 8;
+
 // Where the column pass puts its rows: straight into `out`, or blended
 // with `sharp` through the per-channel mask `mask3`.
 struct Output {
@@ -328,7 +334,7 @@ struct RingWeight {
 // it, in increasing tap order for each output. The three channels share
 // the loop, so that enough accumulators are in flight when the window is
 // short.
-void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const* out) {
+void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const* out, const std::uint8_t* need) {
   const DR da;
   // 24 accumulators where there are 32 registers.
   constexpr int K = HWY_MAX_BYTES >= 64 ? 8 : 4;
@@ -339,6 +345,13 @@ void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const
   Span spans[4 * K + 2];
   const int spanCount = Spans(K, -r, (K - 1) * N + r, N, -r, r, spans);
   for (int x = 0; x < w; x += K * N) {
+    if (need != nullptr) {
+      bool any = false;
+      for (int g = x / kNeedGroup; g * kNeedGroup < std::min(w, x + K * N); ++g) any = any || need[g] != 0;
+      // No masked-in pixel reads these outputs: whatever the row holds
+      // here is blended with weight 0.
+      if (!any) continue;
+    }
     hn::Vec<DR> acc[K][3];
 #pragma GCC unroll 8
     for (int k = 0; k < K; ++k) acc[k][0] = acc[k][1] = acc[k][2] = hn::Zero(da);
@@ -355,8 +368,10 @@ void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const
 
 // Row pass of one row: `src` holds plan.n bytes, `out` receives as many
 // (and slack). `planes` is scratch of 3 * PlaneFloats(plan) floats and
-// `bytes` of 3 * PlaneBytes(plan).
-void RowPass(const Plan& plan, const std::uint8_t* src, float* planes, std::uint8_t* bytes, std::uint8_t* out) {
+// `bytes` of 3 * PlaneBytes(plan). `need`, when given, marks the groups of
+// pixels that must be computed; the others may hold anything.
+void RowPass(const Plan& plan, const std::uint8_t* src, float* planes, std::uint8_t* bytes, std::uint8_t* out,
+             const std::uint8_t* need) {
   const int w = plan.width, r = plan.range;
   const std::size_t pf = PlaneFloats(plan), pb = PlaneBytes(plan);
   float* plane[3] = {planes + r, planes + pf + r, planes + 2 * pf + r};
@@ -380,7 +395,7 @@ void RowPass(const Plan& plan, const std::uint8_t* src, float* planes, std::uint
   }
   for (; x < w; ++x)
     for (int c = 0; c < 3; ++c) plane[c][x] = float(src[3 * x + c]);
-  PlanesPass(plan, plane, channel);
+  PlanesPass(plan, plane, channel, need);
   // Interleave the three channels back into a row.
   const hn::ScalableTag<std::uint8_t> d8;
   const int N8 = int(hn::Lanes(d8));
@@ -583,6 +598,48 @@ class Blur {
 
   std::size_t RowStride() const { return std::size_t(plan_.n) + kPad; }
 
+  // For BlurredOverlay: which groups of each row the row pass must compute
+  // (some pixel within `range` rows of it, in the group, has a mask value
+  // other than 0).
+  void NeedFromMask(const TBitmap& mask) {
+    const int h = plan_.height, w = plan_.width;
+    groups_ = (w + kNeedGroup - 1) / kNeedGroup;
+    // Masked-in pixels per group, rows 0 .. h - 1, then a running count
+    // over the window of rows k - range .. k + range.
+    std::vector<std::uint8_t> any(std::size_t(h) * groups_, 0);
+    const TBmpConstRows rows(mask);
+    ParallelRows(h, 64, [&](int first, int end) {
+      static_assert(kNeedGroup == 8, "one 64-bit word per group");
+      for (int y = first; y < end; ++y) {
+        const std::uint8_t* m = rows.Row(y);
+        std::uint8_t* out = any.data() + std::size_t(y) * groups_;
+        int g = 0;
+        for (; (g + 1) * kNeedGroup <= w; ++g) {
+          std::uint64_t word;
+          std::memcpy(&word, m + g * kNeedGroup, sizeof word);
+          out[g] = word != 0;
+        }
+        for (int x = g * kNeedGroup; x < w; ++x) out[g] |= m[x] != 0;
+      }
+    });
+    need_.assign(std::size_t(h) * groups_, 0);
+    ParallelRows(groups_, 16, [&](int first, int end) {
+      for (int g = first; g < end; ++g) {
+        int count = 0;  // masked-in rows among y - range .. y + range
+        for (int y = 0; y < std::min(h, range_); ++y) count += any[std::size_t(y) * groups_ + g];
+        for (int k = 0; k < h; ++k) {
+          if (k + range_ < h) count += any[std::size_t(k + range_) * groups_ + g];
+          if (k - range_ - 1 >= 0) count -= any[std::size_t(k - range_ - 1) * groups_ + g];
+          need_[std::size_t(k) * groups_ + g] = count > 0;
+        }
+      }
+    });
+  }
+
+  const std::uint8_t* Need(int k) const {
+    return need_.empty() ? nullptr : need_.data() + std::size_t(k) * groups_;
+  }
+
   // Splits the rows into `bands` bands and row-passes, before any band
   // runs, every row that a band needs from outside itself.
   void Prepare(int bands) {
@@ -606,7 +663,8 @@ class Blur {
       std::vector<float> planes(3 * PlaneFloats(plan_));
       std::vector<std::uint8_t> bytes(3 * PlaneBytes(plan_));
       for (int i = first; i < end; ++i) {
-        HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(rows[std::size_t(i)]), planes.data(), bytes.data(), Stored(i));
+        HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(rows[std::size_t(i)]), planes.data(), bytes.data(), Stored(i),
+                                      Need(rows[std::size_t(i)]));
       }
     });
   }
@@ -638,7 +696,7 @@ class Blur {
         if (stored >= 0) {
           src = Stored(stored);
         } else {
-          HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(k), planes.data(), bytes.data(), row.data());
+          HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(k), planes.data(), bytes.data(), row.data(), Need(k));
           src = row.data();
         }
       }
@@ -678,6 +736,8 @@ class Blur {
   std::vector<int> bandStart_;
   std::vector<int> storedIndex_;
   std::vector<std::uint8_t> stored_;
+  std::vector<std::uint8_t> need_;
+  int groups_ = 0;
 };
 
 // One band per thread, each at least a few windows high so that the rows
@@ -692,6 +752,7 @@ int BandCount(int height, int range) {
 void Run(const TBitmap& src, int zone, std::uint8_t* const* dstRows, const TBitmap* mask) {
   const int w = src.Width(), h = src.Height();
   Blur blur(w, h, zone, src);
+  if (mask) blur.NeedFromMask(*mask);
   blur.Prepare(BandCount(h, 3 * zone));
   const TBmpConstRows in(src);
   std::unique_ptr<TBmpConstRows> maskRows;

@@ -230,6 +230,27 @@ void ResamplePixel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTap
   }
 }
 
+std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
+                             int channel) {
+  // Channel 0 is blue, 1 green, 2 red: the byte order of a pixel.
+  const auto at = [&](int x, int y) { return reinterpret_cast<const std::uint8_t*>(src.GetData(x, y))[channel]; };
+  switch (mode) {
+    case rmNearest:
+      return at(cx.index[0], cy.index[0]);
+    case rmBilinear:
+      return BlendChannel(at(cx.index[0], cy.index[0]), at(cx.index[1], cy.index[0]), at(cx.index[0], cy.index[1]),
+                          at(cx.index[1], cy.index[1]), cx, cy);
+    default: {
+      // The same sum as Window's for this channel alone.
+      const int taps = mode == rmHermite ? 2 : 4;
+      Extended sum = 0;
+      for (int j = 0; j < taps; ++j)
+        for (int i = 0; i < taps; ++i) sum = (Extended(at(cx.index[i], cy.index[j])) * cx.weight[i]) * cy.weight[j] + sum;
+      return AdjustByte(sum);
+    }
+  }
+}
+
 bool ResizeAccepted(const TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   if (bmp.PixelFormat() != pf24bit) return false;
   // An empty picture has nothing to sample, and a size below 1 leaves no

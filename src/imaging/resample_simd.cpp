@@ -75,8 +75,9 @@ void SumRows(const Plan& p, const std::uint8_t* const* rows, const float* weight
 }
 
 // One destination row from the column sums: channel c of pixel x into
-// out[c * stride + x] (planar), and redo[x] = 1 where the value lies within
-// p.near of a half-integer. Whole vectors: out[] and redo[] have room.
+// out[c * stride + x] (planar), and redo[c * stride + x] = 1 where the
+// value lies within p.near of a half-integer. Whole vectors: out[] and
+// redo[] have room.
 void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outStride, std::uint8_t* redo) {
   const hn::ScalableTag<float> df;
   const hn::Rebind<std::int32_t, decltype(df)> di;
@@ -86,7 +87,6 @@ void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outSt
   const auto half = hn::Set(df, 0.5f);
   const auto top = hn::Set(di, 255);
   for (int x = 0; x < p.width; x += N) {
-    auto doubtful = hn::Lt(hn::Zero(df), hn::Zero(df));
     for (int c = 0; c < 3; ++c) {
       auto sum = hn::Zero(df);
       for (int t = 0; t < p.taps; ++t) {
@@ -94,11 +94,11 @@ void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outSt
         sum = hn::MulAdd(hn::GatherIndex(df, column, at), hn::LoadU(df, p.weight + t * p.stride + x), sum);
       }
       const auto off = hn::Abs(hn::Sub(hn::Sub(sum, hn::Floor(sum)), half));
-      doubtful = hn::Or(doubtful, hn::Le(off, near));
+      const auto doubtful = hn::RebindMask(di, hn::Le(off, near));
       const auto byte = hn::Min(hn::Max(hn::NearestInt(sum), hn::Zero(di)), top);
       hn::StoreU(hn::DemoteTo(d8, byte), d8, out + c * outStride + x);
+      hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(doubtful, hn::Set(di, 1))), d8, redo + c * outStride + x);
     }
-    hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(hn::RebindMask(di, doubtful), hn::Set(di, 1))), d8, redo + x);
   }
 }
 
@@ -200,7 +200,7 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   for (int y = 0; y < rheight; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
   ParallelRows(rheight, 8, [&](int first, int end) {
     std::vector<float> column(std::size_t(plan.sourceValues) + kPad);
-    std::vector<std::uint8_t> planes(3 * std::size_t(stride)), redo(static_cast<std::size_t>(stride));
+    std::vector<std::uint8_t> planes(3 * std::size_t(stride)), redo(3 * std::size_t(stride));
     const std::uint8_t* sourceRows[4];
     float rowWeights[4];
     for (int y = first; y < end; ++y) {
@@ -213,9 +213,11 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
       HWY_DYNAMIC_DISPATCH(SumColumns)(plan, column.data(), planes.data(), stride, redo.data());
       std::uint8_t* out = dst[std::size_t(y)];
       HWY_DYNAMIC_DISPATCH(Interleave)(planes.data(), stride, rwidth, out);
-      for (int x = 0; x < rwidth; ++x) {
-        if (redo[std::size_t(x)] != 0)
-          ResamplePixel(src, columns[std::size_t(x)], cy, mode, reinterpret_cast<TRGBTriple*>(out + 3 * x));
+      for (int c = 0; c < 3; ++c) {
+        const std::uint8_t* doubt = redo.data() + std::size_t(c) * stride;
+        for (int x = 0; x < rwidth; ++x) {
+          if (doubt[x] != 0) out[3 * x + c] = ResampleChannel(src, columns[std::size_t(x)], cy, mode, c);
+        }
       }
     }
   });

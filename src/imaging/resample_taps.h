@@ -28,6 +28,10 @@ int TapCount(TResizeMode mode);
 void ResamplePixel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
                    TRGBTriple* out);
 
+// One channel (0 blue, 1 green, 2 red) of that pixel, the plain way.
+std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
+                             int channel);
+
 // Whether BmpResize takes these arguments (pf24bit, non-empty, sizes of at
 // least 1, a known mode).
 bool ResizeAccepted(const TBitmap& bmp, int rwidth, int rheight, TResizeMode mode);

@@ -99,3 +99,17 @@ bool Contrast(TBitmap& bmp, int nContrast) {
 bool Saturation(TBitmap& bmp, Extended percent) {
   return PlainPaths() ? SaturationPlain(bmp, percent) : SaturationFast(bmp, percent);
 }
+
+void AdjustTonePlain(TBitmap& bmp, int saturation, int contrast, int brightness) {
+  if (saturation != 0) SaturationPlain(bmp, Extended(saturation));
+  if (contrast != 0) ContrastPlain(bmp, contrast);
+  if (brightness != 0) BrightnessPlain(bmp, brightness);
+}
+
+void AdjustTone(TBitmap& bmp, int saturation, int contrast, int brightness) {
+  if (PlainPaths()) {
+    AdjustTonePlain(bmp, saturation, contrast, brightness);
+  } else {
+    AdjustToneFast(bmp, saturation, contrast, brightness);
+  }
+}

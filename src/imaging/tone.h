@@ -19,6 +19,14 @@ bool Contrast(TBitmap& bmp, int nContrast);
 // Any percent is accepted.
 bool Saturation(TBitmap& bmp, Extended percent);
 
+// The tone step of the working picture: Saturation, then Contrast, then
+// Brightness, each only when its setting is not 0 (a refused setting
+// leaves its step out). The fast form does all three in one pass over the
+// picture, with the same bytes.
+void AdjustTone(TBitmap& bmp, int saturation, int contrast, int brightness);
+void AdjustTonePlain(TBitmap& bmp, int saturation, int contrast, int brightness);
+void AdjustToneFast(TBitmap& bmp, int saturation, int contrast, int brightness);
+
 // The two forms behind each routine (see imaging/simd.h): the plain loops
 // that define the result, and the fast path that gives the same bytes.
 bool BrightnessPlain(TBitmap& bmp, int percent);

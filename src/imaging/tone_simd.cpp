@@ -159,6 +159,45 @@ constexpr int kMinRows = 32;
 }  // namespace
 }  // namespace tonefast
 
+namespace tonefast {
+namespace {
+
+// The saturation factors in float lanes; false when the percentage lies so
+// far outside the sliders' range that the float bound grows useless (such
+// calls take the plain path, which gives the same bytes).
+bool LanesFor(Extended percent, const SaturationFactors& f, SaturationLanes& lanes) {
+  if (!(fabsl(percent) <= 10000)) return false;
+  const Extended m[3][3] = {{f.satCompR + f.level, f.satCompG, f.satCompB},
+                            {f.satCompR, f.satCompG + f.level, f.satCompB},
+                            {f.satCompR, f.satCompG, f.satCompB + f.level}};
+  Extended largest = 0;
+  for (int c = 0; c < 3; ++c) {
+    Extended sum = 0;
+    for (int i = 0; i < 3; ++i) {
+      lanes.m[c][i] = static_cast<float>(m[c][i]);
+      sum += fabsl(m[c][i]);
+    }
+    largest = std::max(largest, sum);
+  }
+  lanes.bound = static_cast<float>(255 * largest * 0x1p-20L);
+  return true;
+}
+
+// out[j] = table[in[j]] for n bytes, eight at a time through a word.
+void MapBytes(const std::uint8_t* in, std::uint8_t* out, int n, const std::uint8_t* table) {
+  int j = 0;
+  for (; j + 8 <= n; j += 8) {
+    std::uint64_t word, mapped = 0;
+    std::memcpy(&word, in + j, 8);
+    for (int k = 0; k < 8; ++k) mapped |= std::uint64_t(table[(word >> (8 * k)) & 255]) << (8 * k);
+    std::memcpy(out + j, &mapped, 8);
+  }
+  for (; j < n; ++j) out[j] = table[in[j]];
+}
+
+}  // namespace
+}  // namespace tonefast
+
 bool BrightnessFast(TBitmap& bmp, int percent) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const int rr = BrightnessOffset(percent);
@@ -182,21 +221,8 @@ bool ContrastFast(TBitmap& bmp, int nContrast) {
   tonefast::Rows rows(bmp);
   const int n = 3 * bmp.Width();
   ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    std::uint8_t t[256];
-    std::memcpy(t, table.data(), sizeof t);
-    for (int y = first; y < end; ++y) {
-      const std::uint8_t* in = rows.in[std::size_t(y)];
-      std::uint8_t* out = rows.out[std::size_t(y)];
-      int j = 0;
-      // Eight bytes at a time through a word: one load and one store.
-      for (; j + 8 <= n; j += 8) {
-        std::uint64_t word, mapped = 0;
-        std::memcpy(&word, in + j, 8);
-        for (int k = 0; k < 8; ++k) mapped |= std::uint64_t(t[(word >> (8 * k)) & 255]) << (8 * k);
-        std::memcpy(out + j, &mapped, 8);
-      }
-      for (; j < n; ++j) out[j] = t[in[j]];
-    }
+    for (int y = first; y < end; ++y)
+      tonefast::MapBytes(rows.in[std::size_t(y)], rows.out[std::size_t(y)], n, table.data());
   });
   rows.Finish();
   return true;
@@ -204,24 +230,9 @@ bool ContrastFast(TBitmap& bmp, int nContrast) {
 
 bool SaturationFast(TBitmap& bmp, Extended percent) {
   if (bmp.PixelFormat() != pf24bit) return false;
-  // Far outside the sliders' range the float bound grows useless; such
-  // calls take the plain path (they are rare and the result is the same).
-  if (!(std::fabs(percent) <= 10000)) return SaturationPlain(bmp, percent);
   const SaturationFactors f(percent);
-  const Extended m[3][3] = {{f.satCompR + f.level, f.satCompG, f.satCompB},
-                            {f.satCompR, f.satCompG + f.level, f.satCompB},
-                            {f.satCompR, f.satCompG, f.satCompB + f.level}};
   tonefast::SaturationLanes lanes{};
-  Extended largest = 0;
-  for (int c = 0; c < 3; ++c) {
-    Extended sum = 0;
-    for (int i = 0; i < 3; ++i) {
-      lanes.m[c][i] = static_cast<float>(m[c][i]);
-      sum += fabsl(m[c][i]);
-    }
-    largest = std::max(largest, sum);
-  }
-  lanes.bound = static_cast<float>(255 * largest * 0x1p-20L);
+  if (!tonefast::LanesFor(percent, f, lanes)) return SaturationPlain(bmp, percent);
   tonefast::Rows rows(bmp);
   const int w = bmp.Width();
   ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
@@ -231,4 +242,40 @@ bool SaturationFast(TBitmap& bmp, Extended percent) {
   rows.Finish();
   return true;
 }
+
+void AdjustToneFast(TBitmap& bmp, int saturation, int contrast, int brightness) {
+  if (bmp.PixelFormat() != pf24bit) return;
+  const SaturationFactors f{Extended(saturation)};
+  tonefast::SaturationLanes lanes{};
+  if (saturation != 0 && !tonefast::LanesFor(Extended(saturation), f, lanes)) {
+    AdjustTonePlain(bmp, saturation, contrast, brightness);
+    return;
+  }
+  // Contrast then brightness act on each channel value alone: one table
+  // does both (a contrast outside -100 .. 100 is refused and left out).
+  const bool contrastOn = contrast != 0 && contrast >= -100 && contrast <= 100;
+  const int offset = brightness != 0 ? BrightnessOffset(brightness) : 0;
+  const float value = contrastOn ? ContrastFactor(contrast) : 1.0f;
+  std::uint8_t table[256];
+  for (int v = 0; v < 256; ++v) {
+    const int c = contrastOn ? ContrastChannel(std::uint8_t(v), value) : v;
+    table[v] = brightness != 0 ? AdjustByte(c + offset) : std::uint8_t(c);
+  }
+  if (saturation == 0 && !contrastOn && brightness == 0) return;
+  tonefast::Rows rows(bmp);
+  const int w = bmp.Width();
+  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      const std::uint8_t* in = rows.in[std::size_t(y)];
+      std::uint8_t* out = rows.out[std::size_t(y)];
+      if (saturation != 0) {
+        HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)(in, out, w, lanes, f);
+        in = out;
+      }
+      if (contrastOn || brightness != 0) tonefast::MapBytes(in, out, 3 * w, table);
+    }
+  });
+  rows.Finish();
+}
+
 #endif  // HWY_ONCE

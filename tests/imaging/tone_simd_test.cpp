@@ -107,3 +107,30 @@ TEST(ToneFast, RefusesLikeThePlainForms) {
   SaturationPlain(hugePlain, 1e6L);
   EXPECT_EQ(huge, hugePlain);
 }
+
+// The engine's tone step in one pass against the three plain routines in
+// order. Catches the table of contrast and brightness composed in the
+// wrong order, a zero setting that is not left out, a refused contrast
+// that is applied.
+TEST(AdjustToneFast, OnePassMatchesTheThreeRoutines) {
+  std::mt19937 rng(64);
+  const int count = CaseCount(600);
+  for (int i = 0; i < count; ++i) {
+    const int w = RandomSide(rng, 300), h = RandomSide(rng, 200);
+    const TBitmap picture = RandomKindPicture(w, h, rng);
+    const auto pick = [&](int span) { return rng() % 4 == 0 ? 0 : int(rng() % std::uint32_t(2 * span + 1)) - span; };
+    const int saturation = pick(150), contrast = pick(120), brightness = pick(150);
+    TBitmap want = picture;
+    AdjustTonePlain(want, saturation, contrast, brightness);
+    std::string failed;
+    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
+      TBitmap got = picture;
+      AdjustToneFast(got, saturation, contrast, brightness);
+      return got;
+    }, failed, i)) << w << " x " << h << " " << saturation << "/" << contrast << "/" << brightness << " on " << failed;
+  }
+  TBitmap mask = GreyMask(3, 3, [](int x, int) { return x; });
+  const TBitmap before = mask;
+  AdjustToneFast(mask, 10, 10, 10);
+  EXPECT_EQ(mask, before);
+}
