@@ -104,8 +104,9 @@ class Pool {
     insideJob = false;
   }
 
-  void WorkerLoop() {
-    std::uint64_t seen = 0;
+  // `seen` is the generation current when the worker was made: it takes
+  // part in later jobs only, never in one that ended before it started.
+  void WorkerLoop(std::uint64_t seen) {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -122,11 +123,13 @@ class Pool {
   // Called with jobMutex_ held.
   void StartWorkers() {
     if (!workers_.empty()) return;
+    std::uint64_t generation;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = false;
+      generation = generation_;
     }
-    for (int i = 1; i < threads_.load(); ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    for (int i = 1; i < threads_.load(); ++i) workers_.emplace_back([this, generation] { WorkerLoop(generation); });
   }
 
   void StopWorkers() {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -80,4 +83,28 @@ TEST(ThreadCount, ClampedToAtLeastOne) {
   EXPECT_EQ(ThreadCount(), 1);
   SetThreadCount(100000);
   EXPECT_EQ(ThreadCount(), 256);
+}
+
+// Workers made anew after a change of the thread count must wait for the
+// next job: one that woke for the job before it started ran that job's
+// end a second time and the caller waited for ever. Catches workers that
+// start from generation 0. A watchdog turns a hang into a failure.
+TEST(ParallelFor, NewWorkersAfterACountChangeNeverHang) {
+  const int before = ThreadCount();
+  auto done = std::async(std::launch::async, [] {
+    long total = 0;
+    for (int round = 0; round < 3000; ++round) {
+      SetThreadCount(round % 2 ? 3 : 2);
+      std::atomic<int> sum{0};
+      ParallelFor(4, [&](int i) { sum += i; });
+      total += sum.load();
+    }
+    return total;
+  });
+  if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "the pool hung";
+    std::_Exit(1);
+  }
+  EXPECT_EQ(done.get(), 3000L * 6);
+  SetThreadCount(before);
 }
