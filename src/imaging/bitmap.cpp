@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -21,14 +20,12 @@ std::uint8_t GreyOf(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
 }
 
-// Zeroed pixel memory. calloc takes large blocks straight from the system
-// as zero pages, so a picture that is about to be overwritten is not
-// cleared first.
-std::shared_ptr<std::uint8_t[]> NewPixels(std::size_t bytes) {
+// Pixel memory through operator new, so that allocation failures surface
+// as std::bad_alloc the way every other allocation does; zeroed unless the
+// caller overwrites all of it at once.
+std::shared_ptr<std::uint8_t[]> NewPixels(std::size_t bytes, bool zeroed = true) {
   if (bytes == 0) return nullptr;
-  void* memory = std::calloc(bytes, 1);
-  if (memory == nullptr) throw std::bad_alloc();
-  return std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(memory), [](std::uint8_t* p) { std::free(p); });
+  return std::shared_ptr<std::uint8_t[]>(zeroed ? new std::uint8_t[bytes]() : new std::uint8_t[bytes]);
 }
 
 }  // namespace
@@ -65,7 +62,7 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
 
 void TBitmap::Detach() {
   if (!SharesPixels()) return;
-  auto own = NewPixels(stride_ * std::size_t(height_));
+  auto own = NewPixels(stride_ * std::size_t(height_), false);
   std::memcpy(own.get(), pixels_.get(), stride_ * std::size_t(height_));
   pixels_ = std::move(own);
 }
