@@ -155,7 +155,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   const bool reuse = !mask.SharesPixels() && mask.PixelFormat() == pf8bit && mask.Width() == width &&
                      mask.Height() == height && width > 0 && height > 0;
   TBitmap fresh;
-  if (!reuse) fresh = TBitmap(width, height, pf8bit);
+  if (!reuse) fresh = TBitmap::ForOverwrite(width, height, pf8bit);  // every pixel is written below
   TBitmap& out = reuse ? mask : fresh;
   SetGrayPalette(out);
   if (width == 0 || height == 0) {

@@ -78,10 +78,21 @@ std::size_t TBitmap::BytesPerPixel(TPixelFormat format) {
 
 std::size_t TBitmap::RowBytes() const { return std::size_t(width_) * BytesPerPixel(format_); }
 
-void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPixels) {
+TBitmap TBitmap::ForOverwrite(int width, int height, TPixelFormat format) {
+  CheckSize(width, height);
+  TBitmap bmp;
+  bmp.Reallocate(width, height, format, false, false);
+  // The padding at the end of each row stays zero, as in every bitmap.
+  const std::size_t used = bmp.RowBytes();
+  if (used < bmp.stride_)
+    for (int y = 0; y < height; ++y) std::memset(bmp.pixels_.get() + std::size_t(y) * bmp.stride_ + used, 0, bmp.stride_ - used);
+  return bmp;
+}
+
+void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPixels, bool zeroed) {
   const std::size_t bpp = BytesPerPixel(format);
   const std::size_t stride = (std::size_t(width) * bpp + 3) & ~std::size_t(3);
-  auto pixels = NewPixels(stride * std::size_t(height));
+  auto pixels = NewPixels(stride * std::size_t(height), zeroed || keepPixels);
   if (keepPixels && format == format_) {
     const int w = std::min(width, width_);
     const int h = std::min(height, height_);

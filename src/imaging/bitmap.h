@@ -69,6 +69,9 @@ class TBitmap {
 
   TBitmap() = default;
   TBitmap(int width, int height, TPixelFormat format = pf24bit);
+  // A bitmap whose pixels are left as the memory comes (not zeroed), for
+  // routines that write every pixel before anything reads one.
+  static TBitmap ForOverwrite(int width, int height, TPixelFormat format = pf24bit);
   TBitmap(const TBitmap&) = default;
   TBitmap& operator=(const TBitmap&) = default;
   // A moved-from bitmap is empty (0 x 0, same format).
@@ -127,7 +130,7 @@ class TBitmap {
  private:
   static std::size_t BytesPerPixel(TPixelFormat format);
   std::size_t Stride() const { return stride_; }
-  void Reallocate(int width, int height, TPixelFormat format, bool keepPixels);
+  void Reallocate(int width, int height, TPixelFormat format, bool keepPixels, bool zeroed = true);
   // Gives this bitmap its own copy of the pixels when they are shared.
   void Detach();
 

@@ -775,7 +775,7 @@ bool GaussianBlurFast(TBitmap& bmp, int zone) {
   if (bmp.Width() == 0 || bmp.Height() == 0) return true;
   if (bmp.SharesPixels()) {
     // Blurring into a new picture saves copying the shared one first.
-    TBitmap out(bmp.Width(), bmp.Height(), pf24bit);
+    TBitmap out = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
     std::vector<std::uint8_t*> rows = blurfast::WritableRows(out);
     blurfast::Run(bmp, zone, rows.data(), nullptr);
     bmp = std::move(out);
@@ -804,7 +804,7 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
   const bool reuse = &dst != &sharp && &dst != &mask && !dst.SharesPixels() && dst.PixelFormat() == pf24bit &&
                      dst.Width() == sharp.Width() && dst.Height() == sharp.Height();
   TBitmap out;
-  if (!reuse) out = TBitmap(sharp.Width(), sharp.Height(), pf24bit);
+  if (!reuse) out = TBitmap::ForOverwrite(sharp.Width(), sharp.Height(), pf24bit);
   std::vector<std::uint8_t*> rows = blurfast::WritableRows(reuse ? dst : out);
   blurfast::Run(sharp, zone, rows.data(), &mask);
   if (!reuse) dst = std::move(out);

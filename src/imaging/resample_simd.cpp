@@ -168,7 +168,7 @@ void Nearest(const TBitmap& bmp, TBitmap& tmp, const std::vector<AxisTaps>& colu
 bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   using namespace resamplefast;
   if (!ResizeAccepted(bmp, rwidth, rheight, mode)) return false;
-  TBitmap tmp(rwidth, rheight, pf24bit);
+  TBitmap tmp = TBitmap::ForOverwrite(rwidth, rheight, pf24bit);  // every pixel is written below
   const std::vector<AxisTaps> columns = Axis(bmp.Width(), rwidth, mode, true);
   const std::vector<AxisTaps> rows = Axis(bmp.Height(), rheight, mode, false);
   if (mode == rmNearest) {

@@ -25,7 +25,7 @@ constexpr int kTile = 64;
 bool Rotate90Fast(TBitmap& bmp, bool plus) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const int w = bmp.Width(), h = bmp.Height();
-  TBitmap tmp(h, w, pf24bit);
+  TBitmap tmp = TBitmap::ForOverwrite(h, w, pf24bit);  // every pixel is copied below
   const TBmpConstRows src(bmp);
   std::vector<std::uint8_t*> dst(static_cast<std::size_t>(w));
   for (int y = 0; y < w; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);

@@ -132,7 +132,7 @@ HWY_EXPORT(SaturationRow);
 class Rows {
  public:
   explicit Rows(TBitmap& bmp) : bmp_(bmp), in(std::size_t(bmp.Height())), out(std::size_t(bmp.Height())) {
-    if (bmp.SharesPixels()) fresh_ = TBitmap(bmp.Width(), bmp.Height(), pf24bit);
+    if (bmp.SharesPixels()) fresh_ = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
     TBitmap& target = fresh_.Width() > 0 ? fresh_ : bmp;
     const TBitmap& source = bmp;
     for (int y = 0; y < bmp.Height(); ++y) {

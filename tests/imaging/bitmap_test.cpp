@@ -67,3 +67,15 @@ TEST(BitmapSharing, MovedFromBitmapIsEmpty) {
   a = a;  // self-assignment keeps the picture
   EXPECT_EQ(a, keep);
 }
+
+// A bitmap made for overwriting keeps its row padding zero, like every
+// other, so no stale bytes can reach a file written row by row.
+TEST(BitmapSharing, ForOverwriteKeepsRowPaddingZero) {
+  {
+    TBitmap dirty(5, 3, pf24bit);
+    dirty.Fill(RGBColor(255, 255, 255));
+  }
+  const TBitmap b = TBitmap::ForOverwrite(5, 3, pf24bit);  // rows of 15 bytes in 16
+  ASSERT_EQ(b.Width(), 5);
+  for (int y = 0; y < 3; ++y) EXPECT_EQ(b.ScanLine(y)[15], 0) << y;
+}
