@@ -20,6 +20,30 @@ namespace {
 
 constexpr int kTile = 64;
 
+// Writes `count` pixels of colour `bk` from `out` on.
+void FillPixels(std::uint8_t* out, int count, TColor bk) {
+  const std::uint8_t px[3] = {std::uint8_t(bk >> 16), std::uint8_t(bk >> 8), std::uint8_t(bk)};
+  for (int i = 0; i < count; ++i) std::memcpy(out + 3 * std::size_t(i), px, 3);
+}
+
+// The picture with a one-pixel frame of `bk`, as FramedForTurn makes it,
+// a row at a time.
+TBitmap Framed(const TBitmap& bmp, TColor bk) {
+  const int w = bmp.Width(), h = bmp.Height();
+  TBitmap framed = TBitmap::ForOverwrite(w + 2, h + 2, pf24bit);
+  for (int y = 0; y < h + 2; ++y) {
+    std::uint8_t* row = framed.ScanLine(y);
+    if (y == 0 || y == h + 1) {
+      FillPixels(row, w + 2, bk);
+      continue;
+    }
+    FillPixels(row, 1, bk);
+    if (w > 0) std::memcpy(row + 3, bmp.ScanLine(y - 1), 3 * std::size_t(w));
+    FillPixels(row + 3 * (std::size_t(w) + 1), 1, bk);
+  }
+  return framed;
+}
+
 }  // namespace
 
 bool Rotate90Fast(TBitmap& bmp, bool plus) {
@@ -53,10 +77,10 @@ bool Rotate90Fast(TBitmap& bmp, bool plus) {
 bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
   if (bmp.PixelFormat() != pf24bit) return false;
   if (!std::isfinite(angle)) return false;
-  const TBitmap framed = FramedForTurn(bmp, bkColor);
+  const TBitmap framed = Framed(bmp, bkColor);
   const TurnGeometry g = TurnGeometryOf(bmp.Width(), bmp.Height(), angle);
-  TBitmap tmp(g.ww, g.hh, pf24bit);
-  tmp.Fill(bkColor);
+  // Every pixel is written below: sampled, or the background.
+  TBitmap tmp = TBitmap::ForOverwrite(g.ww, g.hh, pf24bit);
   const TBmpConstRows src(framed);
   std::vector<std::uint8_t*> dst(std::size_t(g.hh));
   for (int y = 0; y < g.hh; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
@@ -70,7 +94,10 @@ bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
         TurnSample s;
         const bool covered = turnfast::SourcePoint(g, rx, ry, sx, sy) ? turnfast::SampleFromPoint(g, sx, sy, s) != 0
                                                                        : TurnSampleAt(g, ix, iy, s);
-        if (!covered) continue;
+        if (!covered) {
+          FillPixels(out + 3 * std::size_t(ix), 1, bkColor);
+          continue;
+        }
         // Source pixel (x, y) sits at (x + 1, y + 1) of the framed picture.
         const std::uint8_t* r0 = src.Row(s.y0 + 1) + 3 * std::size_t(s.x0 + 1);
         const std::uint8_t* r1 = src.Row(s.y0 + 2) + 3 * std::size_t(s.x0 + 1);

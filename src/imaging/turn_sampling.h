@@ -77,7 +77,7 @@ inline bool SumToByte(double a, double b, std::uint8_t& out) {
     out = 255;
     return true;
   }
-  const double f = std::floor(s);
+  const double f = double(std::int32_t(s));  // the floor, since s >= 0
   const double frac = s - f;
   if (frac == 0.5) return false;
   out = static_cast<std::uint8_t>(frac > 0.5 ? f + 1 : f);
@@ -85,6 +85,17 @@ inline bool SumToByte(double a, double b, std::uint8_t& out) {
 }
 
 inline bool InPicture(int px, int py, int w, int h) { return px >= 0 && px < w && py >= 0 && py < h; }
+
+// floor and ceil of a float well inside the int range, without a library
+// call (the baseline instruction set has no rounding instruction).
+inline int FloorInt(float v) {
+  const int t = int(v);  // toward zero
+  return float(t) > v ? t - 1 : t;
+}
+inline int CeilInt(float v) {
+  const int t = int(v);
+  return float(t) < v ? t + 1 : t;
+}
 
 // The source position of result pixel (ix, iy), from rx and ry (the float
 // result position) as doubles: sx = rx * cs + ry * sn, sy = -rx * sn +
@@ -97,8 +108,10 @@ inline bool SourcePoint(const TurnGeometry& g, float rx, float ry, float& sx, fl
 // The rest of TurnSampleAt from the source point. Returns 0 when the pixel
 // keeps the background, 1 when `s` is filled.
 inline int SampleFromPoint(const TurnGeometry& g, float sx, float sy, TurnSample& s) {
-  const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
-  if (!InPicture(x0, y0, g.w, g.h) && !InPicture(int(std::ceil(sx)), int(std::ceil(sy)), g.w, g.h)) return 0;
+  // Source points lie within a few times the picture's size of it, far
+  // inside the int range.
+  const int x0 = FloorInt(sx), y0 = FloorInt(sy);
+  if (!InPicture(x0, y0, g.w, g.h) && !InPicture(CeilInt(sx), CeilInt(sy), g.w, g.h)) return 0;
   s.x0 = x0;
   s.y0 = y0;
   // Single float operations on float operands: rounding the exact result
