@@ -20,12 +20,15 @@ std::uint8_t GreyOf(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29 + 128) >> 8);
 }
 
-// Pixel memory through operator new, so that allocation failures surface
-// as std::bad_alloc the way every other allocation does; zeroed unless the
-// caller overwrites all of it at once.
+// Pixel memory through the plain operator new, as a std::vector takes it,
+// so that allocation failures surface as std::bad_alloc the way every
+// other allocation does (and tests that make large allocations fail reach
+// it); zeroed unless the caller overwrites all of it at once.
 std::shared_ptr<std::uint8_t[]> NewPixels(std::size_t bytes, bool zeroed = true) {
   if (bytes == 0) return nullptr;
-  return std::shared_ptr<std::uint8_t[]>(zeroed ? new std::uint8_t[bytes]() : new std::uint8_t[bytes]);
+  auto* memory = static_cast<std::uint8_t*>(::operator new(bytes));
+  if (zeroed) std::memset(memory, 0, bytes);
+  return std::shared_ptr<std::uint8_t[]>(memory, [](std::uint8_t* p) { ::operator delete(p); });
 }
 
 }  // namespace
