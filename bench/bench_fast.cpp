@@ -72,7 +72,9 @@ void Row(const std::string& name, double plain, double fast, int same) {
     std::snprintf(ratio, sizeof ratio, "%.1fx", plain / fast);
   }
   std::printf("  %-40s %9s %9.3f %8s %6s\n", name.c_str(), plainText, fast, ratio,
-              same < 0 ? "-" : same ? "yes" : "NO");
+              same < 0 ? "-"
+              : same   ? "yes"
+                       : "NO");
   std::printf("@ %s plain=%.4f fast=%.4f same=%d\n", Key(name).c_str(), plain, fast, same);
   std::fflush(stdout);
 }
@@ -151,7 +153,8 @@ int main(int argc, char** argv) {
   const int w = picture.Width(), h = picture.Height();
   if (!keep.empty()) {
     std::filesystem::create_directories(keep);
-    if (!WritePicture(keep + "/sample.bmp", picture, error) || !WritePicture(keep + "/sample.jpg", picture, error)) {
+    if (!WritePicture(keep + "/sample.bmp", picture, error) ||
+        !WritePicture(keep + "/sample.jpg", picture, error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
@@ -159,8 +162,8 @@ int main(int argc, char** argv) {
 
   std::string targets;
   for (std::int64_t t : RunnableSimdTargets()) targets += (targets.empty() ? "" : " ") + SimdTargetName(t);
-  std::printf("Fast paths on %s (runnable here: %s), %d threads; picture %d x %d from %s\n", SimdTargetName().c_str(),
-              targets.c_str(), ThreadCount(), w, h, samplePath.c_str());
+  std::printf("Fast paths on %s (runnable here: %s), %d threads; picture %d x %d from %s\n",
+              SimdTargetName().c_str(), targets.c_str(), ThreadCount(), w, h, samplePath.c_str());
   std::printf("@ target=%s threads=%d\n", SimdTargetName().c_str(), ThreadCount());
   std::printf("  %-40s %9s %9s %8s %6s\n", "routine", "plain s", "fast s", "speedup", "same");
 
@@ -179,11 +182,13 @@ int main(int argc, char** argv) {
     return [&, angle](bool plain) {
       TBitmap m;
       const FocusSettings focus{w, h, angle, 50, BlurSlope::Medium};
-      plain ? CreateMaskBMPPlain(m, w, h, {w / 2, h / 2}, focus) : CreateMaskBMPFast(m, w, h, {w / 2, h / 2}, focus);
+      plain ? CreateMaskBMPPlain(m, w, h, {w / 2, h / 2}, focus)
+            : CreateMaskBMPFast(m, w, h, {w / 2, h / 2}, focus);
       return m;
     };
   };
-  for (int angle : {0, 30, 60, 90}) Compare<TBitmap>("mask angle " + std::to_string(angle), 5, angle == 30, maskAt(angle));
+  for (int angle : {0, 30, 60, 90})
+    Compare<TBitmap>("mask angle " + std::to_string(angle), 5, angle == 30, maskAt(angle));
   {
     // The square-and-turn the mask replaced, against the fast direct mask.
     TBitmap reference, direct;
@@ -221,7 +226,8 @@ int main(int argc, char** argv) {
     plain ? RotationPlain(t, 30, 0) : RotationFast(t, 30, 0);
     return t;
   });
-  const char* names[] = {"Nearest", "Bilinear", "Bicubic", "BSpline", "Hermite", "Mitchell", "Bell", "Lanczos", "Lagrange"};
+  const char* names[] = {"Nearest",  "Bilinear", "Bicubic", "BSpline", "Hermite",
+                         "Mitchell", "Bell",     "Lanczos", "Lagrange"};
   for (int m = 0; m <= 8; ++m) {
     Compare<TBitmap>(std::string("BmpResize to 3000x2000 ") + names[m], 5, true, [&, m](bool plain) {
       TBitmap t = picture;
@@ -280,8 +286,8 @@ int main(int argc, char** argv) {
     const double t = Median(3, [&] {
       e.ApplyMiniature(FocusSettings{40000, 100, 10, 50, BlurSlope::Medium}, 7);
     });
-    std::printf("Panorama 40000 x 100 miniature (angle 10, blur 7): %.3f s, result %d x %d\n", t, e.TargetBMP.Width(),
-                e.TargetBMP.Height());
+    std::printf("Panorama 40000 x 100 miniature (angle 10, blur 7): %.3f s, result %d x %d\n", t,
+                e.TargetBMP.Width(), e.TargetBMP.Height());
     std::printf("@ panorama fast=%.4f width=%d height=%d\n", t, e.TargetBMP.Width(), e.TargetBMP.Height());
   }
   {
@@ -292,8 +298,9 @@ int main(int argc, char** argv) {
     const auto size = std::filesystem::file_size(path);
     std::size_t before = 0;
     const double then = Seconds([&] { before = PngWithDefaults(picture); });
-    std::printf("PNG write 6000 x 4000: %.3f s, %.1f MB (libpng defaults, as before: %.3f s, %.1f MB in memory)\n", now,
-                size / 1e6, then, before / 1e6);
+    std::printf(
+        "PNG write 6000 x 4000: %.3f s, %.1f MB (libpng defaults, as before: %.3f s, %.1f MB in memory)\n",
+        now, size / 1e6, then, before / 1e6);
     std::printf("@ png now=%.4f size=%zu before=%.4f beforesize=%zu\n", now, std::size_t(size), then, before);
     std::filesystem::remove_all(dir);
   }

@@ -12,7 +12,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "engine/focus_mask_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-
 #include <hwy/highway.h>
 
 #include <cstdint>
@@ -25,9 +24,9 @@ namespace maskfast {
 
 // What the lanes of one mask row share.
 struct RowPlan {
-  const double* colCs;   // per mask column: rx * cs (exact)
-  const double* colSn;   // per mask column: -rx * sn (exact)
-  double rowSn, rowCs;   // ry * sn, ry * cs (exact)
+  const double* colCs;  // per mask column: rx * cs (exact)
+  const double* colSn;  // per mask column: -rx * sn (exact)
+  double rowSn, rowCs;  // ry * sn, ry * cs (exact)
   // Per row y of the square: its band value in the low half, that of row
   // y + 1 in the high half.
   const std::uint64_t* bandPairs;
@@ -65,7 +64,9 @@ HWY_INLINE MD FloatDecidable(VD s) {
   return hn::Not(hn::Or(hn::RebindMask(dd, halfway), tiny));
 }
 
-HWY_INLINE VD ToDouble(VF v) { return hn::PromoteTo(DD(), v); }
+HWY_INLINE VD ToDouble(VF v) {
+  return hn::PromoteTo(DD(), v);
+}
 
 // Computes the mask bytes of columns first .. first + count - 1 of one row
 // into out[0 ..]; lanes that need the per-pixel code get flag 1 in redo[].
@@ -146,7 +147,8 @@ namespace {
 constexpr int kChunk = 64;
 }  // namespace
 
-MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus) {
+MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint point,
+                               const FocusSettings& focus) {
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
   const TurnedSquare square(g, width, height, focus.angle);
   const TurnGeometry& turn = square.turn;
@@ -190,7 +192,8 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   // row y on every row y .. z.
   std::vector<int> sameUntil(std::size_t(square.side), 0);
   for (int y = square.side - 1; y >= 0; --y) {
-    const bool same = y + 1 < square.side && square.rowValue[std::size_t(y) + 1] == square.rowValue[std::size_t(y)];
+    const bool same =
+        y + 1 < square.side && square.rowValue[std::size_t(y) + 1] == square.rowValue[std::size_t(y)];
     sameUntil[std::size_t(y)] = same ? sameUntil[std::size_t(y) + 1] : y;
   }
   // The exact source point of turned-square pixel (ix, iy).
@@ -209,9 +212,9 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
         continue;
       }
       const float ry = float(iy) + turn.ymin;
-      const maskfast::RowPlan plan{colCs.data(),          colSn.data(),         double(ry) * double(turn.sn),
-                                   double(ry) * double(turn.cs), bandPairs.data(), greyDrops.data(),
-                                   int(greyDrops.size()),        square.side};
+      const maskfast::RowPlan plan{
+          colCs.data(),     colSn.data(),     double(ry) * double(turn.sn), double(ry) * double(turn.cs),
+          bandPairs.data(), greyDrops.data(), int(greyDrops.size()),        square.side};
       for (int x0 = 0; x0 < width; x0 += kChunk) {
         const int count = std::min(kChunk, width - x0);
         const int ixFirst = square.colSource[std::size_t(x0)];

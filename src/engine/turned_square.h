@@ -11,9 +11,9 @@
 #include "imaging/turn_sampling.h"
 
 struct TurnedSquare {
-  int side = 0;                       // the square: side x side pixels, the diagonal
+  int side = 0;                        // the square: side x side pixels, the diagonal
   std::vector<std::uint8_t> rowValue;  // the band's value on each row of the square
-  TurnGeometry turn;                  // Rotation of the square (with its black frame)
+  TurnGeometry turn;                   // Rotation of the square (with its black frame)
   // ClipMaskBMP's stretching copy: the turned square's column (row) that
   // mask column (row) i comes from, or -1 where the copy leaves it 0.
   std::vector<int> colSource, rowSource;

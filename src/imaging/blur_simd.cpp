@@ -40,7 +40,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/blur_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-
 #include <hwy/highway.h>
 
 #include <algorithm>
@@ -65,15 +64,15 @@ constexpr int kBlock = 64;
 
 // What every row of one blur shares.
 struct Plan {
-  int width = 0;   // pixels
+  int width = 0;  // pixels
   int height = 0;
-  int n = 0;       // bytes (channel values) per row, 3 * width
-  int range = 0;   // 3 * zone
-  const float* gf = nullptr;     // weights 0 .. range
-  const float* gfFull = nullptr; // weights of taps -range .. range
-  const float* cntX = nullptr;   // per pixel of a row: the row pass's count
-  const float* rcpX = nullptr;   // and its reciprocal
-  const float* cntY = nullptr;   // per row: the column pass's count
+  int n = 0;                      // bytes (channel values) per row, 3 * width
+  int range = 0;                  // 3 * zone
+  const float* gf = nullptr;      // weights 0 .. range
+  const float* gfFull = nullptr;  // weights of taps -range .. range
+  const float* cntX = nullptr;    // per pixel of a row: the row pass's count
+  const float* rcpX = nullptr;    // and its reciprocal
+  const float* cntY = nullptr;    // per row: the column pass's count
   const float* rcpY = nullptr;
 };
 
@@ -94,8 +93,12 @@ struct Output {
 
 // Scratch sizes of one channel plane of the row pass: floats with range
 // zeros on each side and room for whole blocks of vectors; bytes likewise.
-inline std::size_t PlaneFloats(const Plan& plan) { return std::size_t(plan.width) + 2 * plan.range + 2 * kPad; }
-inline std::size_t PlaneBytes(const Plan& plan) { return std::size_t(plan.width) + 2 * kPad; }
+inline std::size_t PlaneFloats(const Plan& plan) {
+  return std::size_t(plan.width) + 2 * plan.range + 2 * kPad;
+}
+inline std::size_t PlaneBytes(const Plan& plan) {
+  return std::size_t(plan.width) + 2 * kPad;
+}
 
 }  // namespace blurfast
 #endif
@@ -191,7 +194,6 @@ HWY_INLINE void StoreBytes(VIx v, std::uint8_t* p) {
   hn::StoreU(hn::DemoteTo(db, v), db, p);
 }
 
-
 // ((255 - a) * p + a * q) / 255 rounded: (x + 127) / 255 rounded down,
 // with the division done as (y * 32897) >> 23 (exact for y <= 65152).
 HWY_INLINE VI Blend(VI p, VI q, VI a) {
@@ -252,47 +254,121 @@ HWY_INLINE int Spans(int K, int sFirst, int sLast, int step, int tFirst, int tLa
 
 // Runs the taps of all spans; K is at most 8.
 template <int K, int V, class Vec, class Load, class Weight>
-HWY_INLINE void RunTaps(const Span* spans, int count, Vec (&acc)[K][V], const Load& load, const Weight& weight) {
+HWY_INLINE void RunTaps(const Span* spans, int count, Vec (&acc)[K][V], const Load& load,
+                        const Weight& weight) {
   for (int i = 0; i < count; ++i) {
     const int s0 = spans[i].s0, s1 = spans[i].s1;
     switch (spans[i].kLo * 8 + spans[i].kHi) {
-    case 0 * 8 + 0: if constexpr (0 < K) Segment<0, 0, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 1: if constexpr (1 < K) Segment<0, 1, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 2: if constexpr (2 < K) Segment<0, 2, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 3: if constexpr (3 < K) Segment<0, 3, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 4: if constexpr (4 < K) Segment<0, 4, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 5: if constexpr (5 < K) Segment<0, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 6: if constexpr (6 < K) Segment<0, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 0 * 8 + 7: if constexpr (7 < K) Segment<0, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 1: if constexpr (1 < K) Segment<1, 1, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 2: if constexpr (2 < K) Segment<1, 2, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 3: if constexpr (3 < K) Segment<1, 3, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 4: if constexpr (4 < K) Segment<1, 4, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 5: if constexpr (5 < K) Segment<1, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 6: if constexpr (6 < K) Segment<1, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 1 * 8 + 7: if constexpr (7 < K) Segment<1, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 2: if constexpr (2 < K) Segment<2, 2, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 3: if constexpr (3 < K) Segment<2, 3, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 4: if constexpr (4 < K) Segment<2, 4, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 5: if constexpr (5 < K) Segment<2, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 6: if constexpr (6 < K) Segment<2, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 2 * 8 + 7: if constexpr (7 < K) Segment<2, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 3 * 8 + 3: if constexpr (3 < K) Segment<3, 3, K, V>(s0, s1, acc, load, weight); break;
-    case 3 * 8 + 4: if constexpr (4 < K) Segment<3, 4, K, V>(s0, s1, acc, load, weight); break;
-    case 3 * 8 + 5: if constexpr (5 < K) Segment<3, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 3 * 8 + 6: if constexpr (6 < K) Segment<3, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 3 * 8 + 7: if constexpr (7 < K) Segment<3, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 4 * 8 + 4: if constexpr (4 < K) Segment<4, 4, K, V>(s0, s1, acc, load, weight); break;
-    case 4 * 8 + 5: if constexpr (5 < K) Segment<4, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 4 * 8 + 6: if constexpr (6 < K) Segment<4, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 4 * 8 + 7: if constexpr (7 < K) Segment<4, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 5 * 8 + 5: if constexpr (5 < K) Segment<5, 5, K, V>(s0, s1, acc, load, weight); break;
-    case 5 * 8 + 6: if constexpr (6 < K) Segment<5, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 5 * 8 + 7: if constexpr (7 < K) Segment<5, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 6 * 8 + 6: if constexpr (6 < K) Segment<6, 6, K, V>(s0, s1, acc, load, weight); break;
-    case 6 * 8 + 7: if constexpr (7 < K) Segment<6, 7, K, V>(s0, s1, acc, load, weight); break;
-    case 7 * 8 + 7: if constexpr (7 < K) Segment<7, 7, K, V>(s0, s1, acc, load, weight); break;
-      default: break;
+      case 0 * 8 + 0:
+        if constexpr (0 < K) Segment<0, 0, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 1:
+        if constexpr (1 < K) Segment<0, 1, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 2:
+        if constexpr (2 < K) Segment<0, 2, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 3:
+        if constexpr (3 < K) Segment<0, 3, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 4:
+        if constexpr (4 < K) Segment<0, 4, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 5:
+        if constexpr (5 < K) Segment<0, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 6:
+        if constexpr (6 < K) Segment<0, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 0 * 8 + 7:
+        if constexpr (7 < K) Segment<0, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 1:
+        if constexpr (1 < K) Segment<1, 1, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 2:
+        if constexpr (2 < K) Segment<1, 2, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 3:
+        if constexpr (3 < K) Segment<1, 3, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 4:
+        if constexpr (4 < K) Segment<1, 4, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 5:
+        if constexpr (5 < K) Segment<1, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 6:
+        if constexpr (6 < K) Segment<1, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 1 * 8 + 7:
+        if constexpr (7 < K) Segment<1, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 2:
+        if constexpr (2 < K) Segment<2, 2, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 3:
+        if constexpr (3 < K) Segment<2, 3, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 4:
+        if constexpr (4 < K) Segment<2, 4, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 5:
+        if constexpr (5 < K) Segment<2, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 6:
+        if constexpr (6 < K) Segment<2, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 2 * 8 + 7:
+        if constexpr (7 < K) Segment<2, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 3 * 8 + 3:
+        if constexpr (3 < K) Segment<3, 3, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 3 * 8 + 4:
+        if constexpr (4 < K) Segment<3, 4, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 3 * 8 + 5:
+        if constexpr (5 < K) Segment<3, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 3 * 8 + 6:
+        if constexpr (6 < K) Segment<3, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 3 * 8 + 7:
+        if constexpr (7 < K) Segment<3, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 4 * 8 + 4:
+        if constexpr (4 < K) Segment<4, 4, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 4 * 8 + 5:
+        if constexpr (5 < K) Segment<4, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 4 * 8 + 6:
+        if constexpr (6 < K) Segment<4, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 4 * 8 + 7:
+        if constexpr (7 < K) Segment<4, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 5 * 8 + 5:
+        if constexpr (5 < K) Segment<5, 5, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 5 * 8 + 6:
+        if constexpr (6 < K) Segment<5, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 5 * 8 + 7:
+        if constexpr (7 < K) Segment<5, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 6 * 8 + 6:
+        if constexpr (6 < K) Segment<6, 6, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 6 * 8 + 7:
+        if constexpr (7 < K) Segment<6, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      case 7 * 8 + 7:
+        if constexpr (7 < K) Segment<7, 7, K, V>(s0, s1, acc, load, weight);
+        break;
+      default:
+        break;
     }
   }
 }
@@ -334,7 +410,8 @@ struct RingWeight {
 // it, in increasing tap order for each output. The three channels share
 // the loop, so that enough accumulators are in flight when the window is
 // short.
-void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const* out, const std::uint8_t* need) {
+void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const* out,
+                const std::uint8_t* need) {
   const DR da;
   // 24 accumulators where there are 32 registers.
   constexpr int K = HWY_MAX_BYTES >= 64 ? 8 : 4;
@@ -499,17 +576,33 @@ void ColumnPass(const Plan& plan, int y, const std::uint8_t* ring, std::size_t r
   }
 }
 
-void ColumnPassRows(const Plan& plan, int y, const std::uint8_t* ring, std::size_t ringStride, const int* offsets,
-                    const Output& o, std::uint8_t* tail) {
+void ColumnPassRows(const Plan& plan, int y, const std::uint8_t* ring, std::size_t ringStride,
+                    const int* offsets, const Output& o, std::uint8_t* tail) {
   switch (o.rows) {
-    case 1: ColumnPass<1>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 2: ColumnPass<2>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 3: ColumnPass<3>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 4: ColumnPass<4>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 5: ColumnPass<5>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 6: ColumnPass<6>(plan, y, ring, ringStride, offsets, o, tail); break;
-    case 7: ColumnPass<7>(plan, y, ring, ringStride, offsets, o, tail); break;
-    default: ColumnPass<8>(plan, y, ring, ringStride, offsets, o, tail); break;
+    case 1:
+      ColumnPass<1>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 2:
+      ColumnPass<2>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 3:
+      ColumnPass<3>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 4:
+      ColumnPass<4>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 5:
+      ColumnPass<5>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 6:
+      ColumnPass<6>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    case 7:
+      ColumnPass<7>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
+    default:
+      ColumnPass<8>(plan, y, ring, ringStride, offsets, o, tail);
+      break;
   }
 }
 
@@ -663,8 +756,9 @@ class Blur {
       std::vector<float> planes(3 * PlaneFloats(plan_));
       std::vector<std::uint8_t> bytes(3 * PlaneBytes(plan_));
       for (int i = first; i < end; ++i) {
-        HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(rows[std::size_t(i)]), planes.data(), bytes.data(), Stored(i),
-                                      Need(rows[std::size_t(i)]));
+        HWY_DYNAMIC_DISPATCH(RowPass)
+        (plan_, in.Row(rows[std::size_t(i)]), planes.data(), bytes.data(), Stored(i),
+         Need(rows[std::size_t(i)]));
       }
     });
   }
@@ -787,9 +881,9 @@ bool GaussianBlurFast(TBitmap& bmp, int zone) {
 }
 
 void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask, int zone) {
-  const bool fused = sharp.PixelFormat() == pf24bit && mask.PixelFormat() == pf8bit && zone >= 1 && zone <= 30 &&
-                     mask.Width() >= sharp.Width() && mask.Height() >= sharp.Height() && sharp.Width() > 0 &&
-                     sharp.Height() > 0;
+  const bool fused = sharp.PixelFormat() == pf24bit && mask.PixelFormat() == pf8bit && zone >= 1 &&
+                     zone <= 30 && mask.Width() >= sharp.Width() && mask.Height() >= sharp.Height() &&
+                     sharp.Width() > 0 && sharp.Height() > 0;
   if (!fused) {
     // Nothing is blended, or a refused zone blends the picture with itself:
     // either way the result is the sharp picture.

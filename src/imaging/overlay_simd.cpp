@@ -12,7 +12,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/overlay_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-
 #include <hwy/highway.h>
 
 #include <cstdint>
@@ -81,12 +80,13 @@ void MaskedOverlayFast(TBitmap& dst, const TBitmap& src, const TBitmap& mask, in
   // Row addresses are taken here, on one thread (this is where a shared
   // destination gets its own pixels).
   std::vector<std::uint8_t*> dstRows(std::size_t(h - y0));
-  for (int y = y0; y < h; ++y) dstRows[std::size_t(y - y0)] = dst.ScanLine(y + dstY) + 3 * std::size_t(x0 + dstX);
+  for (int y = y0; y < h; ++y)
+    dstRows[std::size_t(y - y0)] = dst.ScanLine(y + dstY) + 3 * std::size_t(x0 + dstX);
   ParallelRows(h - y0, 64, [&](int first, int end) {
     for (int i = first; i < end; ++i) {
       const int y = y0 + i;
-      HWY_DYNAMIC_DISPATCH(overlayfast::BlendRow)(dstRows[std::size_t(i)], src.ScanLine(y) + 3 * std::size_t(x0),
-                                                  mask.ScanLine(y) + x0, w - x0);
+      HWY_DYNAMIC_DISPATCH(overlayfast::BlendRow)
+      (dstRows[std::size_t(i)], src.ScanLine(y) + 3 * std::size_t(x0), mask.ScanLine(y) + x0, w - x0);
     }
   });
 }

@@ -129,7 +129,8 @@ class Pool {
       stop_ = false;
       generation = generation_;
     }
-    for (int i = 1; i < threads_.load(); ++i) workers_.emplace_back([this, generation] { WorkerLoop(generation); });
+    for (int i = 1; i < threads_.load(); ++i)
+      workers_.emplace_back([this, generation] { WorkerLoop(generation); });
   }
 
   void StopWorkers() {
@@ -164,11 +165,17 @@ Pool& ThePool() {
 
 }  // namespace
 
-int ThreadCount() { return ThePool().Threads(); }
+int ThreadCount() {
+  return ThePool().Threads();
+}
 
-void SetThreadCount(int count) { ThePool().SetThreads(count); }
+void SetThreadCount(int count) {
+  ThePool().SetThreads(count);
+}
 
-void ParallelFor(int tasks, const std::function<void(int)>& body) { ThePool().Run(tasks, body); }
+void ParallelFor(int tasks, const std::function<void(int)>& body) {
+  ThePool().Run(tasks, body);
+}
 
 void ParallelRows(int rows, int minRows, const std::function<void(int, int)>& body) {
   if (rows <= 0) return;

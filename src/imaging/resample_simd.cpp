@@ -21,7 +21,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/resample_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-
 #include <hwy/highway.h>
 
 #include <cstdint>
@@ -97,7 +96,8 @@ void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outSt
       const auto doubtful = hn::RebindMask(di, hn::Le(off, near));
       const auto byte = hn::Min(hn::Max(hn::NearestInt(sum), hn::Zero(di)), top);
       hn::StoreU(hn::DemoteTo(d8, byte), d8, out + c * outStride + x);
-      hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(doubtful, hn::Set(di, 1))), d8, redo + c * outStride + x);
+      hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(doubtful, hn::Set(di, 1))), d8,
+                 redo + c * outStride + x);
     }
   }
 }
@@ -157,7 +157,8 @@ void Nearest(const TBitmap& bmp, TBitmap& tmp, const std::vector<AxisTaps>& colu
     for (int y = first; y < end; ++y) {
       const std::uint8_t* in = src.Row(rows[std::size_t(y)].index[0]);
       std::uint8_t* out = dst[std::size_t(y)];
-      for (int x = 0; x < w; ++x) std::memcpy(out + 3 * x, in + 3 * std::size_t(columns[std::size_t(x)].index[0]), 3);
+      for (int x = 0; x < w; ++x)
+        std::memcpy(out + 3 * x, in + 3 * std::size_t(columns[std::size_t(x)].index[0]), 3);
     }
   });
 }

@@ -29,8 +29,8 @@ void ResamplePixel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTap
                    TRGBTriple* out);
 
 // One channel (0 blue, 1 green, 2 red) of that pixel, the plain way.
-std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
-                             int channel);
+std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy,
+                             TResizeMode mode, int channel);
 
 // Whether BmpResize takes these arguments (pf24bit, non-empty, sizes of at
 // least 1, a known mode).

@@ -92,8 +92,9 @@ bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
         const float rx = float(ix) + g.xmin;
         float sx, sy;
         TurnSample s;
-        const bool covered = turnfast::SourcePoint(g, rx, ry, sx, sy) ? turnfast::SampleFromPoint(g, sx, sy, s) != 0
-                                                                       : TurnSampleAt(g, ix, iy, s);
+        const bool covered = turnfast::SourcePoint(g, rx, ry, sx, sy)
+                                 ? turnfast::SampleFromPoint(g, sx, sy, s) != 0
+                                 : TurnSampleAt(g, ix, iy, s);
         if (!covered) {
           FillPixels(out + 3 * std::size_t(ix), 1, bkColor);
           continue;

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::int64_t Runnable() { return hwy::SupportedTargets() & HWY_TARGETS; }
+std::int64_t Runnable() {
+  return hwy::SupportedTargets() & HWY_TARGETS;
+}
 
 // Without any vector instruction set the fast forms would run their
 // kernels one lane at a time, slower than the plain loops: use those.
@@ -28,11 +30,17 @@ std::atomic<int>& PlainFlag() {
 
 }  // namespace
 
-bool PlainPaths() { return PlainFlag().load(std::memory_order_relaxed) != 0; }
+bool PlainPaths() {
+  return PlainFlag().load(std::memory_order_relaxed) != 0;
+}
 
-void SetPlainPaths(bool plain) { PlainFlag().store(plain ? 1 : 0); }
+void SetPlainPaths(bool plain) {
+  PlainFlag().store(plain ? 1 : 0);
+}
 
-std::string SimdTargetName(std::int64_t target) { return hwy::TargetName(target); }
+std::string SimdTargetName(std::int64_t target) {
+  return hwy::TargetName(target);
+}
 
 std::string SimdTargetName() {
   const std::int64_t targets = Runnable();
@@ -45,4 +53,6 @@ std::vector<std::int64_t> RunnableSimdTargets() {
   return out;
 }
 
-void SetSimdTarget(std::int64_t target) { hwy::SetSupportedTargetsForTest(target); }
+void SetSimdTarget(std::int64_t target) {
+  hwy::SetSupportedTargetsForTest(target);
+}

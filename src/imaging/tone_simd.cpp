@@ -21,7 +21,6 @@
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/tone_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
-
 #include <hwy/highway.h>
 
 #include <cmath>
@@ -237,7 +236,8 @@ bool SaturationFast(TBitmap& bmp, Extended percent) {
   const int w = bmp.Width();
   ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
     for (int y = first; y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)(rows.in[std::size_t(y)], rows.out[std::size_t(y)], w, lanes, f);
+      HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)
+      (rows.in[std::size_t(y)], rows.out[std::size_t(y)], w, lanes, f);
   });
   rows.Finish();
   return true;

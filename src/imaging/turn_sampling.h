@@ -47,7 +47,8 @@ struct TurnSample {
 // keeps the background.
 void TurnSourcePoint(const TurnGeometry& g, int ix, int iy, float& sx, float& sy);
 bool TurnSampleAt(const TurnGeometry& g, int ix, int iy, TurnSample& s);
-std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11, const TurnSample& s);
+std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11,
+                       const TurnSample& s);
 
 namespace turnfast {
 
@@ -84,7 +85,9 @@ inline bool SumToByte(double a, double b, std::uint8_t& out) {
   return true;
 }
 
-inline bool InPicture(int px, int py, int w, int h) { return px >= 0 && px < w && py >= 0 && py < h; }
+inline bool InPicture(int px, int py, int w, int h) {
+  return px >= 0 && px < w && py >= 0 && py < h;
+}
 
 // floor and ceil of a float well inside the int range, without a library
 // call (the baseline instruction set has no rounding instruction).

@@ -31,17 +31,24 @@ MaskCase RandomCase(std::mt19937& rng) {
   }
   c.focus = FocusSettings{vw, vh, int(rng() % 181) - 90, 1 + int(rng() % 200), BlurSlope(rng() % 3)};
   switch (rng() % 3) {
-    case 0: c.point = {vw / 2, vh / 2}; break;
-    case 1: c.point = {int(rng() % std::uint32_t(vw)), int(rng() % std::uint32_t(vh))}; break;
-    default: c.point = {int(rng() % std::uint32_t(5 * vw)) - 2 * vw, int(rng() % std::uint32_t(5 * vh)) - 2 * vh}; break;
+    case 0:
+      c.point = {vw / 2, vh / 2};
+      break;
+    case 1:
+      c.point = {int(rng() % std::uint32_t(vw)), int(rng() % std::uint32_t(vh))};
+      break;
+    default:
+      c.point = {int(rng() % std::uint32_t(5 * vw)) - 2 * vw, int(rng() % std::uint32_t(5 * vh)) - 2 * vh};
+      break;
   }
   return c;
 }
 
 std::string Describe(const MaskCase& c) {
-  return std::to_string(c.width) + "x" + std::to_string(c.height) + " view " + std::to_string(c.focus.viewWidth) + "x" +
-         std::to_string(c.focus.viewHeight) + " point " + std::to_string(c.point.X) + "," + std::to_string(c.point.Y) +
-         " angle " + std::to_string(c.focus.angle) + " depth " + std::to_string(c.focus.depthSetting);
+  return std::to_string(c.width) + "x" + std::to_string(c.height) + " view " +
+         std::to_string(c.focus.viewWidth) + "x" + std::to_string(c.focus.viewHeight) + " point " +
+         std::to_string(c.point.X) + "," + std::to_string(c.point.Y) + " angle " +
+         std::to_string(c.focus.angle) + " depth " + std::to_string(c.focus.depthSetting);
 }
 
 }  // namespace
@@ -63,12 +70,16 @@ TEST(DirectMask, MatchesTheSquareAndTurn) {
     EXPECT_EQ(g.depth, wantGeometry.depth);
     ASSERT_TRUE(plain == want) << "plain " << Describe(c);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      // Every other case writes over a mask of the same size.
-      TBitmap fast = i % 2 ? RandomMask(c.width, c.height, rng) : TBitmap();
-      CreateMaskBMPFast(fast, c.width, c.height, c.point, c.focus);
-      return fast;
-    }, failed, i)) << Describe(c) << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          // Every other case writes over a mask of the same size.
+          TBitmap fast = i % 2 ? RandomMask(c.width, c.height, rng) : TBitmap();
+          CreateMaskBMPFast(fast, c.width, c.height, c.point, c.focus);
+          return fast;
+        },
+        failed, i))
+        << Describe(c) << " on " << failed;
   }
 }
 

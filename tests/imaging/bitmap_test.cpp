@@ -31,11 +31,20 @@ TEST(BitmapSharing, CopiesShareUntilOneIsWritten) {
 TEST(BitmapSharing, EveryWriterCopiesFirst) {
   const TBitmap original = RandomPicture(6, 5, 2);
   const auto writers = {
-      +[](TBitmap& b) { b.FillRect({1, 1, 3, 3}, RGBColor(1, 2, 3)); },
+      +[](TBitmap& b) {
+        b.FillRect({1, 1, 3, 3}, RGBColor(1, 2, 3));
+      },
       +[](TBitmap& b) { b.Fill(0); },
-      +[](TBitmap& b) { b.Draw(2, 1, SolidPicture(2, 2, {9, 9, 9})); },
-      +[](TBitmap& b) { b.CopyRect({0, 0, 3, 3}, SolidPicture(4, 4, {7, 7, 7}), {0, 0, 4, 4}); },
-      +[](TBitmap& b) { TBmpData24 d(b); d.GetData(0, 0)->rgbtRed ^= 1; },
+      +[](TBitmap& b) {
+        b.Draw(2, 1, SolidPicture(2, 2, {9, 9, 9}));
+      },
+      +[](TBitmap& b) {
+        b.CopyRect({0, 0, 3, 3}, SolidPicture(4, 4, {7, 7, 7}), {0, 0, 4, 4});
+      },
+      +[](TBitmap& b) {
+        TBmpData24 d(b);
+        d.GetData(0, 0)->rgbtRed ^= 1;
+      },
       +[](TBitmap& b) { b.SetSize(7, 5); },
       +[](TBitmap& b) { b.SetPixelFormat(pf8bit); },
   };

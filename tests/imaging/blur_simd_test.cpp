@@ -32,12 +32,16 @@ TEST(GaussianBlurFast, MatchesPlainOnRandomPicturesAtEveryZone) {
       const TBitmap picture = RandomKindPicture(w, h, rng);
       const TBitmap want = BlurPlain(picture, zone);
       std::string failed;
-      ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-        TBitmap b = picture;
-        b.ScanLine(0);  // its own pixels: the blur runs in place
-        GaussianBlurFast(b, zone);
-        return b;
-      }, failed, cases)) << w << " x " << h << " zone " << zone << " on " << failed;
+      ASSERT_TRUE(SameUnderEveryVariant(
+          want,
+          [&] {
+            TBitmap b = picture;
+            b.ScanLine(0);  // its own pixels: the blur runs in place
+            GaussianBlurFast(b, zone);
+            return b;
+          },
+          failed, cases))
+          << w << " x " << h << " zone " << zone << " on " << failed;
     }
   }
   RecordProperty("cases", cases);
@@ -98,11 +102,15 @@ TEST(BlurredOverlayFast, MatchesTheBlurThenTheOverlay) {
     TBitmap want;
     BlurredOverlayPlain(want, picture, mask, zone);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap out;
-      BlurredOverlayFast(out, picture, mask, zone);
-      return out;
-    }, failed, i)) << w << " x " << h << " zone " << zone << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap out;
+          BlurredOverlayFast(out, picture, mask, zone);
+          return out;
+        },
+        failed, i))
+        << w << " x " << h << " zone " << zone << " on " << failed;
   }
 }
 

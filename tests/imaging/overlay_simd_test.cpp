@@ -41,11 +41,15 @@ TEST(MaskedOverlayFast, MatchesPlainForRandomSizesAndOffsets) {
     TBitmap want = dst;
     MaskedOverlayPlain(want, src, mask, dx, dy);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap got = dst;
-      MaskedOverlayFast(got, src, mask, dx, dy);
-      return got;
-    }, failed, i)) << dw << "x" << dh << " <- " << sw << "x" << sh << " at " << dx << "," << dy << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap got = dst;
+          MaskedOverlayFast(got, src, mask, dx, dy);
+          return got;
+        },
+        failed, i))
+        << dw << "x" << dh << " <- " << sw << "x" << sh << " at " << dx << "," << dy << " on " << failed;
   }
 }
 

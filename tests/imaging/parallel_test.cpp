@@ -38,7 +38,8 @@ TEST(ParallelRows, EveryRowExactlyOnce) {
           ASSERT_LE(end, rows);
           for (int y = first; y < end; ++y) seen[std::size_t(y)]++;
         });
-        for (int y = 0; y < rows; ++y) ASSERT_EQ(seen[std::size_t(y)].load(), 1) << rows << " rows, row " << y;
+        for (int y = 0; y < rows; ++y)
+          ASSERT_EQ(seen[std::size_t(y)].load(), 1) << rows << " rows, row " << y;
       }
     }
   }
@@ -46,9 +47,10 @@ TEST(ParallelRows, EveryRowExactlyOnce) {
 
 TEST(ParallelFor, ExceptionReachesTheCallerAndThePoolGoesOn) {
   ThreadsScope scope(3);
-  EXPECT_THROW(ParallelFor(50, [](int i) {
-                 if (i == 17) throw std::runtime_error("task 17");
-               }),
+  EXPECT_THROW(ParallelFor(50,
+                           [](int i) {
+                             if (i == 17) throw std::runtime_error("task 17");
+                           }),
                std::runtime_error);
   std::atomic<int> sum{0};
   ParallelFor(100, [&](int i) { sum += i; });

@@ -20,20 +20,32 @@ TEST(BmpResizeFast, MatchesPlainForEveryMethodGrowingAndShrinking) {
     const int w = RandomSide(rng, 160), h = RandomSide(rng, 120);
     int rw = 0, rh = 0;
     switch ((i / 9) % 4) {
-      case 0: rw = 2 * w, rh = 2 * h; break;
-      case 1: rw = std::max(1, w / 2), rh = std::max(1, h / 2); break;
-      case 2: rw = w, rh = h; break;
-      default: rw = RandomSide(rng, 300), rh = RandomSide(rng, 200); break;
+      case 0:
+        rw = 2 * w, rh = 2 * h;
+        break;
+      case 1:
+        rw = std::max(1, w / 2), rh = std::max(1, h / 2);
+        break;
+      case 2:
+        rw = w, rh = h;
+        break;
+      default:
+        rw = RandomSide(rng, 300), rh = RandomSide(rng, 200);
+        break;
     }
     const TBitmap picture = RandomKindPicture(w, h, rng);
     TBitmap want = picture;
     ASSERT_TRUE(BmpResizePlain(want, rw, rh, mode));
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap got = picture;
-      BmpResizeFast(got, rw, rh, mode);
-      return got;
-    }, failed, i)) << w << "x" << h << " -> " << rw << "x" << rh << " mode " << int(mode) << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap got = picture;
+          BmpResizeFast(got, rw, rh, mode);
+          return got;
+        },
+        failed, i))
+        << w << "x" << h << " -> " << rw << "x" << rh << " mode " << int(mode) << " on " << failed;
   }
 }
 

@@ -19,18 +19,22 @@ TEST(RotationFast, MatchesPlainForRandomPicturesAndAngles) {
   const int count = CaseCount(2000);
   for (int i = 0; i < count; ++i) {
     const int w = RandomSide(rng, 120), h = RandomSide(rng, 80);
-    const float angle = i % 2 == 0 ? float(int(rng() % 181) - 90)
-                                   : float(double(rng()) / double(rng.max()) * 720.0 - 360.0);
+    const float angle =
+        i % 2 == 0 ? float(int(rng() % 181) - 90) : float(double(rng()) / double(rng.max()) * 720.0 - 360.0);
     const TColor background = TColor(rng() & 0xffffff);
     const TBitmap picture = RandomKindPicture(w, h, rng);
     TBitmap want = picture;
     RotationPlain(want, angle, background);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap got = picture;
-      RotationFast(got, angle, background);
-      return got;
-    }, failed, i, ThreadVariants())) << w << " x " << h << " angle " << angle << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap got = picture;
+          RotationFast(got, angle, background);
+          return got;
+        },
+        failed, i, ThreadVariants()))
+        << w << " x " << h << " angle " << angle << " on " << failed;
   }
 }
 
@@ -44,11 +48,15 @@ TEST(Rotate90Fast, MatchesPlainBothWays) {
       TBitmap want = picture;
       Rotate90Plain(want, plus);
       std::string failed;
-      ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-        TBitmap got = picture;
-        Rotate90Fast(got, plus);
-        return got;
-      }, failed, i, ThreadVariants())) << w << " x " << h << (plus ? " clockwise" : " counter-clockwise") << " on " << failed;
+      ASSERT_TRUE(SameUnderEveryVariant(
+          want,
+          [&] {
+            TBitmap got = picture;
+            Rotate90Fast(got, plus);
+            return got;
+          },
+          failed, i, ThreadVariants()))
+          << w << " x " << h << (plus ? " clockwise" : " counter-clockwise") << " on " << failed;
     }
   }
 }

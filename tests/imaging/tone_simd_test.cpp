@@ -78,14 +78,18 @@ TEST(ToneFast, RandomPicturesAndSettingsMatchPlain) {
     ContrastPlain(want, contrast);
     BrightnessPlain(want, brightness);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap got = picture;
-      SaturationFast(got, saturation);
-      ContrastFast(got, contrast);
-      BrightnessFast(got, brightness);
-      return got;
-    }, failed, i)) << w << " x " << h << " " << double(saturation) << "/" << contrast << "/" << brightness << " on "
-                << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap got = picture;
+          SaturationFast(got, saturation);
+          ContrastFast(got, contrast);
+          BrightnessFast(got, brightness);
+          return got;
+        },
+        failed, i))
+        << w << " x " << h << " " << double(saturation) << "/" << contrast << "/" << brightness << " on "
+        << failed;
   }
 }
 
@@ -118,16 +122,22 @@ TEST(AdjustToneFast, OnePassMatchesTheThreeRoutines) {
   for (int i = 0; i < count; ++i) {
     const int w = RandomSide(rng, 300), h = RandomSide(rng, 200);
     const TBitmap picture = RandomKindPicture(w, h, rng);
-    const auto pick = [&](int span) { return rng() % 4 == 0 ? 0 : int(rng() % std::uint32_t(2 * span + 1)) - span; };
+    const auto pick = [&](int span) {
+      return rng() % 4 == 0 ? 0 : int(rng() % std::uint32_t(2 * span + 1)) - span;
+    };
     const int saturation = pick(150), contrast = pick(120), brightness = pick(150);
     TBitmap want = picture;
     AdjustTonePlain(want, saturation, contrast, brightness);
     std::string failed;
-    ASSERT_TRUE(SameUnderEveryVariant(want, [&] {
-      TBitmap got = picture;
-      AdjustToneFast(got, saturation, contrast, brightness);
-      return got;
-    }, failed, i)) << w << " x " << h << " " << saturation << "/" << contrast << "/" << brightness << " on " << failed;
+    ASSERT_TRUE(SameUnderEveryVariant(
+        want,
+        [&] {
+          TBitmap got = picture;
+          AdjustToneFast(got, saturation, contrast, brightness);
+          return got;
+        },
+        failed, i))
+        << w << " x " << h << " " << saturation << "/" << contrast << "/" << brightness << " on " << failed;
   }
   TBitmap mask = GreyMask(3, 3, [](int x, int) { return x; });
   const TBitmap before = mask;
