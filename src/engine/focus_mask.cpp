@@ -118,7 +118,8 @@ TurnedSquare::TurnedSquare(const MaskGeometry& g, int width, int height, int ang
 std::uint8_t TurnedSquare::TurnedPlain(int ix, int iy) const {
   TurnSample s;
   if (!TurnSampleAt(turn, ix, iy, s)) return 0;
-  return TurnBlend(Framed(s.x0, s.y0), Framed(s.x0 + 1, s.y0), Framed(s.x0, s.y0 + 1), Framed(s.x0 + 1, s.y0 + 1), s);
+  return TurnBlend(Framed(s.x0, s.y0), Framed(s.x0 + 1, s.y0), Framed(s.x0, s.y0 + 1),
+                   Framed(s.x0 + 1, s.y0 + 1), s);
 }
 
 std::uint8_t TurnedSquare::TurnedFast(int ix, int iy) const {
@@ -134,7 +135,8 @@ std::uint8_t TurnedSquare::TurnedFast(int ix, int iy) const {
   return TurnBlend(p00, p10, p01, p11, s);
 }
 
-MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus) {
+MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point,
+                                const FocusSettings& focus) {
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
   const TurnedSquare square(g, width, height, focus.angle);
   TBitmap out(width, height, pf8bit);

@@ -56,8 +56,10 @@ MaskGeometry CreateMaskBMP(TBitmap& mask, int width, int height, TPoint point, c
 // The two forms behind CreateMaskBMP (see imaging/simd.h): plain per-pixel
 // extended steps, and the fast path (vector code, threads) with the same
 // bytes.
-MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus);
-MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint point, const FocusSettings& focus);
+MaskGeometry CreateMaskBMPPlain(TBitmap& mask, int width, int height, TPoint point,
+                                const FocusSettings& focus);
+MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint point,
+                               const FocusSettings& focus);
 
 // Cuts the turned square `mask` (24-bit) down to width x height around its
 // middle, stretching by a pixel where the size difference is odd.

@@ -88,7 +88,8 @@ TBitmap TBitmap::ForOverwrite(int width, int height, TPixelFormat format) {
   // The padding at the end of each row stays zero, as in every bitmap.
   const std::size_t used = bmp.RowBytes();
   if (used < bmp.stride_)
-    for (int y = 0; y < height; ++y) std::memset(bmp.pixels_.get() + std::size_t(y) * bmp.stride_ + used, 0, bmp.stride_ - used);
+    for (int y = 0; y < height; ++y)
+      std::memset(bmp.pixels_.get() + std::size_t(y) * bmp.stride_ + used, 0, bmp.stride_ - used);
   return bmp;
 }
 
@@ -102,7 +103,8 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPi
     const TBitmap& self = *this;
     for (int y = 0; y < h && w > 0; ++y) {
       // Rows are stored bottom-up; copy by top-down index.
-      std::memcpy(pixels.get() + std::size_t(height - 1 - y) * stride, self.ScanLine(y), std::size_t(w) * bpp);
+      std::memcpy(pixels.get() + std::size_t(height - 1 - y) * stride, self.ScanLine(y),
+                  std::size_t(w) * bpp);
     }
   }
   width_ = width;

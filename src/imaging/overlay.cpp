@@ -14,8 +14,10 @@ std::uint8_t MaskedBlend(std::uint8_t p, std::uint8_t q, int a) {
   return AdjustByte(Extended((255 - a) * p + a * q) / 255);
 }
 
-bool OverlayArea(const TBitmap& dst, const TBitmap& src, const TBitmap& mask, int dstX, int dstY, int& w, int& h) {
-  if (dst.PixelFormat() != pf24bit || src.PixelFormat() != pf24bit || mask.PixelFormat() != pf8bit) return false;
+bool OverlayArea(const TBitmap& dst, const TBitmap& src, const TBitmap& mask, int dstX, int dstY, int& w,
+                 int& h) {
+  if (dst.PixelFormat() != pf24bit || src.PixelFormat() != pf24bit || mask.PixelFormat() != pf8bit)
+    return false;
   const int dw = dst.Width(), dh = dst.Height();
   const int sw = src.Width(), sh = src.Height();
   // 64-bit so that extreme offsets cannot overflow.

@@ -24,4 +24,5 @@ std::uint8_t MaskedBlend(std::uint8_t p, std::uint8_t q, int a);
 
 // The blended area, w x h source pixels from the top-left; false when the
 // call does nothing (wrong formats, empty area, mask smaller than src).
-bool OverlayArea(const TBitmap& dst, const TBitmap& src, const TBitmap& mask, int dstX, int dstY, int& w, int& h);
+bool OverlayArea(const TBitmap& dst, const TBitmap& src, const TBitmap& mask, int dstX, int dstY, int& w,
+                 int& h);

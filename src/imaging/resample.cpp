@@ -156,10 +156,13 @@ std::vector<AxisTaps> Axis(int size, int count, TResizeMode mode, bool columns) 
 
 int TapCount(TResizeMode mode) {
   switch (mode) {
-    case rmNearest: return 1;
+    case rmNearest:
+      return 1;
     case rmBilinear:
-    case rmHermite: return 2;
-    default: return 4;
+    case rmHermite:
+      return 2;
+    default:
+      return 4;
   }
 }
 
@@ -230,22 +233,25 @@ void ResamplePixel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTap
   }
 }
 
-std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy, TResizeMode mode,
-                             int channel) {
+std::uint8_t ResampleChannel(const TBmpConstData24& src, const AxisTaps& cx, const AxisTaps& cy,
+                             TResizeMode mode, int channel) {
   // Channel 0 is blue, 1 green, 2 red: the byte order of a pixel.
-  const auto at = [&](int x, int y) { return reinterpret_cast<const std::uint8_t*>(src.GetData(x, y))[channel]; };
+  const auto at = [&](int x, int y) {
+    return reinterpret_cast<const std::uint8_t*>(src.GetData(x, y))[channel];
+  };
   switch (mode) {
     case rmNearest:
       return at(cx.index[0], cy.index[0]);
     case rmBilinear:
-      return BlendChannel(at(cx.index[0], cy.index[0]), at(cx.index[1], cy.index[0]), at(cx.index[0], cy.index[1]),
-                          at(cx.index[1], cy.index[1]), cx, cy);
+      return BlendChannel(at(cx.index[0], cy.index[0]), at(cx.index[1], cy.index[0]),
+                          at(cx.index[0], cy.index[1]), at(cx.index[1], cy.index[1]), cx, cy);
     default: {
       // The same sum as Window's for this channel alone.
       const int taps = mode == rmHermite ? 2 : 4;
       Extended sum = 0;
       for (int j = 0; j < taps; ++j)
-        for (int i = 0; i < taps; ++i) sum = (Extended(at(cx.index[i], cy.index[j])) * cx.weight[i]) * cy.weight[j] + sum;
+        for (int i = 0; i < taps; ++i)
+          sum = (Extended(at(cx.index[i], cy.index[j])) * cx.weight[i]) * cy.weight[j] + sum;
       return AdjustByte(sum);
     }
   }
@@ -271,7 +277,8 @@ bool BmpResizePlain(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
     const TBmpData24 dst(tmp);
     for (int iy = 0; iy < rheight; ++iy) {
       const AxisTaps& cy = rows[std::size_t(iy)];
-      for (int ix = 0; ix < rwidth; ++ix) ResamplePixel(src, columns[std::size_t(ix)], cy, mode, dst.GetData(ix, iy));
+      for (int ix = 0; ix < rwidth; ++ix)
+        ResamplePixel(src, columns[std::size_t(ix)], cy, mode, dst.GetData(ix, iy));
     }
   }
   bmp.Assign(tmp);
@@ -279,5 +286,6 @@ bool BmpResizePlain(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
 }
 
 bool BmpResize(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
-  return PlainPaths() ? BmpResizePlain(bmp, rwidth, rheight, mode) : BmpResizeFast(bmp, rwidth, rheight, mode);
+  return PlainPaths() ? BmpResizePlain(bmp, rwidth, rheight, mode)
+                      : BmpResizeFast(bmp, rwidth, rheight, mode);
 }

@@ -131,13 +131,16 @@ bool TurnSampleAt(const TurnGeometry& g, int ix, int iy, TurnSample& s) {
 }
 
 // One channel of the bilinear sample: the two partial sums are floats.
-std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11, const TurnSample& s) {
+std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11,
+                       const TurnSample& s) {
   const float first = ToFloat(Extended(p00) * s.coefx00 + Extended(p10) * s.coefx01);
   const float second = ToFloat(Extended(p01) * s.coefx00 + Extended(p11) * s.coefx01);
   return AdjustByte(Extended(first) * s.coefy00 + Extended(second) * s.coefy01);
 }
 
-TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor) { return Framed(bmp, bkColor); }
+TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor) {
+  return Framed(bmp, bkColor);
+}
 
 bool Rotate90Plain(TBitmap& bmp, bool plus) {
   if (bmp.PixelFormat() != pf24bit) return false;
@@ -175,7 +178,9 @@ bool RotationPlain(TBitmap& bmp, float angle, TColor bkColor) {
   return true;
 }
 
-bool Rotate90(TBitmap& bmp, bool plus) { return PlainPaths() ? Rotate90Plain(bmp, plus) : Rotate90Fast(bmp, plus); }
+bool Rotate90(TBitmap& bmp, bool plus) {
+  return PlainPaths() ? Rotate90Plain(bmp, plus) : Rotate90Fast(bmp, plus);
+}
 
 bool Rotation(TBitmap& bmp, float angle, TColor bkColor) {
   return PlainPaths() ? RotationPlain(bmp, angle, bkColor) : RotationFast(bmp, angle, bkColor);

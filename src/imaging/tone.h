@@ -37,8 +37,8 @@ bool SaturationPlain(TBitmap& bmp, Extended percent);
 bool SaturationFast(TBitmap& bmp, Extended percent);
 
 // Pieces both forms share.
-int BrightnessOffset(int percent);                   // percent * 255 div 100
-float ContrastFactor(int nContrast);                 // ((nContrast + 100) / 100)^2, as floats
+int BrightnessOffset(int percent);    // percent * 255 div 100
+float ContrastFactor(int nContrast);  // ((nContrast + 100) / 100)^2, as floats
 std::uint8_t ContrastChannel(std::uint8_t c, float value);
 struct SaturationFactors {
   explicit SaturationFactors(Extended percent);

@@ -235,9 +235,8 @@ bool SaturationFast(TBitmap& bmp, Extended percent) {
   tonefast::Rows rows(bmp);
   const int w = bmp.Width();
   ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    for (int y = first; y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)
-      (rows.in[std::size_t(y)], rows.out[std::size_t(y)], w, lanes, f);
+    for (int y = first; y < end; ++y) HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)
+    (rows.in[std::size_t(y)], rows.out[std::size_t(y)], w, lanes, f);
   });
   rows.Finish();
   return true;

@@ -142,14 +142,17 @@ TEST(MiniatureEngineFast, ComposeMatchesThePlainSteps) {
     plain.Compose(focus, blur);
     SetPlainPaths(false);
     std::string failed;
-    const bool same = SameUnderEveryVariant(plain.TargetBMP, [&] {
-      MiniatureEngine fast = engine;
-      // Every other case composes twice: the second time the mask and
-      // TargetBMP have pixels of their own and are written over in place.
-      if (i % 2) fast.Compose(FocusSettings{w, h, 45, 20, BlurSlope::Wide}, 3);
-      fast.Compose(focus, blur);
-      return fast.TargetBMP;
-    }, failed, i);
+    const bool same = SameUnderEveryVariant(
+        plain.TargetBMP,
+        [&] {
+          MiniatureEngine fast = engine;
+          // Every other case composes twice: the second time the mask and
+          // TargetBMP have pixels of their own and are written over in place.
+          if (i % 2) fast.Compose(FocusSettings{w, h, 45, 20, BlurSlope::Wide}, 3);
+          fast.Compose(focus, blur);
+          return fast.TargetBMP;
+        },
+        failed, i);
     SetPlainPaths(wasPlain);
     ASSERT_TRUE(same) << w << "x" << h << " blur " << blur << " angle " << focus.angle << " on " << failed;
   }
