@@ -9,7 +9,10 @@ and a table of the targets: each ratio with its limit and whether it is met.
 Uses python3-opencv from Debian (/usr/bin/python3). Prints the machine's
 load average before and after, since the machine may be shared.
 
-    bench/run_bench.py [--build DIR] [--quick]
+    bench/run_bench.py [--build DIR] [--quick] [--before-cli PATH]
+
+--before-cli names a tessarin-cli built from an earlier version (before the
+fast forms); its whole commands are timed beside today's, once each.
 """
 import argparse
 import os
@@ -73,6 +76,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--quick", action="store_true", help="skip the slowest plain runs")
+    parser.add_argument("--before-cli", help="a tessarin-cli from before the fast forms, timed beside")
     args = parser.parse_args()
     bench = os.path.join(args.build, "bench", "bench_fast")
     cli = os.path.join(args.build, "src", "cli", "tessarin-cli")
@@ -116,6 +120,19 @@ def main():
     print("  OpenCV read + GaussianBlur sigma 20 + write       %6.2f s  %7.1f MB" % (cv_cmd, cv_peak / 1024))
     print("  tessarin-cli miniature JPEG->JPEG (defaults)      %6.2f s  %7.1f MB" % (jpg_cmd, jpg_peak / 1024))
     print("  tessarin-cli tone BMP->PNG                        %6.2f s  %7.1f MB" % (png_cmd, png_peak / 1024))
+    if args.before_cli:
+        old = args.before_cli
+        b_cmd, b_peak = timed_command([old, "miniature", bmp, "-o", os.path.join(work, "old.bmp"),
+                                       "--blur", "20", "--angle", "30"], runs=1)
+        j_cmd, j_peak = timed_command([old, "miniature", jpg, "-o", os.path.join(work, "old.jpg")], runs=1)
+        p_cmd, p_peak = timed_command([old, "tone", bmp, os.path.join(work, "old.png")], runs=1)
+        print("  before (%s), one run each:" % old)
+        print("    miniature BMP->BMP blur 20 angle 30             %6.2f s  %7.1f MB" % (b_cmd, b_peak / 1024))
+        print("    miniature JPEG->JPEG (defaults)                 %6.2f s  %7.1f MB" % (j_cmd, j_peak / 1024))
+        print("    tone BMP->PNG                                   %6.2f s  %7.1f MB" % (p_cmd, p_peak / 1024))
+        for name in ("out.bmp", "old.bmp"), ("out.jpg", "old.jpg"):
+            same = subprocess.run(["cmp", "-s"] + [os.path.join(work, n) for n in name]).returncode == 0
+            print("    %s and %s identical: %s" % (name[0], name[1], "yes" if same else "NO"))
 
     def fast(name):
         return float(ours[name]["fast"])

@@ -23,11 +23,22 @@
 //   corrected by the exact sign of sum - (n +- 1/2) * count (one fused
 //   multiply-add each): the exact rounding, ties to even included. Without
 //   fused multiply-add, the double quotient rounded half to even is exact
-//   for the same reason.
+//   for the same reason. (The quotient is first taken as n and only checked
+//   when it lies within 0.001 of a half-integer.)
 // - The rows are split into bands, one per thread; every output pixel is
 //   computed by the same steps whichever band it falls in.
+// - BlurredOverlay: a mask value of 0 keeps the sharp pixel whatever the
+//   blurred one is, so stretches that only such pixels read are not
+//   computed (the blend multiplies whatever lies there by 0).
 //
-// Memory: the row pass streams through a ring of 6 * zone + 4 rows per band
+// Speed: every tap is a multiply-add that must follow the previous one, so
+// the work is what it is; the kernels keep the units busy. The row pass
+// splits a row into its three channels and runs them together; each
+// vector loaded along the row serves every output vector whose window
+// covers it (about 2 * range / 8 of them). The column pass makes eight
+// output rows from each row it loads, and reads the ring in memory order.
+//
+// Memory: the row pass streams through a ring of 6 * zone + 8 rows per band
 // instead of a second picture. Rows a band needs from its neighbours are
 // row-passed once, before any band writes, so the blur can run in place.
 // BlurredOverlay reads the sharp picture, blends each blurred row into the
