@@ -778,20 +778,43 @@ class Blur {
 
   // Blurs band `b` into `dst` (which may be the source picture itself),
   // blending with the source through `mask` when it is given.
-  void RunBand(int b, std::uint8_t* const* dstRows, const TBmpConstRows& in, const TBmpConstRows* mask) {
+  // The buffers of one band. All are made before any band runs, so that
+  // running out of memory stops the blur before it has written anything.
+  struct Workspace {
+    std::vector<std::uint8_t> ring, row, bytes, spread, tail;
+    std::vector<float> planes;
+    std::vector<int> offsets;
+  };
+
+  Workspace NewWorkspace(bool blend) const {
+    const int slots = 2 * range_ + kRowsAtOnce;
+    const std::size_t blocks = (std::size_t(plan_.n) + kBlock - 1) / kBlock;
+    Workspace w;
+    w.ring.assign(blocks * std::size_t(slots) * kBlock + kPad, 0);
+    w.row.assign(RowStride(), 0);
+    w.planes.assign(3 * PlaneFloats(plan_), 0.0f);
+    w.bytes.assign(3 * PlaneBytes(plan_), 0);
+    w.spread.assign(blend ? kRowsAtOnce * RowStride() : 0, 0);
+    w.tail.assign(kPad, 0);
+    w.offsets.assign(std::size_t(2 * range_ + kRowsAtOnce), 0);
+    return w;
+  }
+
+  void RunBand(int b, Workspace& work, std::uint8_t* const* dstRows, const TBmpConstRows& in,
+               const TBmpConstRows* mask) {
     const int h = plan_.height, r = range_;
     const int y0 = bandStart_[std::size_t(b)], y1 = bandStart_[std::size_t(b) + 1];
     if (y0 >= y1) return;
     const int slots = 2 * r + kRowsAtOnce;
     const std::size_t blocks = (std::size_t(plan_.n) + kBlock - 1) / kBlock;
     const std::size_t ringStride = std::size_t(slots) * kBlock;
-    std::vector<std::uint8_t> ring(blocks * ringStride + kPad, 0);
-    std::vector<std::uint8_t> row(RowStride(), 0);
-    std::vector<float> planes(3 * PlaneFloats(plan_));
-    std::vector<std::uint8_t> bytes(3 * PlaneBytes(plan_));
-    std::vector<std::uint8_t> spread(mask ? kRowsAtOnce * RowStride() : 0, 0);
-    std::vector<std::uint8_t> tail(kPad, 0);
-    std::vector<int> offsets(std::size_t(2 * r + kRowsAtOnce));
+    std::vector<std::uint8_t>& ring = work.ring;
+    std::vector<std::uint8_t>& row = work.row;
+    std::vector<float>& planes = work.planes;
+    std::vector<std::uint8_t>& bytes = work.bytes;
+    std::vector<std::uint8_t>& spread = work.spread;
+    std::vector<std::uint8_t>& tail = work.tail;
+    std::vector<int>& offsets = work.offsets;
     const auto slotOf = [&](int k) { return ((k % slots) + slots) % slots; };
     // Puts row k, row-passed (or zero outside the picture), into its slot.
     const auto produce = [&](int k) {
@@ -862,7 +885,10 @@ void Run(const TBitmap& src, int zone, std::uint8_t* const* dstRows, const TBitm
   const TBmpConstRows in(src);
   std::unique_ptr<TBmpConstRows> maskRows;
   if (mask) maskRows = std::make_unique<TBmpConstRows>(*mask);
-  ParallelFor(blur.Bands(), [&](int b) { blur.RunBand(b, dstRows, in, maskRows.get()); });
+  std::vector<Blur::Workspace> work;
+  for (int b = 0; b < blur.Bands(); ++b) work.push_back(blur.NewWorkspace(mask != nullptr));
+  ParallelFor(blur.Bands(),
+              [&](int b) { blur.RunBand(b, work[std::size_t(b)], dstRows, in, maskRows.get()); });
 }
 
 std::vector<std::uint8_t*> WritableRows(TBitmap& bmp) {
