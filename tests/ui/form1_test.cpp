@@ -50,6 +50,20 @@ void operator delete[](void* p) noexcept {
 void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }
+// And the nothrow forms, which the decoders use for their rows.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (gFailLargeAllocations && size >= (std::size_t(1) << 19)) return nullptr;
+  return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 
 namespace {
 
