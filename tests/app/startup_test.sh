@@ -6,8 +6,10 @@
 set -euo pipefail
 app=$1
 # A display of our own: Xvfb picks a free number and tells it, so two runs
-# at once never share (or fight over) one.
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
+# at once never share (or fight over) one. -noreset: by default the server
+# resets whenever its last client leaves (a copy killed, an xdotool call
+# ended), and a copy that connects during the reset is turned away.
+exec 3< <(Xvfb -displayfd 1 -noreset -screen 0 1280x800x24 -nolisten tcp 2>/dev/null)
 xvfb=$!
 read -r -t 20 display <&3 || { echo "FAIL: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=:$display
