@@ -12,8 +12,9 @@
 // Lines starting with '@' carry the figures for bench/run_bench.py, which
 // runs OpenCV's GaussianBlur and whole commands beside them.
 //
-//   bench_fast [--quick] [--sample PATH] [--keep DIR]
+//   bench_fast [--quick] [--only TEXT] [--sample PATH] [--keep DIR]
 // --quick skips the slowest plain runs (the blur and the composition);
+// --only runs just the rows whose name contains TEXT;
 // --keep writes the 6000 x 4000 picture to DIR/sample.bmp and .jpg for the
 // whole-command comparisons.
 #include <png.h>
@@ -80,8 +81,11 @@ void Row(const std::string& name, double plain, double fast, int same) {
 }
 
 // Plain and fast form of one routine: `run(plain)` returns its result.
+std::string onlyRows;  // --only
+
 template <class Result>
 void Compare(const std::string& name, int fastRuns, bool runPlain, const std::function<Result(bool)>& run) {
+  if (name.find(onlyRows) == std::string::npos) return;
   Result plainResult{}, fastResult{};
   double plain = -1;
   if (runPlain) plain = Seconds([&] { plainResult = run(true); });
@@ -142,6 +146,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--quick") == 0) quick = true;
     if (std::strcmp(argv[i], "--sample") == 0 && i + 1 < argc) samplePath = argv[++i];
     if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = argv[++i];
+    if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) onlyRows = argv[++i];
   }
   TBitmap sample;
   std::string error;
@@ -189,7 +194,7 @@ int main(int argc, char** argv) {
   };
   for (int angle : {0, 30, 60, 90})
     Compare<TBitmap>("mask angle " + std::to_string(angle), 5, angle == 30, maskAt(angle));
-  {
+  if (std::string("mask angle 30, square-and-turn").find(onlyRows) != std::string::npos) {
     // The square-and-turn the mask replaced, against the fast direct mask.
     TBitmap reference, direct;
     const FocusSettings focus{w, h, 30, 50, BlurSlope::Medium};
@@ -261,6 +266,7 @@ int main(int argc, char** argv) {
     return e.TargetBMP;
   });
 
+  if (!onlyRows.empty()) return 0;  // the tables below belong to a whole run
   std::printf("\nApply (fast) growth, angle 30, depth 50, Medium: seconds\n  %-10s", "megapixels");
   for (int blur : {1, 5, 10, 20}) std::printf("   blur %-3d", blur);
   std::printf("\n");
