@@ -73,11 +73,43 @@ void SumRows(const Plan& p, const std::uint8_t* const* rows, const float* weight
   }
 }
 
-// One destination row from the column sums: channel c of pixel x into
-// out[c * stride + x] (planar), and redo[c * stride + x] = 1 where the
-// value lies within p.near of a half-integer. Whole vectors: out[] and
-// redo[] have room.
-void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outStride, std::uint8_t* redo) {
+// The weighted sum of the column sums at each destination pixel's taps:
+// sums[3 * x + c] = sum over t of column[offset(t, x) + c] * weight(t, x),
+// the taps in order, one multiply-add each (fused where the instruction set
+// has it), as in SumRows. A tap's three channel sums lie side by side, so
+// one four-lane load takes them (and one value beyond, which column[] has
+// room for); the fourth lane of each pixel's store is overwritten by the
+// next pixel, and sums[] has room for the last. Plain loads, where a
+// gather per channel and tap cost a third more.
+void SumColumns(const Plan& p, const float* column, float* sums) {
+#if HWY_TARGET == HWY_SCALAR
+  const hn::ScalableTag<float> d1;  // one lane
+  for (int x = 0; x < p.width; ++x) {
+    for (int c = 0; c < 3; ++c) {
+      auto sum = hn::Zero(d1);
+      for (int t = 0; t < p.taps; ++t)
+        sum = hn::MulAdd(hn::Set(d1, column[p.offset[t * p.stride + x] + c]),
+                         hn::Set(d1, p.weight[t * p.stride + x]), sum);
+      sums[3 * x + c] = hn::GetLane(sum);
+    }
+  }
+#else
+  const hn::FixedTag<float, 4> d4;
+  for (int x = 0; x < p.width; ++x) {
+    auto sum = hn::Zero(d4);
+    for (int t = 0; t < p.taps; ++t)
+      sum = hn::MulAdd(hn::LoadU(d4, column + p.offset[t * p.stride + x]),
+                       hn::Set(d4, p.weight[t * p.stride + x]), sum);
+    hn::StoreU(sum, d4, sums + 3 * x);
+  }
+#endif
+}
+
+// The bytes of one destination row from its sums: out[e] = sums[e] rounded
+// half to even and clamped to 0 .. 255, and redo[e] = 1 where sums[e] lies
+// within p.near of a half-integer; returns how many are. Whole vectors:
+// every array has room.
+std::size_t RoundRow(const Plan& p, const float* sums, std::uint8_t* out, std::uint8_t* redo) {
   const hn::ScalableTag<float> df;
   const hn::Rebind<std::int32_t, decltype(df)> di;
   const hn::Rebind<std::uint8_t, decltype(df)> d8;
@@ -85,33 +117,18 @@ void SumColumns(const Plan& p, const float* column, std::uint8_t* out, int outSt
   const auto near = hn::Set(df, p.near);
   const auto half = hn::Set(df, 0.5f);
   const auto top = hn::Set(di, 255);
-  for (int x = 0; x < p.width; x += N) {
-    for (int c = 0; c < 3; ++c) {
-      auto sum = hn::Zero(df);
-      for (int t = 0; t < p.taps; ++t) {
-        const auto at = hn::Add(hn::LoadU(di, p.offset + t * p.stride + x), hn::Set(di, c));
-        sum = hn::MulAdd(hn::GatherIndex(df, column, at), hn::LoadU(df, p.weight + t * p.stride + x), sum);
-      }
-      const auto off = hn::Abs(hn::Sub(hn::Sub(sum, hn::Floor(sum)), half));
-      const auto doubtful = hn::RebindMask(di, hn::Le(off, near));
-      const auto byte = hn::Min(hn::Max(hn::NearestInt(sum), hn::Zero(di)), top);
-      hn::StoreU(hn::DemoteTo(d8, byte), d8, out + c * outStride + x);
-      hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(doubtful, hn::Set(di, 1))), d8,
-                 redo + c * outStride + x);
-    }
+  std::size_t count = 0;
+  for (int e = 0; e < 3 * p.width; e += N) {
+    const auto sum = hn::LoadU(df, sums + e);
+    const auto off = hn::Abs(hn::Sub(hn::Sub(sum, hn::Floor(sum)), half));
+    const auto near_half = hn::Le(off, near);
+    count += hn::CountTrue(df, near_half);
+    const auto doubtful = hn::RebindMask(di, near_half);
+    const auto byte = hn::Min(hn::Max(hn::NearestInt(sum), hn::Zero(di)), top);
+    hn::StoreU(hn::DemoteTo(d8, byte), d8, out + e);
+    hn::StoreU(hn::DemoteTo(d8, hn::IfThenElseZero(doubtful, hn::Set(di, 1))), d8, redo + e);
   }
-}
-
-// Interleaves three planar channel rows into a picture row of `width` pixels.
-void Interleave(const std::uint8_t* planes, int stride, int width, std::uint8_t* row) {
-  const hn::ScalableTag<std::uint8_t> d;
-  const int N = int(hn::Lanes(d));
-  int x = 0;
-  for (; x + N <= width; x += N)
-    hn::StoreInterleaved3(hn::LoadU(d, planes + x), hn::LoadU(d, planes + stride + x),
-                          hn::LoadU(d, planes + 2 * stride + x), d, row + 3 * x);
-  for (; x < width; ++x)
-    for (int c = 0; c < 3; ++c) row[3 * x + c] = planes[c * stride + x];
+  return count;
 }
 
 }  // namespace HWY_NAMESPACE
@@ -132,7 +149,7 @@ namespace {
 
 HWY_EXPORT(SumRows);
 HWY_EXPORT(SumColumns);
-HWY_EXPORT(Interleave);
+HWY_EXPORT(RoundRow);
 
 constexpr int kPad = 64;
 
@@ -201,7 +218,8 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   for (int y = 0; y < rheight; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
   ParallelRows(rheight, 8, [&](int first, int end) {
     std::vector<float> column(std::size_t(plan.sourceValues) + kPad);
-    std::vector<std::uint8_t> planes(3 * std::size_t(stride)), redo(3 * std::size_t(stride));
+    std::vector<float> sums(3 * std::size_t(stride));
+    std::vector<std::uint8_t> bytes(3 * std::size_t(stride)), redo(3 * std::size_t(stride));
     const std::uint8_t* sourceRows[4];
     float rowWeights[4];
     for (int y = first; y < end; ++y) {
@@ -211,14 +229,15 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
         rowWeights[j] = float(cy.weight[j]);
       }
       HWY_DYNAMIC_DISPATCH(SumRows)(plan, sourceRows, rowWeights, column.data());
-      HWY_DYNAMIC_DISPATCH(SumColumns)(plan, column.data(), planes.data(), stride, redo.data());
+      HWY_DYNAMIC_DISPATCH(SumColumns)(plan, column.data(), sums.data());
+      const std::size_t doubtful =
+          HWY_DYNAMIC_DISPATCH(RoundRow)(plan, sums.data(), bytes.data(), redo.data());
       std::uint8_t* out = dst[std::size_t(y)];
-      HWY_DYNAMIC_DISPATCH(Interleave)(planes.data(), stride, rwidth, out);
-      for (int c = 0; c < 3; ++c) {
-        const std::uint8_t* doubt = redo.data() + std::size_t(c) * stride;
-        for (int x = 0; x < rwidth; ++x) {
-          if (doubt[x] != 0) out[3 * x + c] = ResampleChannel(src, columns[std::size_t(x)], cy, mode, c);
-        }
+      std::memcpy(out, bytes.data(), 3 * std::size_t(rwidth));
+      // The lanes past the row's end are counted too; they are never redone.
+      for (int e = 0; doubtful != 0 && e < 3 * rwidth; ++e) {
+        if (redo[std::size_t(e)] != 0)
+          out[e] = ResampleChannel(src, columns[std::size_t(e / 3)], cy, mode, e % 3);
       }
     }
   });
