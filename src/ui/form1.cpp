@@ -55,18 +55,18 @@ QString FromUtf8(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-struct SliderSpec {
+struct SliderLayout {
   int top, minimum, maximum, lineStep, pageStep, tickInterval;
 };
 
-QSlider* MakeSlider(QWidget* parent, const char* name, const SliderSpec& spec) {
+QSlider* MakeSlider(QWidget* parent, const char* name, const SliderLayout& layout) {
   auto* slider = new QSlider(Qt::Horizontal, parent);
   slider->setObjectName(name);
-  slider->setGeometry(12, spec.top, 150, 25);
-  slider->setRange(spec.minimum, spec.maximum);
-  slider->setSingleStep(spec.lineStep);
-  slider->setPageStep(spec.pageStep);
-  slider->setTickInterval(spec.tickInterval);
+  slider->setGeometry(12, layout.top, 150, 25);
+  slider->setRange(layout.minimum, layout.maximum);
+  slider->setSingleStep(layout.lineStep);
+  slider->setPageStep(layout.pageStep);
+  slider->setTickInterval(layout.tickInterval);
   slider->setTickPosition(QSlider::TicksBelow);
   return slider;
 }
