@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "cli/arguments.h"
+#include "cli_test_support.h"
 #include "codecs/picture_io.h"
 #include "engine/miniature_engine.h"
 #include "imaging/rotation.h"
@@ -15,44 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-  int code;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunTessarinCli(args, out, err);
-  return {code, out.str(), err.str()};
-}
-
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tessarin-cli-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string Save(const std::string& name, const TBitmap& picture) const {
-    std::string error;
-    EXPECT_TRUE(WritePicture(Path(name), picture, error)) << error;
-    return Path(name);
-  }
-
-  TBitmap Load(const std::string& path) const {
-    TBitmap picture;
-    std::string error;
-    EXPECT_TRUE(ReadPicture(path, picture, error)) << error;
-    return picture;
-  }
-
-  fs::path dir_;
-};
+using CliTest = CliFolderTest;
 
 }  // namespace
 

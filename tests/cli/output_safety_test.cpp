@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "cli_test_support.h"
 #include "codecs/picture_io.h"
 #include "support/pictures.h"
 
@@ -21,51 +22,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-  int code;
-  std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args, bool terminal = false) {
-  std::ostringstream out, err;
-  const int code = RunTessarinCli(args, out, err, terminal);
-  return {code, out.str(), err.str()};
-}
-
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class OutputSafety : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("tessarin-out-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-            "-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  std::string Save(const std::string& name, const TBitmap& picture) const {
-    fs::create_directories(fs::path(Path(name)).parent_path());
-    std::string error;
-    EXPECT_TRUE(WritePicture(Path(name), picture, error)) << error;
-    return Path(name);
-  }
-
-  TBitmap Load(const std::string& path) const {
-    TBitmap picture;
-    std::string error;
-    EXPECT_TRUE(ReadPicture(path, picture, error)) << error;
-    return picture;
-  }
-
-  fs::path dir_;
-};
+using OutputSafety = CliFolderTest;
 
 }  // namespace
 

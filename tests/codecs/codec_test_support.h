@@ -28,6 +28,20 @@ inline Bytes LoadBytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Little- and big-endian integers written into a file's bytes.
+inline void Put16Le(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8);
+}
+inline void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16);
+}
+inline void Put16Be(Bytes& d, std::size_t at, unsigned v) {
+  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
+}
+inline void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
+  Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
+}
+
 inline void SaveBytes(const std::string& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));

@@ -42,19 +42,6 @@ bool ReadsBack(const ScratchDir& dir, const std::string& name, const Bytes& data
   return false;
 }
 
-void Put16Le(Bytes& d, std::size_t at, unsigned v) {
-  d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8);
-}
-void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) {
-  Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16);
-}
-void Put16Be(Bytes& d, std::size_t at, unsigned v) {
-  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
-}
-void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
-  Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
-}
-
 // Sets the IHDR size of a PNG and seals the chunk with a fresh CRC.
 Bytes PngWithSize(Bytes d, std::uint32_t w, std::uint32_t h) {
   Put32Be(d, 16, w), Put32Be(d, 20, h);

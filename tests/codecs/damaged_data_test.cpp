@@ -24,10 +24,6 @@ bool Decodes(const Bytes& data, const std::string& name, TBitmap& picture, std::
   return DecodePicture(data, "/pictures/" + name, picture, error, warnings);
 }
 
-void Put16Be(Bytes& d, std::size_t at, unsigned v) {
-  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
-}
-
 // Positions of the markers FF xx (not stuffed bytes or fill) in a JPEG.
 std::vector<std::size_t> Markers(const Bytes& d, std::uint8_t code) {
   std::vector<std::size_t> at;
@@ -246,10 +242,6 @@ TEST(GifCanvas, FrameRunningPastTheScreenGrowsThePicture) {
 }
 
 namespace {
-
-void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) d[at + std::size_t(i)] = std::uint8_t(v >> (24 - 8 * i));
-}
 
 Bytes PngWithSize(Bytes d, std::uint32_t w, std::uint32_t h) {
   Put32Be(d, 16, w), Put32Be(d, 20, h);

@@ -22,19 +22,6 @@ struct BudgetScope {
   std::uint64_t saved;
 };
 
-void Put16Le(Bytes& d, std::size_t at, unsigned v) {
-  d[at] = std::uint8_t(v), d[at + 1] = std::uint8_t(v >> 8);
-}
-void Put32Le(Bytes& d, std::size_t at, std::uint32_t v) {
-  Put16Le(d, at, v & 0xFFFF), Put16Le(d, at + 2, v >> 16);
-}
-void Put16Be(Bytes& d, std::size_t at, unsigned v) {
-  d[at] = std::uint8_t(v >> 8), d[at + 1] = std::uint8_t(v);
-}
-void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
-  Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
-}
-
 // The error a read of `data` as `name` gives ("" when it decoded).
 std::string ErrorOf(const Bytes& data, const std::string& name) {
   TBitmap picture;
