@@ -355,7 +355,7 @@ bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, st
   const std::uint64_t bytes =
       std::uint64_t(h.height) * ((std::uint64_t(h.width) * 3 + 3) & ~std::uint64_t(3));
   if (!CheckMemory(kFormat, bytes, context, error)) return false;
-  picture = TBitmap(int(h.width), int(h.height), pf24bit);
+  picture = TBitmap::ForOverwrite(int(h.width), int(h.height), pf24bit);  // every pixel is read below
   ReadUncompressed(data, h, palette, picture);
   return true;
 }

@@ -86,7 +86,7 @@ std::uint8_t* RowStore::Row(int y, bool fill) noexcept {
 }
 
 TBitmap RowStore::Take() {
-  TBitmap picture(width_, height_, pf24bit);
+  TBitmap picture = TBitmap::ForOverwrite(width_, height_, pf24bit);  // every row is written below
   for (int y = 0; y < height_; ++y) {
     std::uint8_t* dst = picture.ScanLine(y);
     std::unique_ptr<std::uint8_t[]>& row = rows_[std::size_t(y)];
