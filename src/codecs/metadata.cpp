@@ -76,6 +76,11 @@ void UpdateExif(Exiv2::ExifData& exif, int width, int height) {
   Exiv2::ExifThumb(exif).erase();
 }
 
+// Adds one block's problem to those already found, so none is lost.
+void AddProblem(std::string& problem, const std::string& more) {
+  problem += (problem.empty() ? "" : "; ") + more;
+}
+
 }  // namespace
 
 bool ReadMetadata(std::span<const std::uint8_t> file, TPictureMetadata& meta, int& orientation,
@@ -134,13 +139,13 @@ TSaveMetadata PrepareMetadata(const TPictureMetadata& meta, int width, int heigh
       out.exif.assign(blob.begin(), blob.end());
     } catch (const std::exception& e) {
       out.exif.clear();
-      problem = std::string("EXIF: ") + e.what();
+      AddProblem(problem, std::string("EXIF: ") + e.what());
     }
   }
   if (!meta.xmp.empty()) {
     Exiv2::XmpData xmp;
     if (Exiv2::XmpParser::decode(xmp, meta.xmp) != 0) {
-      problem = "XMP: the packet cannot be parsed";
+      AddProblem(problem, "XMP: the packet cannot be parsed");
     } else {
       bool changed = UpdateXmp(xmp, "Xmp.tiff.Orientation", 1);
       changed |= UpdateXmp(xmp, "Xmp.tiff.ImageWidth", width);
@@ -153,7 +158,7 @@ TSaveMetadata PrepareMetadata(const TPictureMetadata& meta, int width, int heigh
       } else if (Exiv2::XmpParser::encode(packet, xmp, Exiv2::XmpParser::useCompactFormat) == 0) {
         out.xmp = packet;
       } else {
-        problem = "XMP: the packet cannot be written";
+        AddProblem(problem, "XMP: the packet cannot be written");
       }
     }
   }

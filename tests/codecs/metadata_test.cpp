@@ -190,6 +190,18 @@ TEST(Metadata, XmpThatStatesAnOrientationIsBroughtUpToDate) {
   EXPECT_TRUE(save.exif.empty());  // none was read, none is made up
 }
 
+TEST(Metadata, EveryBlockThatCannotBeKeptIsNamed) {
+  TPictureMetadata meta;
+  meta.exif = {'M', 'M', 0, 42, 0xFF, 0xFF, 0xFF, 0xF0};  // first directory far past the end
+  meta.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF";  // cut short
+  std::string problem;
+  const TSaveMetadata save = PrepareMetadata(meta, 30, 40, problem);
+  EXPECT_NE(problem.find("EXIF: "), std::string::npos) << problem;
+  EXPECT_NE(problem.find("XMP: "), std::string::npos) << problem;
+  EXPECT_TRUE(save.exif.empty());
+  EXPECT_TRUE(save.xmp.empty());
+}
+
 TEST(Metadata, IptcBlocksForJpegAndPng) {
   const TPictureMetadata meta = Read("camera.jpg");
   const std::vector<std::uint8_t> block = IptcPhotoshopBlock(meta.iptc);
