@@ -151,7 +151,6 @@ class ProgressBar {
   void Clear() {
     if (enabled_) err_ << "\r\x1b[K" << std::flush;
   }
-  void Finish() { Clear(); }
 
  private:
   std::ostream& err_;
@@ -242,7 +241,7 @@ struct Cli {
       }
     }
     bar.Show(jobs.size(), "");
-    bar.Finish();
+    bar.Clear();
     return status;
   }
 

@@ -137,11 +137,11 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool WriteAll(int fd, const Bytes& data) {
-  const WriteFunction write = gWrite.load();
+  WriteFunction write = gWrite.load();
+  if (write == nullptr) write = ::write;
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = write ? write(fd, data.data() + done, data.size() - done)
-                            : ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {
@@ -409,12 +409,7 @@ void SetWriteFunctionForTesting(WriteFunction write) {
 }
 
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error) {
-  return ReadPicture(path, out, error, nullptr);
-}
-
-bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
-                 std::vector<std::string>* warnings) {
-  return ReadPicture(path, out, nullptr, error, warnings);
+  return ReadPicture(path, out, nullptr, error, nullptr);
 }
 
 bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,

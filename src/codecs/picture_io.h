@@ -29,17 +29,13 @@
 // and what is wrong.
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 
-// The same; a file that is damaged but still gives a picture (libjpeg's
-// warnings) adds messages naming the file to `warnings` (may be null).
-bool ReadPicture(const std::string& path, TBitmap& out, std::string& error,
-                 std::vector<std::string>* warnings);
-
 // The same, and the picture's metadata (EXIF, XMP, IPTC and the colour
 // profile of a JPEG or PNG file; nothing for BMP and GIF) into `metadata`
 // (may be null). Every read stands a JPEG or PNG picture upright by its EXIF
 // orientation, so everything after sees it as the camera held it; metadata
 // that cannot be read is left out with a warning and the picture still
-// opens.
+// opens. A file that is damaged but still gives a picture (libjpeg's
+// warnings) adds messages naming the file to `warnings` (may be null).
 bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
                  std::vector<std::string>* warnings);
 
