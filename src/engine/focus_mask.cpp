@@ -18,7 +18,6 @@
 
 #include "engine/turned_square.h"
 #include "imaging/pixel_access.h"
-#include "imaging/rotation.h"
 #include "imaging/simd.h"
 
 int GetPerpendicular(TPoint point, int viewWidth, int viewHeight, int angle) {

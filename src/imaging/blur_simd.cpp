@@ -79,7 +79,6 @@ struct Plan {
   int height = 0;
   int n = 0;                      // bytes (channel values) per row, 3 * width
   int range = 0;                  // 3 * zone
-  const float* gf = nullptr;      // weights 0 .. range
   const float* gfFull = nullptr;  // weights of taps -range .. range
   const float* cntX = nullptr;    // per pixel of a row: the row pass's count
   const float* rcpX = nullptr;    // and its reciprocal
@@ -681,7 +680,6 @@ class Blur {
     plan_.height = height;
     plan_.n = 3 * width;
     plan_.range = range_;
-    plan_.gf = gf_.data();
     gfFull_.resize(std::size_t(2 * range_ + 1));
     for (int t = -range_; t <= range_; ++t) gfFull_[std::size_t(t + range_)] = gf_[std::size_t(std::abs(t))];
     plan_.gfFull = gfFull_.data();
@@ -776,8 +774,6 @@ class Blur {
 
   int Bands() const { return int(bandStart_.size()) - 1; }
 
-  // Blurs band `b` into `dst` (which may be the source picture itself),
-  // blending with the source through `mask` when it is given.
   // The buffers of one band. All are made before any band runs, so that
   // running out of memory stops the blur before it has written anything.
   struct Workspace {
@@ -800,6 +796,8 @@ class Blur {
     return w;
   }
 
+  // Blurs band `b` into `dstRows` (which may be the source picture's own
+  // rows), blending with the source through `mask` when it is given.
   void RunBand(int b, Workspace& work, std::uint8_t* const* dstRows, const TBmpConstRows& in,
                const TBmpConstRows* mask) {
     const int h = plan_.height, r = range_;
@@ -922,11 +920,9 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
                      zone <= 30 && mask.Width() >= sharp.Width() && mask.Height() >= sharp.Height() &&
                      sharp.Width() > 0 && sharp.Height() > 0;
   if (!fused) {
-    // Nothing is blended, or a refused zone blends the picture with itself:
-    // either way the result is the sharp picture.
-    TBitmap blurred = sharp;
+    // The blur refuses the picture or the zone, or the overlay refuses the
+    // mask: nothing is blended, and the result is the sharp picture.
     dst = sharp;
-    if (GaussianBlurFast(blurred, zone)) MaskedOverlayFast(dst, blurred, mask, 0, 0);
     return;
   }
   // A destination of the right size with pixels of its own (the result of

@@ -26,7 +26,6 @@
 
 namespace {
 
-
 float ToFloat(Extended value) {
   return static_cast<float>(value);
 }
@@ -136,10 +135,6 @@ std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std
   const float first = ToFloat(Extended(p00) * s.coefx00 + Extended(p10) * s.coefx01);
   const float second = ToFloat(Extended(p01) * s.coefx00 + Extended(p11) * s.coefx01);
   return AdjustByte(Extended(first) * s.coefy00 + Extended(second) * s.coefy01);
-}
-
-TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor) {
-  return Framed(bmp, bkColor);
 }
 
 bool Rotate90Plain(TBitmap& bmp, bool plus) {

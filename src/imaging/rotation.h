@@ -24,7 +24,3 @@ bool Rotate90Plain(TBitmap& bmp, bool plus);
 bool Rotate90Fast(TBitmap& bmp, bool plus);
 bool RotationPlain(TBitmap& bmp, float angle, TColor bkColor);
 bool RotationFast(TBitmap& bmp, float angle, TColor bkColor);
-
-// The picture with a one-pixel frame of `bkColor` around it, as Rotation
-// samples it.
-TBitmap FramedForTurn(const TBitmap& bmp, TColor bkColor);

@@ -26,8 +26,8 @@ void FillPixels(std::uint8_t* out, int count, TColor bk) {
   for (int i = 0; i < count; ++i) std::memcpy(out + 3 * std::size_t(i), px, 3);
 }
 
-// The picture with a one-pixel frame of `bk`, as FramedForTurn makes it,
-// a row at a time.
+// The picture with a one-pixel frame of `bk`, as the plain form's Framed
+// makes it, a row at a time.
 TBitmap Framed(const TBitmap& bmp, TColor bk) {
   const int w = bmp.Width(), h = bmp.Height();
   TBitmap framed = TBitmap::ForOverwrite(w + 2, h + 2, pf24bit);

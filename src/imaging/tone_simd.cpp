@@ -60,7 +60,7 @@ void BrightnessRow(const std::uint8_t* in, std::uint8_t* out, int n, int offset)
   for (; j < n; ++j) out[j] = AdjustByte(in[j] + offset);
 }
 
-// Saturates `count` pixels of `in` into `out` (which may be `in`);
+// Saturates `count` pixels of `in` into `row` (which may be `in`);
 // leftover and doubtful pixels go through SaturatePixel.
 void SaturationRow(const std::uint8_t* in, std::uint8_t* row, int count, const SaturationLanes& s,
                    const SaturationFactors& f) {
