@@ -24,7 +24,6 @@ import tempfile
 import time
 
 import cv2
-import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)

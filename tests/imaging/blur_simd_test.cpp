@@ -55,13 +55,12 @@ TEST(GaussianBlurFast, BandsOfTallPicturesMeetExactly) {
     const TBitmap picture = RandomKindPicture(37, 1200, rng);
     const TBitmap want = BlurPlain(picture, zone);
     for (int threads : {2, 3, 7, 16}) {
-      SetThreadCount(threads);
+      const ThreadsScope scope(threads);
       TBitmap b = picture;
       GaussianBlurFast(b, zone);
       EXPECT_TRUE(b == want) << "zone " << zone << " threads " << threads;
     }
   }
-  SetThreadCount(1);
 }
 
 // A blurred copy of a shared picture leaves the other holders untouched.

@@ -10,19 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-// Restores the thread count a test changed.
-class ThreadsScope {
- public:
-  explicit ThreadsScope(int threads) : before_(ThreadCount()) { SetThreadCount(threads); }
-  ~ThreadsScope() { SetThreadCount(before_); }
-
- private:
-  int before_;
-};
-
-}  // namespace
+#include "support/fast_paths.h"
 
 // Catches ranges that overlap, leave rows out or run past the end, for
 // every split the pool may choose.

@@ -52,6 +52,16 @@ inline std::vector<FastVariant> ThreadVariants() {
   return {all[0], all[1]};
 }
 
+// Restores the thread count a test changed.
+class ThreadsScope {
+ public:
+  explicit ThreadsScope(int threads) : before_(ThreadCount()) { SetThreadCount(threads); }
+  ~ThreadsScope() { SetThreadCount(before_); }
+
+ private:
+  int before_;
+};
+
 // Puts one variant in force and the defaults back on destruction.
 class VariantScope {
  public:
