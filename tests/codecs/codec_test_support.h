@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -41,6 +42,20 @@ inline void Put16Be(Bytes& d, std::size_t at, unsigned v) {
 inline void Put32Be(Bytes& d, std::size_t at, std::uint32_t v) {
   Put16Be(d, at, v >> 16), Put16Be(d, at + 2, v & 0xFFFF);
 }
+
+// A PNG whose IHDR declares `w` x `h`, the chunk sealed with a fresh CRC.
+inline Bytes PngWithSize(Bytes d, std::uint32_t w, std::uint32_t h) {
+  Put32Be(d, 16, w), Put32Be(d, 20, h);
+  Put32Be(d, 29, std::uint32_t(crc32(0, d.data() + 12, 17)));
+  return d;
+}
+
+// Sets the decode memory budget for one scope and restores it after.
+struct BudgetScope {
+  explicit BudgetScope(std::uint64_t bytes) : saved(DecodeMemoryBudget()) { SetDecodeMemoryBudget(bytes); }
+  ~BudgetScope() { SetDecodeMemoryBudget(saved); }
+  std::uint64_t saved;
+};
 
 inline void SaveBytes(const std::string& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -32,13 +32,6 @@ std::vector<std::size_t> Markers(const Bytes& d, std::uint8_t code) {
   return at;
 }
 
-// Restores the decode budget when a test ends.
-struct BudgetScope {
-  explicit BudgetScope(std::uint64_t bytes) : saved(DecodeMemoryBudget()) { SetDecodeMemoryBudget(bytes); }
-  ~BudgetScope() { SetDecodeMemoryBudget(saved); }
-  std::uint64_t saved;
-};
-
 }  // namespace
 
 // libjpeg fills the rows after a premature end of the data segment with
@@ -241,15 +234,7 @@ TEST(GifCanvas, FrameRunningPastTheScreenGrowsThePicture) {
   }
 }
 
-namespace {
-
-Bytes PngWithSize(Bytes d, std::uint32_t w, std::uint32_t h) {
-  Put32Be(d, 16, w), Put32Be(d, 20, h);
-  Put32Be(d, 29, std::uint32_t(crc32(0, d.data() + 12, 17)));
-  return d;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // A PNG of a few KB that declares 16384 x 16384: its image data cannot hold
 // that many rows at deflate's best ratio, so it is refused before libpng is
