@@ -227,10 +227,6 @@ bool AlphaInUse(ByteView d, const BmpHeader& h) {
   return false;
 }
 
-std::uint8_t OverWhite(std::uint8_t c, unsigned a) {
-  return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
-}
-
 void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTriple>& palette,
                       TBitmap& picture) {
   const int width = int(h.width);

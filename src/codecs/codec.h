@@ -60,6 +60,13 @@ bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t heig
 // the decode holds at its peak (RowStore::Cost plus the decoder's own).
 bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& context, std::string& error);
 
+// A channel value `c` with alpha `a` (0 .. 255) over white:
+// (c * a + 255 * (255 - a)) / 255, rounded half up. BMP and PNG pictures
+// with alpha come out this way.
+inline std::uint8_t OverWhite(unsigned c, unsigned a) {
+  return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
+}
+
 // Pixel rows of a picture being decoded. A row's memory is taken the first
 // time it is asked for; rows never asked for come out in the fill colour.
 class RowStore {

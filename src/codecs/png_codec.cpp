@@ -198,12 +198,11 @@ bool HasTransparency(const PngReader* r) {
          png_get_valid(r->png, r->info, PNG_INFO_tRNS) != 0;
 }
 
-// Alpha over white in the stored values: (c * a + 255 * (255 - a)) / 255,
-// rounded half up.
+// Alpha over white in the stored values.
 void CompositeRow(const unsigned char* src, unsigned char* dst, std::size_t width) {
   for (std::size_t x = 0; x < width; ++x, src += 4, dst += 3) {
     const unsigned a = src[3];
-    for (int c = 0; c < 3; ++c) dst[c] = (unsigned char)((src[c] * a + 255 * (255 - a) + 127) / 255);
+    for (int c = 0; c < 3; ++c) dst[c] = OverWhite(src[c], a);
   }
 }
 
