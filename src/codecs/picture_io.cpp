@@ -192,13 +192,18 @@ int OpenUnnamed(const std::string& folder, mode_t mode) {
 // that writes them.
 constexpr char kTemporaryPrefix[] = ".tessarin-save-";
 
+// "FOLDER/.tessarin-save-PID-": what every temporary name of this process
+// in `folder` starts with, and what RemoveStaleTemporaries parses.
+std::string TemporaryStem(const std::string& folder) {
+  return folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-";
+}
+
 // A name in `folder` that no file has yet.
 std::string FreshName(const std::string& folder) {
   static std::mt19937_64 rng{std::random_device{}()};
-  char name[64];
-  std::snprintf(name, sizeof name, "/%s%d-%016llx", kTemporaryPrefix, int(::getpid()),
-                static_cast<unsigned long long>(rng()));
-  return folder + name;
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(rng()));
+  return TemporaryStem(folder) + suffix;
 }
 
 // Removes the temporary files in `folder` of processes that no longer run.
@@ -245,7 +250,7 @@ bool WriteAndRename(const std::string& folder, const std::string& target, mode_t
       return false;
     }
   } else {
-    named = folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    named = TemporaryStem(folder) + "XXXXXX";
     fd = ::mkstemp(named.data());
     if (fd < 0) named.clear();
   }
