@@ -889,12 +889,6 @@ void Run(const TBitmap& src, int zone, std::uint8_t* const* dstRows, const TBitm
               [&](int b) { blur.RunBand(b, work[std::size_t(b)], dstRows, in, maskRows.get()); });
 }
 
-std::vector<std::uint8_t*> WritableRows(TBitmap& bmp) {
-  std::vector<std::uint8_t*> rows(std::size_t(bmp.Height()));
-  for (int y = 0; y < bmp.Height(); ++y) rows[std::size_t(y)] = bmp.ScanLine(y);
-  return rows;
-}
-
 }  // namespace
 }  // namespace blurfast
 
@@ -905,12 +899,12 @@ bool GaussianBlurFast(TBitmap& bmp, int zone) {
   if (bmp.SharesPixels()) {
     // Blurring into a new picture saves copying the shared one first.
     TBitmap out = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
-    std::vector<std::uint8_t*> rows = blurfast::WritableRows(out);
-    blurfast::Run(bmp, zone, rows.data(), nullptr);
+    const TBmpRows rows(out);
+    blurfast::Run(bmp, zone, rows.Rows(), nullptr);
     bmp = std::move(out);
   } else {
-    std::vector<std::uint8_t*> rows = blurfast::WritableRows(bmp);
-    blurfast::Run(bmp, zone, rows.data(), nullptr);
+    const TBmpRows rows(bmp);
+    blurfast::Run(bmp, zone, rows.Rows(), nullptr);
   }
   return true;
 }
@@ -932,8 +926,8 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
                      dst.Width() == sharp.Width() && dst.Height() == sharp.Height();
   TBitmap out;
   if (!reuse) out = TBitmap::ForOverwrite(sharp.Width(), sharp.Height(), pf24bit);
-  std::vector<std::uint8_t*> rows = blurfast::WritableRows(reuse ? dst : out);
-  blurfast::Run(sharp, zone, rows.data(), &mask);
+  const TBmpRows rows(reuse ? dst : out);
+  blurfast::Run(sharp, zone, rows.Rows(), &mask);
   if (!reuse) dst = std::move(out);
 }
 #endif  // HWY_ONCE

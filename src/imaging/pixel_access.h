@@ -3,8 +3,9 @@
 // TBmpData24 / TBmpData8 take every row's address once when they are made
 // and then give the address of pixel (x, y) with one lookup and one
 // addition. The caller guarantees the format (pf24bit, respectively
-// pf8bit), keeps 0 <= x < Width and 0 <= y < Height, and does not resize or
-// reassign the bitmap while the accessor lives. Debug builds (no NDEBUG)
+// pf8bit), keeps 0 <= x < Width and 0 <= y < Height, and does not resize,
+// reassign or copy the bitmap while the accessor lives (a copy would share
+// the pixels the accessor writes). Debug builds (no NDEBUG)
 // assert the bounds on every call, since all rows share one buffer and a
 // sanitizer alone would not see a pixel read from the wrong row.
 #pragma once
@@ -29,14 +30,22 @@ using Extended = long double;
 inline constexpr Extended kPi = 3.141592653589793238462643383279502884L;
 
 // The row table the two accessors share: every row's start address, taken
-// once, and the size of the bitmap when the accessor was made.
+// once, and the size of the bitmap when the accessor was made. Taking the
+// rows gives the bitmap pixels of its own (ScanLine), so routines that hand
+// rows to several threads take them all here, on one thread.
 class TBmpRows {
  public:
+  explicit TBmpRows(TBitmap& bmp);
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
+  std::uint8_t* Row(int y) const {
+    assert(y >= 0 && y < FHeight && "TBmpRows: row outside the picture");
+    return sl[std::size_t(y)];
+  }
+  // Every row's address, top first.
+  std::uint8_t* const* Rows() const { return sl.data(); }
 
  protected:
-  explicit TBmpRows(TBitmap& bmp);
   std::vector<std::uint8_t*> sl;
   int FWidth;
   int FHeight;
@@ -127,4 +136,6 @@ struct TPointF {
   float Y;
 };
 
-inline TPointF PointF(float x, float y) { return TPointF{x, y}; }
+inline TPointF PointF(float x, float y) {
+  return TPointF{x, y};
+}

@@ -167,13 +167,12 @@ long double LargestWeightSum(const std::vector<AxisTaps>& axis, int taps) {
 void Nearest(const TBitmap& bmp, TBitmap& tmp, const std::vector<AxisTaps>& columns,
              const std::vector<AxisTaps>& rows) {
   const TBmpConstRows src(bmp);
-  std::vector<std::uint8_t*> dst(static_cast<std::size_t>(tmp.Height()));
-  for (int y = 0; y < tmp.Height(); ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
+  const TBmpRows dst(tmp);
   const int w = tmp.Width();
   ParallelRows(tmp.Height(), 32, [&](int first, int end) {
     for (int y = first; y < end; ++y) {
       const std::uint8_t* in = src.Row(rows[std::size_t(y)].index[0]);
-      std::uint8_t* out = dst[std::size_t(y)];
+      std::uint8_t* out = dst.Row(y);
       for (int x = 0; x < w; ++x)
         std::memcpy(out + 3 * x, in + 3 * std::size_t(columns[std::size_t(x)].index[0]), 3);
     }
@@ -214,8 +213,7 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
   plan.near = float(0x1p-19L * 255 * LargestWeightSum(columns, taps) * LargestWeightSum(rows, taps));
 
   const TBmpConstData24 src(bmp);
-  std::vector<std::uint8_t*> dst(static_cast<std::size_t>(rheight));
-  for (int y = 0; y < rheight; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
+  const TBmpRows dst(tmp);
   ParallelRows(rheight, 8, [&](int first, int end) {
     std::vector<float> column(std::size_t(plan.sourceValues) + kPad);
     std::vector<float> sums(3 * std::size_t(stride));
@@ -232,7 +230,7 @@ bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
       HWY_DYNAMIC_DISPATCH(SumColumns)(plan, column.data(), sums.data());
       const std::size_t doubtful =
           HWY_DYNAMIC_DISPATCH(RoundRow)(plan, sums.data(), bytes.data(), redo.data());
-      std::uint8_t* out = dst[std::size_t(y)];
+      std::uint8_t* out = dst.Row(y);
       std::memcpy(out, bytes.data(), 3 * std::size_t(rwidth));
       // The lanes past the row's end are counted too; they are never redone.
       for (int e = 0; doubtful != 0 && e < 3 * rwidth; ++e) {

@@ -51,8 +51,7 @@ bool Rotate90Fast(TBitmap& bmp, bool plus) {
   const int w = bmp.Width(), h = bmp.Height();
   TBitmap tmp = TBitmap::ForOverwrite(h, w, pf24bit);  // every pixel is copied below
   const TBmpConstRows src(bmp);
-  std::vector<std::uint8_t*> dst(static_cast<std::size_t>(w));
-  for (int y = 0; y < w; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
+  const TBmpRows dst(tmp);
   // Result row Y, column X comes from source pixel (Y, h - 1 - X) when
   // turning clockwise, from (w - 1 - Y, X) otherwise.
   const int tilesY = (w + kTile - 1) / kTile;
@@ -61,7 +60,7 @@ bool Rotate90Fast(TBitmap& bmp, bool plus) {
     for (int x0 = 0; x0 < h; x0 += kTile) {
       const int x1 = std::min(h, x0 + kTile);
       for (int y = y0; y < y1; ++y) {
-        std::uint8_t* out = dst[std::size_t(y)];
+        std::uint8_t* out = dst.Row(y);
         for (int x = x0; x < x1; ++x) {
           const std::uint8_t* in =
               plus ? src.Row(h - 1 - x) + 3 * std::size_t(y) : src.Row(x) + 3 * std::size_t(w - 1 - y);
@@ -82,12 +81,11 @@ bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
   // Every pixel is written below: sampled, or the background.
   TBitmap tmp = TBitmap::ForOverwrite(g.ww, g.hh, pf24bit);
   const TBmpConstRows src(framed);
-  std::vector<std::uint8_t*> dst(std::size_t(g.hh));
-  for (int y = 0; y < g.hh; ++y) dst[std::size_t(y)] = tmp.ScanLine(y);
+  const TBmpRows dst(tmp);
   ParallelRows(g.hh, 16, [&](int first, int end) {
     for (int iy = first; iy < end; ++iy) {
       const float ry = float(iy) + g.ymin;
-      std::uint8_t* out = dst[std::size_t(iy)];
+      std::uint8_t* out = dst.Row(iy);
       for (int ix = 0; ix < g.ww; ++ix) {
         const float rx = float(ix) + g.xmin;
         float sx, sy;
