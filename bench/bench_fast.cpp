@@ -102,7 +102,6 @@ TBitmap Resampled(const TBitmap& picture, int w, int h) {
 MiniatureEngine EngineFor(const TBitmap& picture) {
   MiniatureEngine e;
   e.LoadPicture(picture);
-  e.Point = {picture.Width() / 2, picture.Height() / 2};
   return e;
 }
 
@@ -251,9 +250,9 @@ int main(int argc, char** argv) {
     return [&, blur](bool plain) {
       MiniatureEngine e = EngineFor(picture);
       SetPlainPaths(plain);
-      e.Compose(FocusSettings{w, h, 30, 50, BlurSlope::Medium}, blur);
+      e.ApplyMiniature({w / 2, h / 2}, FocusSettings{w, h, 30, 50, BlurSlope::Medium}, blur);
       SetPlainPaths(false);
-      return e.TargetBMP;
+      return e.TargetBMP();
     };
   };
   Compare<TBitmap>("Apply (mask+blur+blend) blur 7", 5, !quick, applyWith(7));
@@ -263,7 +262,7 @@ int main(int argc, char** argv) {
     SetPlainPaths(plain);
     e.ApplyTone(40, 10, -5);
     SetPlainPaths(false);
-    return e.TargetBMP;
+    return e.TargetBMP();
   });
 
   if (!onlyRows.empty()) return 0;  // the tables below belong to a whole run
@@ -277,7 +276,7 @@ int main(int argc, char** argv) {
     for (int blur : {1, 5, 10, 20}) {
       const double t = Median(3, [&] {
         MiniatureEngine e = EngineFor(p);
-        e.Compose(FocusSettings{gw, gh, 30, 50, BlurSlope::Medium}, blur);
+        e.ApplyMiniature({gw / 2, gh / 2}, FocusSettings{gw, gh, 30, 50, BlurSlope::Medium}, blur);
       });
       std::printf("  %9.3f", t);
       char line[96];
@@ -290,11 +289,12 @@ int main(int argc, char** argv) {
     const TBitmap panorama = Resampled(sample, 40000, 100);
     MiniatureEngine e = EngineFor(panorama);
     const double t = Median(3, [&] {
-      e.ApplyMiniature(FocusSettings{40000, 100, 10, 50, BlurSlope::Medium}, 7);
+      e.ApplyMiniature({20000, 50}, FocusSettings{40000, 100, 10, 50, BlurSlope::Medium}, 7);
     });
     std::printf("Panorama 40000 x 100 miniature (angle 10, blur 7): %.3f s, result %d x %d\n", t,
-                e.TargetBMP.Width(), e.TargetBMP.Height());
-    std::printf("@ panorama fast=%.4f width=%d height=%d\n", t, e.TargetBMP.Width(), e.TargetBMP.Height());
+                e.TargetBMP().Width(), e.TargetBMP().Height());
+    std::printf("@ panorama fast=%.4f width=%d height=%d\n", t, e.TargetBMP().Width(),
+                e.TargetBMP().Height());
   }
   {
     const auto dir = std::filesystem::temp_directory_path() / "tessarin-bench-fast";

@@ -103,8 +103,7 @@ int main(int argc, char** argv) {
     MiniatureEngine engine;
     engine.LoadPicture(picture);
     engine.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
-    engine.Point = {w / 2, h / 2};
-    engine.ApplyMiniature(focus, DefaultBlur);
+    engine.ApplyMiniature({w / 2, h / 2}, focus, DefaultBlur);
   });
   std::printf("  tone + miniature, whole  %8.3f s\n", whole);
   return 0;

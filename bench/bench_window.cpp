@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   form.Image1->repaint();
   const double loadMs = load.nsecsElapsed() / 1e6;
   QFile::remove(path);
-  if (form.Engine().TargetBMP.Width() != 6000) return 1;
+  if (form.Engine().TargetBMP().Width() != 6000) return 1;
 
   std::printf("Platform %s, picture 6000 x 4000, view %d x %d, device pixel ratio %.2f\n",
               qPrintable(QGuiApplication::platformName()), form.Image1->width(), form.Image1->height(),

@@ -22,6 +22,7 @@
 #include "codecs/picture_io.h"
 #include "engine/guide_lines.h"
 #include "engine/miniature_engine.h"
+#include "engine/version.h"
 #include "imaging/blur.h"
 #include "imaging/overlay.h"
 #include "imaging/resample.h"
@@ -71,6 +72,17 @@ BlurSlope SlopeOption(const std::string& text) {
   return Require(ParseSlope(text), "--slope", text, "one of narrow, medium, wide");
 }
 
+// An option for one of the effect's settings: its name, default and the
+// range it accepts all come from the settings table.
+void AddSetting(CLI::App* cmd, int& value, const TSetting& setting, const std::string& what,
+                const std::string& note = "") {
+  cmd->add_option("--" + std::string(setting.name), value,
+                  what + " (" + std::to_string(setting.acceptedMinimum) + ".." +
+                      std::to_string(setting.acceptedMaximum) + note + ")")
+      ->check(CLI::Range(setting.acceptedMinimum, setting.acceptedMaximum))
+      ->capture_default_str();
+}
+
 // Options shared by `miniature` and `mask`: where the focus band lies.
 struct FocusOptions {
   int angle = DefaultAngle;
@@ -80,12 +92,8 @@ struct FocusOptions {
   std::string view;   // default: the picture's size
 
   void Add(CLI::App* cmd, bool withSlope) {
-    cmd->add_option("--angle", angle, "Tilt of the focus band in degrees, clockwise (-90..90)")
-        ->check(CLI::Range(-90, 90))
-        ->capture_default_str();
-    cmd->add_option("--depth", depth, "Width of the focus band (1..200)")
-        ->check(CLI::Range(1, 200))
-        ->capture_default_str();
+    AddSetting(cmd, angle, kAngleSetting, "Tilt of the focus band in degrees, clockwise");
+    AddSetting(cmd, depth, kDepthSetting, "Width of the focus band");
     if (withSlope)
       cmd->add_option("--slope", slope, "How fast the blur fades in: narrow, medium or wide")
           ->capture_default_str();
@@ -171,7 +179,7 @@ using Operation = std::function<TBitmap(std::vector<TBitmap>& pictures)>;
 // How the outputs are written: the JPEG quality, and whether the first
 // input's metadata (camera data, colour profile) goes with them.
 struct OutputOptions {
-  int quality = 90;
+  int quality = kDefaultJpegQuality;
   bool strip = false;
 
   void Add(CLI::App* cmd, bool withStrip) {
@@ -262,19 +270,11 @@ struct Cli {
     auto* outOpt = cmd->add_option("-o,--output", o->output, "Output picture (one input only)");
     auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
     outOpt->excludes(dirOpt);
-    cmd->add_option("--saturation", o->saturation, "Saturation (-100..100)")
-        ->check(CLI::Range(-100, 100))
-        ->capture_default_str();
-    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100)")
-        ->check(CLI::Range(-100, 100))
-        ->capture_default_str();
-    cmd->add_option("--brightness", o->brightness, "Brightness (-100..100)")
-        ->check(CLI::Range(-100, 100))
-        ->capture_default_str();
+    AddSetting(cmd, o->saturation, kSaturationSetting, "Saturation");
+    AddSetting(cmd, o->contrast, kContrastSetting, "Contrast");
+    AddSetting(cmd, o->brightness, kBrightnessSetting, "Brightness");
     cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
-    cmd->add_option("--blur", o->blur, "Blur beyond the focus band, in pixels (0..30; 0 = none)")
-        ->check(CLI::Range(0, 30))
-        ->capture_default_str();
+    AddSetting(cmd, o->blur, kBlurSetting, "Blur beyond the focus band, in pixels", "; 0 = none");
     o->focus.Add(cmd, true);
     cmd->callback([this, o] {
       if (o->output.empty() == o->outDir.empty()) throw UsageError("give either -o OUT or --out-dir DIR");
@@ -298,10 +298,9 @@ struct Cli {
               engine.LoadPicture(pictures[0]);
               if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
               const auto [focus, point] =
-                  o->focus.Resolve(engine.ModifiedBMP.Width(), engine.ModifiedBMP.Height());
-              engine.Point = point;
-              engine.ApplyMiniature(focus, o->blur);
-              return engine.TargetBMP;
+                  o->focus.Resolve(engine.ModifiedBMP().Width(), engine.ModifiedBMP().Height());
+              engine.ApplyMiniature(point, focus, o->blur);
+              return engine.TargetBMP();
             },
             o->writing);
       };
@@ -321,8 +320,10 @@ struct Cli {
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--saturation", o->saturation, "Saturation in percent (0: unchanged)")
         ->capture_default_str();
-    cmd->add_option("--contrast", o->contrast, "Contrast (-100..100; 0: unchanged)")
-        ->check(CLI::Range(-100, 100))
+    cmd->add_option("--contrast", o->contrast,
+                    "Contrast (-" + std::to_string(kContrastLimit) + ".." + std::to_string(kContrastLimit) +
+                        "; 0: unchanged)")
+        ->check(CLI::Range(-kContrastLimit, kContrastLimit))
         ->capture_default_str();
     cmd->add_option("--brightness", o->brightness, "Brightness in percent (0: unchanged)")
         ->capture_default_str();
@@ -331,10 +332,9 @@ struct Cli {
         return RunJobs(
             {{{o->in}, o->out}},
             [o](std::vector<TBitmap>& pictures) {
-              MiniatureEngine engine;
-              engine.LoadPicture(pictures[0]);
-              engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-              return engine.TargetBMP;
+              // The toolkit's tone step itself: any saturation and brightness.
+              AdjustTone(pictures[0], o->saturation, o->contrast, o->brightness);
+              return pictures[0];
             },
             o->writing);
       };
@@ -352,9 +352,11 @@ struct Cli {
     o->writing.Add(cmd, true);
     cmd->add_option("IN", o->in, "Input picture")->required();
     cmd->add_option("OUT", o->out, "Output picture")->required();
-    cmd->add_option("--zone", o->zone, "Standard deviation in pixels (1..30)")
+    cmd->add_option("--zone", o->zone,
+                    "Standard deviation in pixels (" + std::to_string(kMinBlurZone) + ".." +
+                        std::to_string(kMaxBlurZone) + ")")
         ->required()
-        ->check(CLI::Range(1, 30));
+        ->check(CLI::Range(kMinBlurZone, kMaxBlurZone));
     cmd->callback([this, o] {
       action = [this, o] {
         return RunJobs(
@@ -511,12 +513,8 @@ struct Cli {
     auto o = std::make_shared<Opts>();
     cmd->add_option("--view", o->view, "View size WxH")->required();
     cmd->add_option("--point", o->point, "Focus point X,Y (default: the view's centre)");
-    cmd->add_option("--angle", o->angle, "Tilt in degrees (-90..90)")
-        ->check(CLI::Range(-90, 90))
-        ->capture_default_str();
-    cmd->add_option("--depth", o->depth, "Depth setting (1..200)")
-        ->check(CLI::Range(1, 200))
-        ->capture_default_str();
+    AddSetting(cmd, o->angle, kAngleSetting, "Tilt in degrees");
+    AddSetting(cmd, o->depth, kDepthSetting, "Depth setting");
     cmd->callback([this, o] {
       const SizeArg view = SizeOption("--view", o->view);
       const TPoint point =
@@ -541,7 +539,7 @@ int RunTessarinCli(const std::vector<std::string>& args, std::ostream& out, std:
                    bool errIsTerminal) {
   Cli cli(out, err, errIsTerminal);
   cli.app.require_subcommand(1);
-  cli.app.set_version_flag("--version", "tessarin-cli 0.1.0");
+  cli.app.set_version_flag("--version", std::string("tessarin-cli ") + kTessarinVersion);
   cli.AddMiniature();
   cli.AddTone();
   cli.AddBlur();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "codecs/metadata.h"
+#include "codecs/picture_io.h"
 #include "imaging/bitmap.h"
 #include "imaging/size_limits.h"
 
@@ -40,7 +41,7 @@ struct DecodeContext {
 // What an encoder is told besides the picture.
 struct EncodeContext {
   const std::string& path;                       // named in every message
-  int quality = 90;                              // JPEG quality, 1 to 100
+  int quality = kDefaultJpegQuality;             // JPEG quality, 1 to 100
   const TSaveMetadata* metadata = nullptr;       // written by the JPEG and PNG encoders
   std::vector<std::string>* warnings = nullptr;  // written, but not everything: what was left out
 

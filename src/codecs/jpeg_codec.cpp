@@ -23,7 +23,7 @@
 // small progressive file cannot keep the decoder busy for minutes.
 //
 // Writes: libjpeg's defaults (baseline, YCbCr with 4:2:0 sampling, Huffman
-// tables of the standard) at the quality asked for (90 unless said), through
+// tables of the standard) at the quality asked for (kDefaultJpegQuality unless said), through
 // a destination manager of our own that appends to a byte vector; a failed
 // allocation there ends the encode with libjpeg's out-of-memory error. The
 // picture's metadata goes after the JFIF marker: EXIF and XMP in APP1, IPTC

@@ -51,9 +51,12 @@ bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, 
 // user may not write is refused, as cp refuses it.
 bool WritePicture(const std::string& path, const TBitmap& picture, std::string& error);
 
+// The quality JPEG files are written at unless said otherwise (1 to 100).
+inline constexpr int kDefaultJpegQuality = 90;
+
 // How a picture is written.
 struct TWriteOptions {
-  int jpegQuality = 90;                        // 1 to 100
+  int jpegQuality = kDefaultJpegQuality;       // 1 to 100
   const TPictureMetadata* metadata = nullptr;  // carried into JPEG and PNG files, brought up to date
 };
 

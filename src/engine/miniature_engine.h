@@ -1,16 +1,29 @@
-// The miniature effect's working state: the chain of working pictures, the
-// tone settings last applied, the focus point and the unsaved-changes flag.
+// The miniature effect's working state and the only code that changes it:
+// the chain of working pictures, the photo's metadata, the tone settings
+// last applied and the unsaved-changes flag.
 //
 // Content flows one way: OriginalBMP (as loaded) -> ResizedBMP (after
 // quarter turns and resampling) -> ModifiedBMP (with the tone settings)
 // -> TargetBMP (plain toned, or the miniature composition). Each stage is
-// rebuilt from the one before, so settings never accumulate. The engine
-// takes control values as plain inputs; showing pictures is the caller's job.
+// rebuilt from the one before, so settings never accumulate.
+//
+// The state is read through the const accessors and changed only by the
+// operations below. Each operation either completes or, when it throws,
+// leaves every picture, setting and flag as it was: the new pictures are
+// made aside (pixels are shared copy-on-write, so that costs no copies) and
+// put in place together. The engine takes control values as plain inputs;
+// showing pictures is the caller's job.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "codecs/metadata.h"
+#include "codecs/picture_io.h"
 #include "engine/focus_mask.h"
 #include "engine/settings.h"
 #include "imaging/bitmap.h"
+#include "imaging/resample.h"
 
 // The tone settings last applied.
 struct RECEFFECT {
@@ -20,43 +33,92 @@ struct RECEFFECT {
   int Brightness = 0;
 };
 
+// How the result is written.
+struct TSaveOptions {
+  int quality = kDefaultJpegQuality;  // of a JPEG file, 1 to 100
+  bool keepMetadata = true;           // camera data, location and colour profile of the photo
+};
+
 class MiniatureEngine {
  public:
-  TBitmap OriginalBMP{0, 0, pf24bit};
-  TBitmap ResizedBMP{0, 0, pf24bit};
-  TBitmap ModifiedBMP{0, 0, pf24bit};
-  TBitmap TargetBMP{0, 0, pf24bit};
-  TBitmap MaskBMP{0, 0, pf8bit};
-  RECEFFECT Effect;
-  TPoint Point;    // focus point, in view pixels
-  int depth = 0;   // last band half-width computed (view or picture pixels)
-  bool Modified = false;
-
+  // ---- Reading the state ----
+  const TBitmap& OriginalBMP() const { return original_; }
+  const TBitmap& ResizedBMP() const { return resized_; }
+  const TBitmap& ModifiedBMP() const { return modified_; }
+  const TBitmap& TargetBMP() const { return target_; }
+  const TBitmap& MaskBMP() const { return mask_; }
+  const RECEFFECT& Effect() const { return effect_; }
+  // There are changes that have not been saved.
+  bool Modified() const { return modified_flag_; }
+  // Half-width of the band in picture pixels, as the last composition made it.
+  int MaskDepth() const { return maskDepth_; }
+  // The camera data and colour profile of the picture as read: kept through
+  // turns and resizes, and saved with it.
+  const TPictureMetadata& Metadata() const { return metadata_; }
   // A picture is loaded when OriginalBMP has a width.
-  bool PictureLoaded() const { return OriginalBMP.Width() > 0; }
+  bool PictureLoaded() const { return original_.Width() > 0; }
 
-  // A newly read picture (24-bit) refills the whole chain; nothing is
+  // ---- Operations ----
+
+  // Reads the picture file at `path` with its metadata and refills the
+  // whole chain. On failure returns false with `error` naming the file,
+  // and nothing changes. What a readable but damaged file lost goes into
+  // `warnings` (may be null).
+  bool ReadFile(const std::string& path, std::string& error, std::vector<std::string>* warnings = nullptr);
+
+  // A picture (24-bit) and its metadata refill the whole chain; nothing is
   // applied and there is nothing to save.
-  void LoadPicture(const TBitmap& picture);
+  void LoadPicture(const TBitmap& picture, TPictureMetadata metadata = {});
 
   // Rebuilds ModifiedBMP and TargetBMP from ResizedBMP with the recorded
   // tone settings: saturation, contrast, brightness, each only when not 0.
+  // Does nothing without a picture.
   void ApplyEffect();
 
   // The tone "Apply": records the settings, rebuilds, marks the picture
-  // modified. Does nothing without a picture.
+  // modified. Does nothing without a picture. A setting outside the range
+  // its table entry accepts throws std::out_of_range.
   void ApplyTone(int saturation, int contrast, int brightness);
 
-  // The miniature "Apply": builds the mask for the focus settings, blurs a
-  // copy of ModifiedBMP by `blur` and blends it over a sharp copy through
-  // the mask into TargetBMP, then marks the picture modified. Does nothing
-  // without a picture. Throws MaskError for a view of zero size, with
-  // TargetBMP, MaskBMP and Modified unchanged.
-  void ApplyMiniature(const FocusSettings& focus, int blur);
+  // The miniature "Apply": builds the mask for the focus point (view
+  // pixels) and settings, blurs a copy of ModifiedBMP by `blur` and blends
+  // it over a sharp copy through the mask into TargetBMP, then marks the
+  // picture modified. Does nothing without a picture. Throws MaskError for
+  // a view of zero size, and std::out_of_range for an angle, depth or blur
+  // outside the range its table entry accepts.
+  void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur);
 
-  // The composition alone (no check for a picture, Modified untouched).
-  void Compose(const FocusSettings& focus, int blur);
+  // Turns all four pictures by a quarter turn, clockwise when `plus`, so
+  // that applied effects stay. Does nothing without a picture.
+  void Rotate90(bool plus);
 
-  // Builds MaskBMP for ModifiedBMP's size and leaves `depth` in picture pixels.
-  void CreateMaskBMP(const FocusSettings& focus);
+  // Resamples OriginalBMP to width x height into ResizedBMP, then applies
+  // the recorded tone settings again when any were applied (otherwise
+  // TargetBMP is the plain resampled picture); a miniature blur is dropped.
+  // Throws std::runtime_error, changing nothing, for a size below 1 pixel,
+  // one beyond the picture limits, or one there is no memory for. Does
+  // nothing without a picture.
+  void Resize(int width, int height, TResizeMode mode);
+
+  // Writes TargetBMP to `path` in the format of its extension and clears
+  // the unsaved-changes flag. On failure returns false with `error` set,
+  // and the flag stays. What could not go with the picture goes into
+  // `warnings` (may be null).
+  bool WriteFile(const std::string& path, const TSaveOptions& options, std::string& error,
+                 std::vector<std::string>* warnings = nullptr);
+
+ private:
+  // Puts new ModifiedBMP and TargetBMP made from `resized` with the
+  // recorded settings into `modified` and `target` (the chain untouched).
+  void Retone(const TBitmap& resized, TBitmap& modified, TBitmap& target) const;
+
+  TBitmap original_{0, 0, pf24bit};
+  TBitmap resized_{0, 0, pf24bit};
+  TBitmap modified_{0, 0, pf24bit};
+  TBitmap target_{0, 0, pf24bit};
+  TBitmap mask_{0, 0, pf8bit};
+  RECEFFECT effect_;
+  TPictureMetadata metadata_;
+  int maskDepth_ = 0;
+  bool modified_flag_ = false;
 };

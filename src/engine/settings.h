@@ -1,18 +1,42 @@
 // Control values the miniature effect works from, and their defaults.
 #pragma once
 
-#include <cmath>
 #include <climits>
+#include <cmath>
 
+#include "imaging/blur.h"
 #include "imaging/pixel_access.h"
+#include "imaging/tone.h"
 
-// Slider defaults (and what a click on a slider's caption puts back).
-inline constexpr int DefaultSaturation = 40;  // slider 0 .. 100
-inline constexpr int DefaultContrast = 10;    // slider 0 .. 50
-inline constexpr int DefaultBrightness = -5;  // slider -50 .. 50
-inline constexpr int DefaultAngle = 0;        // slider -90 .. 90
-inline constexpr int DefaultDepth = 50;       // slider 1 .. 200
-inline constexpr int DefaultBlur = 7;         // slider 0 .. 20
+// One setting of the miniature effect: everything the sliders, the
+// command line and the checks know of it, written once. The slider runs
+// over minimum..maximum in whole steps; the command line takes the wider
+// range the routines accept.
+struct TSetting {
+  const char* name;  // the command line's option, without "--"
+  int minimum, maximum;
+  int defaultValue;  // where the slider starts, and what a click on its caption puts back
+  int lineStep, pageStep, tickInterval;
+  int acceptedMinimum, acceptedMaximum;
+
+  bool Accepts(int value) const { return value >= acceptedMinimum && value <= acceptedMaximum; }
+};
+
+// The six settings, in the order of the panel.
+inline constexpr TSetting kSaturationSetting{"saturation", 0, 100, 40, 5, 20, 5, -100, 100};
+inline constexpr TSetting kContrastSetting{"contrast", 0, 50, 10, 5, 10, 5, -kContrastLimit, kContrastLimit};
+inline constexpr TSetting kBrightnessSetting{"brightness", -50, 50, -5, 5, 20, 5, -100, 100};
+inline constexpr TSetting kAngleSetting{"angle", -90, 90, 0, 5, 20, 5, -90, 90};
+inline constexpr TSetting kDepthSetting{"depth", 1, 200, 50, 5, 20, 5, 1, 200};
+inline constexpr TSetting kBlurSetting{"blur", 0, 20, 7, 5, 2, 1, 0, kMaxBlurZone};  // 0: no blur
+
+// The slider defaults under their own names.
+inline constexpr int DefaultSaturation = kSaturationSetting.defaultValue;
+inline constexpr int DefaultContrast = kContrastSetting.defaultValue;
+inline constexpr int DefaultBrightness = kBrightnessSetting.defaultValue;
+inline constexpr int DefaultAngle = kAngleSetting.defaultValue;
+inline constexpr int DefaultDepth = kDepthSetting.defaultValue;
+inline constexpr int DefaultBlur = kBlurSetting.defaultValue;
 
 struct TPoint {
   int X = 0;

@@ -69,7 +69,7 @@ void Pass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>
 
 bool GaussianBlurPlain(TBitmap& bmp, int zone) {
   if (bmp.PixelFormat() != pf24bit) return false;
-  if (zone < 1 || zone > 30) return false;
+  if (zone < kMinBlurZone || zone > kMaxBlurZone) return false;
   const int range = 3 * zone;
   const std::vector<float> gf = GaussianWeights(zone);
   TBitmap tmp = BmpClone(bmp);

@@ -5,9 +5,14 @@
 
 #include "imaging/bitmap.h"
 
+// The zones GaussianBlur takes.
+inline constexpr int kMinBlurZone = 1;
+inline constexpr int kMaxBlurZone = 30;
+
 // Blurs with a Gaussian of standard deviation `zone` pixels, cut off at
 // 3 * zone, as a row pass then a column pass. Refuses (returns false,
-// changes nothing) a bitmap that is not pf24bit or a zone outside 1..30.
+// changes nothing) a bitmap that is not pf24bit or a zone outside
+// kMinBlurZone..kMaxBlurZone.
 bool GaussianBlur(TBitmap& bmp, int zone);
 
 // The miniature composition's blur and blend in one call: `dst` becomes

@@ -47,7 +47,7 @@ std::uint8_t ContrastChannel(std::uint8_t c, float value) {
 
 bool ContrastPlain(TBitmap& bmp, int nContrast) {
   if (bmp.PixelFormat() != pf24bit) return false;
-  if (nContrast > 100 || nContrast < -100) return false;
+  if (nContrast > kContrastLimit || nContrast < -kContrastLimit) return false;
   const float value = ContrastFactor(nContrast);
   const int w = bmp.Width(), h = bmp.Height();
   TBmpData24 data(bmp);

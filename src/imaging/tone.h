@@ -9,9 +9,12 @@
 // clamped to 0..255. Any percent is accepted.
 bool Brightness(TBitmap& bmp, int percent);
 
+// The contrast settings Contrast takes: -kContrastLimit .. kContrastLimit.
+inline constexpr int kContrastLimit = 100;
+
 // Stretches every channel away from mid grey by ((nContrast + 100) / 100)^2,
 // the factor and its square each held as a 32-bit float. Refuses nContrast
-// outside -100..100.
+// outside -kContrastLimit..kContrastLimit.
 bool Contrast(TBitmap& bmp, int nContrast);
 
 // Moves every channel away from the pixel's grey value

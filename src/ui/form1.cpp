@@ -19,7 +19,7 @@
 #include <QUrl>
 
 #include "codecs/picture_io.h"
-#include "imaging/rotation.h"
+#include "engine/version.h"
 #include "ui/busy_cursor.h"
 #include "ui/form2.h"
 #include "ui/guard.h"
@@ -55,18 +55,15 @@ QString FromUtf8(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-struct SliderLayout {
-  int top, minimum, maximum, lineStep, pageStep, tickInterval;
-};
-
-QSlider* MakeSlider(QWidget* parent, const char* name, const SliderLayout& layout) {
+// A slider for one setting, its range and steps from the settings table.
+QSlider* MakeSlider(QWidget* parent, const char* name, int top, const TSetting& setting) {
   auto* slider = new QSlider(Qt::Horizontal, parent);
   slider->setObjectName(name);
-  slider->setGeometry(12, layout.top, 150, 25);
-  slider->setRange(layout.minimum, layout.maximum);
-  slider->setSingleStep(layout.lineStep);
-  slider->setPageStep(layout.pageStep);
-  slider->setTickInterval(layout.tickInterval);
+  slider->setGeometry(12, top, 150, 25);
+  slider->setRange(setting.minimum, setting.maximum);
+  slider->setSingleStep(setting.lineStep);
+  slider->setPageStep(setting.pageStep);
+  slider->setTickInterval(setting.tickInterval);
   slider->setTickPosition(QSlider::TicksBelow);
   return slider;
 }
@@ -108,21 +105,15 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool 
 
 QString VersionText() {
   return QStringLiteral(
-      "[Tessarin] Version 0.3.1\n"
-      "Written by the Tessarin developers, December 2026\n"
-      "\n"
-      "Image routines (tone, rotation, blur, overlay, resampling)\n"
-      "written for Tessarin by its own developers.");
+             "[Tessarin] Version %1\n"
+             "Written by the Tessarin developers, December 2026\n"
+             "\n"
+             "Image routines (tone, rotation, blur, overlay, resampling)\n"
+             "written for Tessarin by its own developers.")
+      .arg(QString::fromLatin1(kTessarinVersion));
 }
 
-TForm1::TForm1(TDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent),
-      OriginalBMP(engine_.OriginalBMP),
-      ResizedBMP(engine_.ResizedBMP),
-      ModifiedBMP(engine_.ModifiedBMP),
-      TargetBMP(engine_.TargetBMP),
-      Effect(engine_.Effect),
-      dialogs_(dialogs) {
+TForm1::TForm1(TDialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
   FormCreate();
 }
 
@@ -198,24 +189,24 @@ void TForm1::BuildPanel() {
 
   Label5 = MakeCaption(Panel1, "Label5", "Saturation", 15);
   LabelSaturation = MakeValueLabel(Panel1, "LabelSaturation", 15);
-  TrackBarSaturation = MakeSlider(Panel1, "TrackBarSaturation", {34, 0, 100, 5, 20, 5});
+  TrackBarSaturation = MakeSlider(Panel1, "TrackBarSaturation", 34, kSaturationSetting);
   Label3 = MakeCaption(Panel1, "Label3", "Contrast", 71);
   LabelContrast = MakeValueLabel(Panel1, "LabelContrast", 71);
-  TrackBarContrast = MakeSlider(Panel1, "TrackBarContrast", {90, 0, 50, 5, 10, 5});
+  TrackBarContrast = MakeSlider(Panel1, "TrackBarContrast", 90, kContrastSetting);
   Label7 = MakeCaption(Panel1, "Label7", "Brightness", 127);
   LabelBrightness = MakeValueLabel(Panel1, "LabelBrightness", 127);
-  TrackBarBrightness = MakeSlider(Panel1, "TrackBarBrightness", {146, -50, 50, 5, 20, 5});
+  TrackBarBrightness = MakeSlider(Panel1, "TrackBarBrightness", 146, kBrightnessSetting);
   BitBtnEffects = MakeApplyButton(Panel1, "BitBtnEffects", 184);
 
   Label1 = MakeCaption(Panel1, "Label1", "Angle", 239);
   LabelAngle = MakeValueLabel(Panel1, "LabelAngle", 239);
-  TrackBarAngle = MakeSlider(Panel1, "TrackBarAngle", {258, -90, 90, 5, 20, 5});
+  TrackBarAngle = MakeSlider(Panel1, "TrackBarAngle", 258, kAngleSetting);
   Label2 = MakeCaption(Panel1, "Label2", "Depth", 295);
   LabelDepth = MakeValueLabel(Panel1, "LabelDepth", 295);
-  TrackBarDepth = MakeSlider(Panel1, "TrackBarDepth", {314, 1, 200, 5, 20, 5});
+  TrackBarDepth = MakeSlider(Panel1, "TrackBarDepth", 314, kDepthSetting);
   Label4 = MakeCaption(Panel1, "Label4", "Blur", 351);
   LabelBlur = MakeValueLabel(Panel1, "LabelBlur", 351);
-  TrackBarBlur = MakeSlider(Panel1, "TrackBarBlur", {370, 0, 20, 5, 2, 1});
+  TrackBarBlur = MakeSlider(Panel1, "TrackBarBlur", 370, kBlurSetting);
   BitBtnBlur = MakeApplyButton(Panel1, "BitBtnBlur", 408);
 
   const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
@@ -290,7 +281,7 @@ void TForm1::FormShow() {
   Image1->FillClient(shadow);
   Image2->setVisible(MenuCL->isChecked());
   Image3->FillClient(shadow, Image1->size());
-  engine_.Point = {Image2->width() / 2, Image2->height() / 2};
+  point_ = {Image2->width() / 2, Image2->height() / 2};
   PutLine();
   TrackBarSaturation->setValue(DefaultSaturation);
   TrackBarContrast->setValue(DefaultContrast);
@@ -317,7 +308,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::FormClose() {
-  return !engine_.Modified || dialogs_.AskYesNo(this, kCloseQuestion);
+  return !engine_.Modified() || dialogs_.AskYesNo(this, kCloseQuestion);
 }
 
 void TForm1::MenuCVClick() {
@@ -375,21 +366,16 @@ void TForm1::Label4Click() {
 
 // ---- The tone settings and the miniature effect ----
 
-void TForm1::ApplyEffect() {
-  if (!engine_.PictureLoaded()) return;
-  engine_.ApplyEffect();
-  Image1->SetPicture(TargetBMP);
+void TForm1::ShowPictures() {
+  Image1->SetPicture(engine_.TargetBMP());
+  Image3->SetPicture(engine_.OriginalBMP());
 }
 
 void TForm1::BitBtnEffectsClick() {
   if (!engine_.PictureLoaded()) return;
   TBusyCursor busy;
-  Effect.Applied = true;
-  Effect.Saturation = TrackBarSaturation->value();
-  Effect.Contrast = TrackBarContrast->value();
-  Effect.Brightness = TrackBarBrightness->value();
-  ApplyEffect();
-  engine_.Modified = true;
+  engine_.ApplyTone(TrackBarSaturation->value(), TrackBarContrast->value(), TrackBarBrightness->value());
+  Image1->SetPicture(engine_.TargetBMP());
 }
 
 BlurSlope TForm1::SlopeChoice() const {
@@ -407,14 +393,13 @@ void TForm1::ApplyMiniature() {
   focus.angle = TrackBarAngle->value();
   focus.depthSetting = TrackBarDepth->value();
   focus.slope = SlopeChoice();
-  engine_.Compose(focus, TrackBarBlur->value());
-  Image1->SetPicture(TargetBMP);
+  engine_.ApplyMiniature(point_, focus, TrackBarBlur->value());
+  Image1->SetPicture(engine_.TargetBMP());
 }
 
 void TForm1::BitBtnBlurClick() {
   if (!engine_.PictureLoaded()) return;
   ApplyMiniature();
-  engine_.Modified = true;
 }
 
 // Checkable menu items have their check mark toggled by Qt before the
@@ -436,14 +421,14 @@ void TForm1::MenuC3Click() {
 // ---- Guide lines ----
 
 void TForm1::PutLine() {
-  const GuideLines lines = ::PutLine(engine_.Point, Image2->width(), Image2->height(), TrackBarAngle->value(),
-                                     TrackBarDepth->value());
-  engine_.depth = lines.depth;
+  const GuideLines lines =
+      ::PutLine(point_, Image2->width(), Image2->height(), TrackBarAngle->value(), TrackBarDepth->value());
+  guideDepth_ = lines.depth;
   Image2->SetLines(lines);
 }
 
 void TForm1::Image2MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
-  engine_.Point = {x, y};
+  point_ = {x, y};
   PutLine();
 }
 
@@ -454,29 +439,24 @@ void TForm1::MenuCLClick() {
 // ---- Picture files ----
 
 void TForm1::SetTitle() {
-  QString title =
-      FromUtf8(WindowTitle(currentFileName_.toStdString(), TargetBMP.Width(), TargetBMP.Height()));
+  QString title = FromUtf8(
+      WindowTitle(currentFileName_.toStdString(), engine_.TargetBMP().Width(), engine_.TargetBMP().Height()));
   // "[*]" would be taken for Qt's unsaved-changes mark; doubled it is shown as written.
   title.replace("[*]", "[*][*]");
   setWindowTitle(title);
 }
 
 void TForm1::ReadFile(const QString& fileName) {
-  if (engine_.Modified && !dialogs_.AskYesNo(this, kDiscardQuestion)) return;
-  TBitmap picture;
-  TPictureMetadata metadata;
+  if (engine_.Modified() && !dialogs_.AskYesNo(this, kDiscardQuestion)) return;
   std::string error;
   std::vector<std::string> warnings;
-  if (!ReadPicture(LocalPath(fileName), picture, &metadata, error, &warnings)) {
+  if (!engine_.ReadFile(LocalPath(fileName), error, &warnings)) {
     // Nothing changes: the picture on screen, its name and the flags stay.
     dialogs_.ShowError(this, FromUtf8(error));
     return;
   }
-  engine_.LoadPicture(picture);
-  metadata_ = std::move(metadata);
   currentFileName_ = fileName;
-  Image1->SetPicture(TargetBMP);
-  Image3->SetPicture(OriginalBMP);
+  ShowPictures();
   saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
   SetTitle();
   ShowWarnings("The picture is open, but not all of the file could be used:", warnings);
@@ -502,12 +482,11 @@ void TForm1::MenuFSClick() {
   saveFileName_ = fileName;
   std::string error;
   std::vector<std::string> warnings;
-  if (!WritePicture(LocalPath(fileName), TargetBMP, TWriteOptions{90, &metadata_}, error, &warnings)) {
+  if (!engine_.WriteFile(LocalPath(fileName), TSaveOptions{}, error, &warnings)) {
     // The unsaved-changes flag stays set: nothing was saved.
     dialogs_.ShowError(this, FromUtf8(error));
     return;
   }
-  engine_.Modified = false;
   ShowWarnings("The picture is saved, but not all of its camera data could go with it:", warnings);
 }
 
@@ -539,12 +518,8 @@ void TForm1::WMDropFiles(const QMimeData& drop) {
 void TForm1::RotateChain(bool plus) {
   if (!engine_.PictureLoaded()) return;
   TBusyCursor busy;
-  Rotate90(OriginalBMP, plus);
-  Rotate90(ResizedBMP, plus);
-  Rotate90(ModifiedBMP, plus);
-  Rotate90(TargetBMP, plus);
-  Image1->SetPicture(TargetBMP);
-  Image3->SetPicture(OriginalBMP);
+  engine_.Rotate90(plus);
+  ShowPictures();
   SetTitle();
 }
 
@@ -560,4 +535,9 @@ void TForm1::MenuESClick() {
   TBusyCursor busy;
   if (Form2 != nullptr) Form2->exec();
   SetTitle();
+}
+
+void TForm1::ResizePicture(int width, int height, TResizeMode mode) {
+  engine_.Resize(width, height, mode);
+  Image1->SetPicture(engine_.TargetBMP());
 }

@@ -2,10 +2,11 @@
 // the panel of sliders and the two "Apply" buttons, and the File, Config
 // and Edit menus.
 //
-// The window is thin: each handler reads its controls, calls the engine
-// or the picture files, and shows the result. The working pictures and
-// settings live in a MiniatureEngine; the resize dialog reaches the public
-// ones through Form1. Every handler runs inside one guard that turns an
+// The window is thin: each handler reads its controls, calls one of the
+// engine's operations, and shows the result. The working pictures, the
+// settings last applied and the unsaved-changes flag live in a
+// MiniatureEngine, which alone changes them; the resize dialog reaches it
+// through Form1. Every handler runs inside one guard that turns an
 // error into an error box, so the window stays usable; the busy cursor is
 // a scope object and comes back on every path.
 #pragma once
@@ -13,7 +14,6 @@
 #include <QMainWindow>
 #include <QString>
 
-#include "codecs/metadata.h"
 #include "engine/miniature_engine.h"
 #include "ui/dialogs.h"
 
@@ -37,24 +37,23 @@ class TForm1 : public QMainWindow {
   explicit TForm1(TDialogs& dialogs = DefaultDialogs(), QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // The working pictures and the tone settings last applied.
-  TBitmap& OriginalBMP;
-  TBitmap& ResizedBMP;
-  TBitmap& ModifiedBMP;
-  TBitmap& TargetBMP;
-  RECEFFECT& Effect;
-  // Rebuilds ModifiedBMP and TargetBMP from ResizedBMP with Effect and
-  // shows the result.
-  void ApplyEffect();
-
-  // The whole working state, for reading (tests, the resize dialog).
+  // The working pictures, the tone settings last applied, the metadata and
+  // the unsaved-changes flag, for reading (tests, the resize dialog). Every
+  // change goes through one of the engine's operations.
   const MiniatureEngine& Engine() const { return engine_; }
+  // The focus point, in pixels of the overlay Image2.
+  TPoint Point() const { return point_; }
+  // The band's half-width in overlay pixels, as the guide lines show it.
+  int GuideDepth() const { return guideDepth_; }
   // The file whose picture is shown ("" before the first read).
   const QString& CurrentFileName() const { return currentFileName_; }
   // The name the save dialog proposes.
   const QString& SaveFileName() const { return saveFileName_; }
-  // The camera data and colour profile of the picture as read.
-  const TPictureMetadata& Metadata() const { return metadata_; }
+
+  // The resize dialog's Apply: resamples the picture as loaded (and turned)
+  // to width x height, tones it again with the recorded settings, and shows
+  // it. Throws, changing nothing, for a size that cannot be made.
+  void ResizePicture(int width, int height, TResizeMode mode);
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -155,9 +154,13 @@ class TForm1 : public QMainWindow {
   BlurSlope SlopeChoice() const;
   void CheckSlopeItem(QAction* chosen);
 
+  // Shows TargetBMP on the Modified tab (and OriginalBMP on the other).
+  void ShowPictures();
+
   TDialogs& dialogs_;
   MiniatureEngine engine_;
-  TPictureMetadata metadata_;  // of the picture as read: kept through turns and resizes, saved with it
+  TPoint point_;        // the focus point, in overlay pixels
+  int guideDepth_ = 0;  // the band's half-width in overlay pixels
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;

@@ -10,14 +10,11 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <limits>
-#include <new>
 #include <stdexcept>
 
 #include "imaging/pixel_access.h"
-#include "imaging/size_limits.h"
 #include "ui/form1.h"
 #include "ui/guard.h"
-#include "ui/image_view.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -169,7 +166,7 @@ void TForm2::showEvent(QShowEvent* event) {
 
 void TForm2::FormShow() {
   if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
-  const TBitmap& picture = Form1->ModifiedBMP;
+  const TBitmap& picture = Form1->Engine().ModifiedBMP();
   LabelWidth->setText(QString::number(picture.Width()) + " Pixels");
   LabelWidth->adjustSize();
   LabelHeight->setText(QString::number(picture.Height()) + " Pixels");
@@ -235,39 +232,14 @@ void TForm2::RBNearestClick() {
 void TForm2::ButtonApplyClick() {
   const int w = StrToInt(EditWidth->text());
   const int h = StrToInt(EditHeight->text());
-  TForm1& form = *Form1;
-  if (w == 0 || h == 0 || (w == form.ModifiedBMP.Width() && h == form.ModifiedBMP.Height())) {
+  const TBitmap& current = Form1->Engine().ModifiedBMP();
+  if (w == 0 || h == 0 || (w == current.Width() && h == current.Height())) {
     accept();
     return;
   }
-  if (w < 0 || h < 0) throw std::runtime_error("The new width and height must be at least 1 pixel.");
-  // Nothing larger than a picture file can hold: it could not be saved.
-  if (!PictureSizeAllowed(w, h)) {
-    throw std::runtime_error(QString("A picture of %1 x %2 pixels is too large: at most %3 pixels a side and "
-                                     "%4 pixels in all.")
-                                 .arg(w)
-                                 .arg(h)
-                                 .arg(kMaxPictureSide)
-                                 .arg(kMaxPicturePixels)
-                                 .toStdString());
-  }
-  // Every resize starts again from the picture as loaded and turned. It is
-  // made aside, so that a size that cannot be made changes nothing.
-  TBitmap resized = form.OriginalBMP;
-  try {
-    BmpResize(resized, w, h, resizeMode_);
-  } catch (const std::bad_alloc&) {
-    throw std::runtime_error(
-        QString("Not enough memory for a picture of %1 x %2 pixels.").arg(w).arg(h).toStdString());
-  }
-  form.ResizedBMP = std::move(resized);
-  form.ModifiedBMP = form.ResizedBMP;
-  if (form.Effect.Applied) {
-    form.ApplyEffect();
-  } else {
-    form.TargetBMP = form.ModifiedBMP;
-    form.Image1->SetPicture(form.TargetBMP);
-  }
+  // Every resize starts again from the picture as loaded and turned; a
+  // size that cannot be made changes nothing and is reported.
+  Form1->ResizePicture(w, h, resizeMode_);
   accept();
 }
 

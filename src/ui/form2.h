@@ -1,7 +1,7 @@
 // The resize dialog: shows the picture's size, takes a new width and
 // height that keep the picture's aspect ratio when an edit is left, and
 // resamples the picture as loaded (and turned) by one of nine methods.
-// It works on the main window's public pictures through Form1.
+// It resizes through the main window (Form1), whose engine owns the pictures.
 #pragma once
 
 #include <QDialog>

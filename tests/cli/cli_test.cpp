@@ -89,9 +89,8 @@ TEST_F(CliTest, MiniatureMatchesTheEngineExactly) {
   MiniatureEngine e;
   e.LoadPicture(pic);
   e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
-  e.Point = {30, 20};
-  e.ApplyMiniature(FocusSettings{60, 40, 20, DefaultDepth, BlurSlope::Wide}, 3);
-  EXPECT_EQ(Load(Path("out.png")), e.TargetBMP);
+  e.ApplyMiniature({30, 20}, FocusSettings{60, 40, 20, DefaultDepth, BlurSlope::Wide}, 3);
+  EXPECT_EQ(Load(Path("out.png")), e.TargetBMP());
 
   // --no-tone with blur 0 gives the picture back.
   ASSERT_EQ(Cli({"miniature", in, "-o", Path("plain.png"), "--no-tone", "--blur", "0"}).code, kExitOk);

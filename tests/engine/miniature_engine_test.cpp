@@ -14,8 +14,11 @@ namespace {
 MiniatureEngine Loaded(const TBitmap& picture) {
   MiniatureEngine e;
   e.LoadPicture(picture);
-  e.Point = {picture.Width() / 2, picture.Height() / 2};
   return e;
+}
+
+TPoint Centre(const TBitmap& picture) {
+  return {picture.Width() / 2, picture.Height() / 2};
 }
 
 FocusSettings FocusFor(const TBitmap& picture, int angle = 0) {
@@ -29,97 +32,97 @@ TEST(Engine, LoadFillsTheChainAndClearsFlags) {
   MiniatureEngine e = Loaded(pic);
   e.ApplyTone(10, 10, 10);
   e.LoadPicture(pic);
-  EXPECT_EQ(e.ResizedBMP, pic);
-  EXPECT_EQ(e.ModifiedBMP, pic);
-  EXPECT_EQ(e.TargetBMP, pic);
-  EXPECT_FALSE(e.Modified);
-  EXPECT_FALSE(e.Effect.Applied);
-  EXPECT_EQ(e.Effect.Saturation, 10);  // settings stay recorded
+  EXPECT_EQ(e.ResizedBMP(), pic);
+  EXPECT_EQ(e.ModifiedBMP(), pic);
+  EXPECT_EQ(e.TargetBMP(), pic);
+  EXPECT_FALSE(e.Modified());
+  EXPECT_FALSE(e.Effect().Applied);
+  EXPECT_EQ(e.Effect().Saturation, 10);  // settings stay recorded
 }
 
 TEST(Engine, ToneSettingsOfZeroCopyExactly) {
   const TBitmap pic = RandomPicture(20, 10, 2);
   MiniatureEngine e = Loaded(pic);
   e.ApplyTone(0, 0, 0);
-  EXPECT_EQ(e.ModifiedBMP, pic);
-  EXPECT_EQ(e.TargetBMP, pic);
-  EXPECT_TRUE(e.Effect.Applied);
-  EXPECT_TRUE(e.Modified);
+  EXPECT_EQ(e.ModifiedBMP(), pic);
+  EXPECT_EQ(e.TargetBMP(), pic);
+  EXPECT_TRUE(e.Effect().Applied);
+  EXPECT_TRUE(e.Modified());
 }
 
 TEST(Engine, ToneNeverAccumulates) {
   const TBitmap pic = RandomPicture(20, 10, 3);
   MiniatureEngine e = Loaded(pic);
   e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
-  const TBitmap once = e.TargetBMP;
+  const TBitmap once = e.TargetBMP();
   EXPECT_NE(once, pic);
   e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
-  EXPECT_EQ(e.TargetBMP, once);
-  EXPECT_EQ(e.ResizedBMP, pic);
+  EXPECT_EQ(e.TargetBMP(), once);
+  EXPECT_EQ(e.ResizedBMP(), pic);
 }
 
 TEST(Engine, NothingHappensWithoutAPicture) {
   MiniatureEngine e;
   e.ApplyTone(40, 10, -5);
-  e.ApplyMiniature(FocusSettings{100, 100}, 7);
-  EXPECT_FALSE(e.Modified);
-  EXPECT_FALSE(e.Effect.Applied);
-  EXPECT_EQ(e.TargetBMP.Width(), 0);
+  e.ApplyMiniature({50, 50}, FocusSettings{100, 100}, 7);
+  EXPECT_FALSE(e.Modified());
+  EXPECT_FALSE(e.Effect().Applied);
+  EXPECT_EQ(e.TargetBMP().Width(), 0);
 }
 
 TEST(Engine, BlurZeroLeavesTheToneResult) {
   const TBitmap pic = RandomPicture(30, 20, 4);
   MiniatureEngine e = Loaded(pic);
+  e.ApplyMiniature(Centre(pic), FocusFor(pic), 0);
+  EXPECT_EQ(e.TargetBMP(), pic);
+  EXPECT_TRUE(e.Modified());
   e.ApplyTone(40, 10, -5);
-  e.Modified = false;
-  e.ApplyMiniature(FocusFor(pic), 0);
-  EXPECT_EQ(e.TargetBMP, e.ModifiedBMP);
-  EXPECT_TRUE(e.Modified);
+  e.ApplyMiniature(Centre(pic), FocusFor(pic), 0);
+  EXPECT_EQ(e.TargetBMP(), e.ModifiedBMP());
 }
 
 TEST(Engine, CompositionIsSharpInTheBandAndBlurredBeyond) {
   const TBitmap pic = RandomPicture(120, 90, 5);
   MiniatureEngine e = Loaded(pic);
-  e.ApplyMiniature(FocusFor(pic), 3);
+  e.ApplyMiniature(Centre(pic), FocusFor(pic), 3);
   TBitmap blurred = pic;
   GaussianBlur(blurred, 3);
   for (int x = 0; x < 120; ++x) {
-    EXPECT_EQ(PixelAt(e.TargetBMP, x, 45), PixelAt(pic, x, 45));      // band
-    EXPECT_EQ(PixelAt(e.TargetBMP, x, 0), PixelAt(blurred, x, 0));    // beyond the upper ramp
-    EXPECT_EQ(PixelAt(e.TargetBMP, x, 89), PixelAt(blurred, x, 89));  // beyond the lower ramp
+    EXPECT_EQ(PixelAt(e.TargetBMP(), x, 45), PixelAt(pic, x, 45));      // band
+    EXPECT_EQ(PixelAt(e.TargetBMP(), x, 0), PixelAt(blurred, x, 0));    // beyond the upper ramp
+    EXPECT_EQ(PixelAt(e.TargetBMP(), x, 89), PixelAt(blurred, x, 89));  // beyond the lower ramp
   }
-  EXPECT_EQ(e.depth, 8);  // Round(50 / 600 * 90), in picture pixels
+  EXPECT_EQ(e.MaskDepth(), 8);  // Round(50 / 600 * 90), in picture pixels
 }
 
 TEST(Engine, CompositionTwiceEqualsOnceAndToneRemovesIt) {
   const TBitmap pic = RandomPicture(64, 48, 6);
   MiniatureEngine e = Loaded(pic);
   e.ApplyTone(40, 10, -5);
-  const TBitmap toned = e.TargetBMP;
-  e.ApplyMiniature(FocusFor(pic, 30), 5);
-  const TBitmap once = e.TargetBMP;
+  const TBitmap toned = e.TargetBMP();
+  e.ApplyMiniature(Centre(pic), FocusFor(pic, 30), 5);
+  const TBitmap once = e.TargetBMP();
   EXPECT_NE(once, toned);
-  e.ApplyMiniature(FocusFor(pic, 30), 5);
-  EXPECT_EQ(e.TargetBMP, once);
+  e.ApplyMiniature(Centre(pic), FocusFor(pic, 30), 5);
+  EXPECT_EQ(e.TargetBMP(), once);
   e.ApplyTone(40, 10, -5);
-  EXPECT_EQ(e.TargetBMP, toned);
+  EXPECT_EQ(e.TargetBMP(), toned);
 }
 
 TEST(Engine, ZeroSizedViewChangesNothing) {
   const TBitmap pic = RandomPicture(16, 16, 7);
   MiniatureEngine e = Loaded(pic);
-  EXPECT_THROW(e.ApplyMiniature(FocusSettings{0, 16}, 7), MaskError);
-  EXPECT_EQ(e.TargetBMP, pic);
-  EXPECT_FALSE(e.Modified);
+  EXPECT_THROW(e.ApplyMiniature(Centre(pic), FocusSettings{0, 16}, 7), MaskError);
+  EXPECT_EQ(e.TargetBMP(), pic);
+  EXPECT_FALSE(e.Modified());
 }
 
 TEST(Engine, SinglePixelPictureComesBack) {
   const TBitmap pic = SolidPicture(1, 1, {12, 200, 99});
   MiniatureEngine e = Loaded(pic);
-  e.Point = {0, 0};
-  e.ApplyMiniature(FocusSettings{1, 1}, 7);
-  EXPECT_EQ(e.TargetBMP, pic);
-  EXPECT_TRUE(e.Modified);
+  e.ApplyMiniature({0, 0}, FocusSettings{1, 1}, 7);
+  EXPECT_EQ(e.TargetBMP(), pic);
+  EXPECT_TRUE(e.Modified());
 }
 
 // The composition's fast form (the mask where it lands, the blur blended
@@ -133,24 +136,24 @@ TEST(MiniatureEngineFast, ComposeMatchesThePlainSteps) {
     MiniatureEngine engine;
     engine.LoadPicture(RandomKindPicture(w, h, rng));
     engine.ApplyTone(int(rng() % 101), int(rng() % 51), int(rng() % 101) - 50);
-    engine.Point = {int(rng() % std::uint32_t(w)), int(rng() % std::uint32_t(h))};
+    const TPoint point{int(rng() % std::uint32_t(w)), int(rng() % std::uint32_t(h))};
     const FocusSettings focus{w, h, int(rng() % 181) - 90, 1 + int(rng() % 200), BlurSlope(rng() % 3)};
     const int blur = int(rng() % 21);
     const bool wasPlain = PlainPaths();
     SetPlainPaths(true);
     MiniatureEngine plain = engine;
-    plain.Compose(focus, blur);
+    plain.ApplyMiniature(point, focus, blur);
     SetPlainPaths(false);
     std::string failed;
     const bool same = SameUnderEveryVariant(
-        plain.TargetBMP,
+        plain.TargetBMP(),
         [&] {
           MiniatureEngine fast = engine;
           // Every other case composes twice: the second time the mask and
           // TargetBMP have pixels of their own and are written over in place.
-          if (i % 2) fast.Compose(FocusSettings{w, h, 45, 20, BlurSlope::Wide}, 3);
-          fast.Compose(focus, blur);
-          return fast.TargetBMP;
+          if (i % 2) fast.ApplyMiniature(point, FocusSettings{w, h, 45, 20, BlurSlope::Wide}, 3);
+          fast.ApplyMiniature(point, focus, blur);
+          return fast.TargetBMP();
         },
         failed, i);
     SetPlainPaths(wasPlain);

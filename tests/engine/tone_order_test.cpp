@@ -43,8 +43,8 @@ TEST(ToneOrder, SaturationThenContrastThenBrightness) {
     MiniatureEngine e;
     e.LoadPicture(picture);
     e.ApplyTone(t.saturation, t.contrast, t.brightness);
-    EXPECT_EQ(e.ModifiedBMP, want) << t.saturation << " " << t.contrast << " " << t.brightness;
-    EXPECT_EQ(e.TargetBMP, want);
+    EXPECT_EQ(e.ModifiedBMP(), want) << t.saturation << " " << t.contrast << " " << t.brightness;
+    EXPECT_EQ(e.TargetBMP(), want);
   }
 }
 
@@ -55,5 +55,5 @@ TEST(ToneOrder, OnePixelByHand) {
   MiniatureEngine e;
   e.LoadPicture(SolidPicture(1, 1, {200, 100, 50}));
   e.ApplyTone(40, 10, -5);
-  EXPECT_EQ(PixelAt(e.TargetBMP, 0, 0), (Rgb{238, 69, 0}));
+  EXPECT_EQ(PixelAt(e.TargetBMP(), 0, 0), (Rgb{238, 69, 0}));
 }

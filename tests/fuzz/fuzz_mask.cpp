@@ -36,12 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!compose) return 0;
   MiniatureEngine engine;
   engine.LoadPicture(in.Picture(w, h, pf24bit));
-  engine.Point = point;
   try {
-    engine.ApplyMiniature(focus, blur);
-    if (emptyView || !engine.Modified || engine.TargetBMP.Width() != w) std::abort();
+    engine.ApplyMiniature(point, focus, blur);
+    if (emptyView || !engine.Modified() || engine.TargetBMP().Width() != w) std::abort();
   } catch (const MaskError&) {
-    if (!emptyView || engine.Modified || !(engine.TargetBMP == engine.ModifiedBMP)) std::abort();
+    if (!emptyView || engine.Modified() || !(engine.TargetBMP() == engine.ModifiedBMP())) std::abort();
   }
   return 0;
 }

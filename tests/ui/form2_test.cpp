@@ -149,9 +149,9 @@ class TestForm2 : public QObject {
     QTest::keyClick(form2().EditWidth, Qt::Key_Return);
     QVERIFY(!form2().isVisible());
     // The focus never left the width edit: the height stayed 480.
-    QCOMPARE(engine().TargetBMP.Width(), 320);
-    QCOMPARE(engine().TargetBMP.Height(), 480);
-    QVERIFY(engine().OriginalBMP == photo);
+    QCOMPARE(engine().TargetBMP().Width(), 320);
+    QCOMPARE(engine().TargetBMP().Height(), 480);
+    QVERIFY(engine().OriginalBMP() == photo);
   }
 
   void escapeAndCancelChangeNothing() {
@@ -166,8 +166,8 @@ class TestForm2 : public QObject {
       else
         form2().ButtonCancel->click();
       QVERIFY(!form2().isVisible());
-      QVERIFY(engine().TargetBMP == photo);
-      QVERIFY(engine().ResizedBMP == photo);
+      QVERIFY(engine().TargetBMP() == photo);
+      QVERIFY(engine().ResizedBMP() == photo);
     }
   }
 
@@ -188,15 +188,15 @@ class TestForm2 : public QObject {
     const TBitmap photo = RandomPicture(60, 40, 7);
     Load(photo);
     form1().BitBtnBlur->click();
-    const TBitmap blurred = engine().TargetBMP;
+    const TBitmap blurred = engine().TargetBMP();
     ShowDialog();
     form2().RBLanczos->click();
     form2().EditWidth->setText(w);
     form2().EditHeight->setText(h);
     form2().ButtonApply->click();
     QVERIFY(!form2().isVisible());
-    QVERIFY(engine().TargetBMP == blurred);
-    QVERIFY(engine().ResizedBMP == photo);
+    QVERIFY(engine().TargetBMP() == blurred);
+    QVERIFY(engine().ResizedBMP() == photo);
     QVERIFY(dialogs().errors.isEmpty());
   }
 
@@ -230,8 +230,8 @@ class TestForm2 : public QObject {
     QCOMPARE(dialogs().errors.size(), 1);
     QVERIFY2(dialogs().errors[0].contains(message), qPrintable(dialogs().errors[0]));
     QVERIFY(form2().isVisible());
-    QVERIFY(engine().ResizedBMP == photo);
-    QVERIFY(engine().TargetBMP == photo);
+    QVERIFY(engine().ResizedBMP() == photo);
+    QVERIFY(engine().TargetBMP() == photo);
   }
 
   void leavingAnEditWithNoNumberKeepsTheOther() {
@@ -266,12 +266,12 @@ class TestForm2 : public QObject {
     form2().ButtonApply->click();
     TBitmap expected = photo;
     QVERIFY(BmpResize(expected, 50, 17, TResizeMode(mode)));
-    QVERIFY(engine().ResizedBMP == expected);
-    QVERIFY(engine().ModifiedBMP == expected);
-    QVERIFY(engine().TargetBMP == expected);
+    QVERIFY(engine().ResizedBMP() == expected);
+    QVERIFY(engine().ModifiedBMP() == expected);
+    QVERIFY(engine().TargetBMP() == expected);
     QVERIFY(ViewShows(form1().Image1->Picture(), expected));
-    QVERIFY(engine().OriginalBMP == photo);
-    QVERIFY(!engine().Modified);  // resizing leaves the flag alone
+    QVERIFY(engine().OriginalBMP() == photo);
+    QVERIFY(!engine().Modified());  // resizing leaves the flag alone
   }
 
   void theCheckedButtonIsTheMethodUsed() {
@@ -290,7 +290,7 @@ class TestForm2 : public QObject {
     form2().ButtonApply->click();
     TBitmap expected = photo;
     BmpResize(expected, 15, 10, rmLanczos);
-    QVERIFY(engine().ResizedBMP == expected);
+    QVERIFY(engine().ResizedBMP() == expected);
   }
 
   void resizeStartsFromTheLoadedPictureAndReappliesTones() {
@@ -310,10 +310,10 @@ class TestForm2 : public QObject {
       MiniatureEngine reference;
       reference.LoadPicture(resized);
       reference.ApplyTone(70, DefaultContrast, DefaultBrightness);
-      QVERIFY(engine().TargetBMP == reference.TargetBMP);  // toned, and the blur is gone
+      QVERIFY(engine().TargetBMP() == reference.TargetBMP());  // toned, and the blur is gone
     }
     // Back at the loaded size, bilinear gives the loaded picture itself.
-    QVERIFY(engine().ResizedBMP == photo);
+    QVERIFY(engine().ResizedBMP() == photo);
   }
 };
 
