@@ -2,6 +2,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 #include "codecs/picture_io.h"
@@ -9,42 +10,6 @@
 #include "imaging/rotation.h"
 #include "imaging/size_limits.h"
 #include "imaging/tone.h"
-
-bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
-                               std::vector<std::string>* warnings) {
-  TBitmap picture;
-  TPictureMetadata metadata;
-  if (!ReadPicture(path, picture, &metadata, error, warnings)) return false;
-  LoadPicture(picture, std::move(metadata));
-  return true;
-}
-
-void MiniatureEngine::LoadPicture(const TBitmap& picture, TPictureMetadata metadata) {
-  // Copies share the pixels, so nothing here can run out of memory.
-  original_ = picture;
-  resized_ = original_;
-  modified_ = resized_;
-  target_ = modified_;
-  metadata_ = std::move(metadata);
-  modified_flag_ = false;
-  effect_.Applied = false;
-}
-
-void MiniatureEngine::Retone(const TBitmap& resized, TBitmap& modified, TBitmap& target) const {
-  modified = resized;
-  // Saturation, contrast, brightness, each only when not 0 (the fast form
-  // does the three in one pass).
-  AdjustTone(modified, effect_.Saturation, effect_.Contrast, effect_.Brightness);
-  target = modified;
-}
-
-void MiniatureEngine::ApplyEffect() {
-  if (!PictureLoaded()) return;
-  TBitmap modified, target;
-  Retone(resized_, modified, target);
-  modified_ = std::move(modified);
-  target_ = std::move(target);
-}
 
 namespace {
 
@@ -58,20 +23,65 @@ void CheckSetting(const TSetting& setting, int value) {
 
 }  // namespace
 
+bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
+                               std::vector<std::string>* warnings) {
+  TBitmap picture;
+  TPictureMetadata metadata;
+  if (!ReadPicture(path, picture, &metadata, error, warnings)) return false;
+  LoadPicture(picture, std::move(metadata));
+  return true;
+}
+
+void MiniatureEngine::LoadPicture(const TBitmap& picture, TPictureMetadata metadata) {
+  // Copies share the pixels, so nothing here can run out of memory. The
+  // recorded tone settings stay; they are no longer applied.
+  TChain next;
+  next.original = picture;
+  next.resized = picture;
+  next.modified = picture;
+  next.target = picture;
+  next.mask = chain_.mask;
+  next.effect = chain_.effect;
+  next.effect.Applied = false;
+  next.maskDepth = chain_.maskDepth;
+  chain_ = std::move(next);
+  metadata_ = std::move(metadata);
+  undo_.clear();
+  redo_.clear();
+}
+
+void MiniatureEngine::Retone(TChain& chain) {
+  chain.modified = chain.resized;
+  // Saturation, contrast, brightness, each only when not 0 (the fast form
+  // does the three in one pass).
+  AdjustTone(chain.modified, chain.effect.Saturation, chain.effect.Contrast, chain.effect.Brightness);
+  chain.target = chain.modified;
+}
+
+void MiniatureEngine::Commit(TChain&& next) {
+  undo_.push_back(std::move(chain_));  // the one step that may throw: then nothing has changed
+  chain_ = std::move(next);
+  redo_.clear();
+  TrimHistory();
+}
+
+void MiniatureEngine::ApplyEffect() {
+  if (!PictureLoaded()) return;
+  TChain next = chain_;
+  Retone(next);
+  chain_ = std::move(next);
+}
+
 void MiniatureEngine::ApplyTone(int saturation, int contrast, int brightness) {
   if (!PictureLoaded()) return;
   CheckSetting(kSaturationSetting, saturation);
   CheckSetting(kContrastSetting, contrast);
   CheckSetting(kBrightnessSetting, brightness);
-  const RECEFFECT before = effect_;
-  effect_ = {true, saturation, contrast, brightness};
-  try {
-    ApplyEffect();
-  } catch (...) {
-    effect_ = before;
-    throw;
-  }
-  modified_flag_ = true;
+  TChain next = chain_;
+  next.effect = {true, saturation, contrast, brightness};
+  Retone(next);
+  next.modifiedFlag = true;
+  Commit(std::move(next));
 }
 
 void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, int blur) {
@@ -79,29 +89,29 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
   CheckSetting(kAngleSetting, focus.angle);
   CheckSetting(kDepthSetting, focus.depthSetting);
   CheckSetting(kBlurSetting, blur);
+  TChain next = chain_;
   // The mask comes first: if it cannot be built, no picture is touched.
   TBitmap mask{0, 0, pf8bit};
-  const MaskGeometry g = ::CreateMaskBMP(mask, modified_.Width(), modified_.Height(), point, focus);
+  const MaskGeometry g = ::CreateMaskBMP(mask, next.modified.Width(), next.modified.Height(), point, focus);
   // The target becomes ModifiedBMP with its blur blended in through the
   // mask (a refused zone leaves it the sharp picture). The plain form makes
   // the blurred copy and blends it; the fast form blends each blurred row
   // straight into the target, with the same bytes.
   TBitmap target;
-  BlurredOverlay(target, modified_, mask, blur);
-  mask_ = std::move(mask);
-  target_ = std::move(target);
-  maskDepth_ = g.depth;
-  modified_flag_ = true;
+  BlurredOverlay(target, next.modified, mask, blur);
+  next.mask = std::move(mask);
+  next.target = std::move(target);
+  next.maskDepth = g.depth;
+  next.modifiedFlag = true;
+  Commit(std::move(next));
 }
 
 void MiniatureEngine::Rotate90(bool plus) {
   if (!PictureLoaded()) return;
-  TBitmap turned[4] = {original_, resized_, modified_, target_};
-  for (TBitmap& picture : turned) ::Rotate90(picture, plus);
-  original_ = std::move(turned[0]);
-  resized_ = std::move(turned[1]);
-  modified_ = std::move(turned[2]);
-  target_ = std::move(turned[3]);
+  TChain next = chain_;
+  for (TBitmap* picture : {&next.original, &next.resized, &next.modified, &next.target})
+    ::Rotate90(*picture, plus);
+  Commit(std::move(next));
 }
 
 void MiniatureEngine::Resize(int width, int height, TResizeMode mode) {
@@ -113,23 +123,22 @@ void MiniatureEngine::Resize(int width, int height, TResizeMode mode) {
                              " pixels is too large: at most " + std::to_string(kMaxPictureSide) +
                              " pixels a side and " + std::to_string(kMaxPicturePixels) + " pixels in all.");
   }
-  // Every resize starts again from the picture as loaded and turned.
-  TBitmap resized = original_, modified, target;
+  // Every resize starts again from the picture as loaded and turned; the
+  // recorded tone settings are applied again when any were applied.
+  TChain next = chain_;
   try {
-    BmpResize(resized, width, height, mode);
-    if (effect_.Applied) {
-      Retone(resized, modified, target);
+    BmpResize(next.resized, width, height, mode);
+    if (next.effect.Applied) {
+      Retone(next);
     } else {
-      modified = resized;
-      target = modified;
+      next.modified = next.resized;
+      next.target = next.modified;
     }
+    Commit(std::move(next));
   } catch (const std::bad_alloc&) {
     throw std::runtime_error("Not enough memory for a picture of " + std::to_string(width) + " x " +
                              std::to_string(height) + " pixels.");
   }
-  resized_ = std::move(resized);
-  modified_ = std::move(modified);
-  target_ = std::move(target);
 }
 
 bool MiniatureEngine::WriteFile(const std::string& path, const TSaveOptions& options, std::string& error,
@@ -140,7 +149,53 @@ bool MiniatureEngine::WriteFile(const std::string& path, const TSaveOptions& opt
   TPictureMetadata colourOnly;
   if (!options.keepMetadata) colourOnly.icc = metadata_.icc;
   const TPictureMetadata& metadata = options.keepMetadata ? metadata_ : colourOnly;
-  if (!WritePicture(path, target_, TWriteOptions{options.quality, &metadata}, error, warnings)) return false;
-  modified_flag_ = false;
+  if (!WritePicture(path, chain_.target, TWriteOptions{options.quality, &metadata}, error, warnings))
+    return false;
+  chain_.modifiedFlag = false;
+  // Every other step of the history now differs from what the file holds.
+  for (auto* steps : {&undo_, &redo_})
+    for (TChain& step : *steps) step.modifiedFlag = true;
   return true;
+}
+
+void MiniatureEngine::Undo() {
+  if (undo_.empty()) return;
+  redo_.push_back(std::move(chain_));
+  chain_ = std::move(undo_.back());
+  undo_.pop_back();
+}
+
+void MiniatureEngine::Redo() {
+  if (redo_.empty()) return;
+  undo_.push_back(std::move(chain_));
+  chain_ = std::move(redo_.back());
+  redo_.pop_back();
+}
+
+std::uint64_t MiniatureEngine::HistoryBytes() const {
+  // A picture's pixels are known by the address of their first row.
+  std::unordered_set<const void*> counted;
+  const auto add = [&counted](const TBitmap& b) -> std::uint64_t {
+    if (b.Width() == 0 || b.Height() == 0) return 0;
+    if (!counted.insert(b.ScanLine(0)).second) return 0;
+    return std::uint64_t(b.RowBytes()) * std::uint64_t(b.Height());
+  };
+  const auto addChain = [&add](const TChain& c) {
+    return add(c.original) + add(c.resized) + add(c.modified) + add(c.target) + add(c.mask);
+  };
+  addChain(chain_);  // what the current chain holds is not the history's
+  std::uint64_t bytes = 0;
+  for (const auto* steps : {&undo_, &redo_})
+    for (const TChain& step : *steps) bytes += addChain(step);
+  return bytes;
+}
+
+void MiniatureEngine::TrimHistory() noexcept {
+  try {
+    while (undo_.size() > 1 && (HistorySteps() > historySteps_ || HistoryBytes() > historyBytes_))
+      undo_.pop_front();
+  } catch (const std::bad_alloc&) {
+    // No memory to count with: keep only the last step.
+    while (undo_.size() > 1) undo_.pop_front();
+  }
 }

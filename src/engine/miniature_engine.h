@@ -13,8 +13,18 @@
 // made aside (pixels are shared copy-on-write, so that costs no copies) and
 // put in place together. The engine takes control values as plain inputs;
 // showing pictures is the caller's job.
+//
+// The engine keeps a history of the chain for Undo and Redo: each of the
+// tone and miniature "Apply", the quarter turns and the resize records the
+// chain before it. The history keeps at most kHistorySteps steps, and drops
+// its oldest ones while the pixels only it holds pass kHistoryBytes (a
+// picture shared with the current chain or with another step is counted
+// once); the step before the last command is always kept. A newly read
+// picture starts a new history.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,21 +52,41 @@ struct TSaveOptions {
 class MiniatureEngine {
  public:
   // ---- Reading the state ----
-  const TBitmap& OriginalBMP() const { return original_; }
-  const TBitmap& ResizedBMP() const { return resized_; }
-  const TBitmap& ModifiedBMP() const { return modified_; }
-  const TBitmap& TargetBMP() const { return target_; }
-  const TBitmap& MaskBMP() const { return mask_; }
-  const RECEFFECT& Effect() const { return effect_; }
+  const TBitmap& OriginalBMP() const { return chain_.original; }
+  const TBitmap& ResizedBMP() const { return chain_.resized; }
+  const TBitmap& ModifiedBMP() const { return chain_.modified; }
+  const TBitmap& TargetBMP() const { return chain_.target; }
+  const TBitmap& MaskBMP() const { return chain_.mask; }
+  const RECEFFECT& Effect() const { return chain_.effect; }
   // There are changes that have not been saved.
-  bool Modified() const { return modified_flag_; }
+  bool Modified() const { return chain_.modifiedFlag; }
   // Half-width of the band in picture pixels, as the last composition made it.
-  int MaskDepth() const { return maskDepth_; }
+  int MaskDepth() const { return chain_.maskDepth; }
   // The camera data and colour profile of the picture as read: kept through
   // turns and resizes, and saved with it.
   const TPictureMetadata& Metadata() const { return metadata_; }
   // A picture is loaded when OriginalBMP has a width.
-  bool PictureLoaded() const { return original_.Width() > 0; }
+  bool PictureLoaded() const { return chain_.original.Width() > 0; }
+
+  // ---- History ----
+  static constexpr int kHistorySteps = 20;
+  static constexpr std::uint64_t kHistoryBytes = std::uint64_t(1) << 30;
+  // Other bounds than these (tests).
+  void SetHistoryLimits(int steps, std::uint64_t bytes) {
+    historySteps_ = steps;
+    historyBytes_ = bytes;
+  }
+  bool CanUndo() const { return !undo_.empty(); }
+  bool CanRedo() const { return !redo_.empty(); }
+  // Puts back the chain as it was before the last command (or after the
+  // one undone last): pictures, recorded tone settings and the flag. A
+  // step from before the last save comes back marked modified, since it is
+  // not what the file holds.
+  void Undo();
+  void Redo();
+  // Steps held, and the bytes of pixels only the history holds.
+  int HistorySteps() const { return int(undo_.size() + redo_.size()); }
+  std::uint64_t HistoryBytes() const;
 
   // ---- Operations ----
 
@@ -108,17 +138,29 @@ class MiniatureEngine {
                  std::vector<std::string>* warnings = nullptr);
 
  private:
-  // Puts new ModifiedBMP and TargetBMP made from `resized` with the
-  // recorded settings into `modified` and `target` (the chain untouched).
-  void Retone(const TBitmap& resized, TBitmap& modified, TBitmap& target) const;
+  // Everything a command changes, and Undo puts back.
+  struct TChain {
+    TBitmap original{0, 0, pf24bit};
+    TBitmap resized{0, 0, pf24bit};
+    TBitmap modified{0, 0, pf24bit};
+    TBitmap target{0, 0, pf24bit};
+    TBitmap mask{0, 0, pf8bit};
+    RECEFFECT effect;
+    int maskDepth = 0;
+    bool modifiedFlag = false;
+  };
 
-  TBitmap original_{0, 0, pf24bit};
-  TBitmap resized_{0, 0, pf24bit};
-  TBitmap modified_{0, 0, pf24bit};
-  TBitmap target_{0, 0, pf24bit};
-  TBitmap mask_{0, 0, pf8bit};
-  RECEFFECT effect_;
+  // Rebuilds the toned pictures of `chain` from its ResizedBMP and its
+  // recorded settings.
+  static void Retone(TChain& chain);
+  // Makes `next` the chain, the one before it the newest undo step.
+  void Commit(TChain&& next);
+  // Drops the oldest undo steps beyond the history's bounds.
+  void TrimHistory() noexcept;
+
+  TChain chain_;
   TPictureMetadata metadata_;
-  int maskDepth_ = 0;
-  bool modified_flag_ = false;
+  std::deque<TChain> undo_, redo_;
+  int historySteps_ = kHistorySteps;
+  std::uint64_t historyBytes_ = kHistoryBytes;
 };

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstdio>
 #include <functional>
 #include <new>
 
@@ -143,4 +144,70 @@ TEST(ChainOperations, SettingsOutsideTheTableAreRefusedFirst) {
   EXPECT_NO_THROW(e.ApplyTone(-100, 100, 100));
   EXPECT_NO_THROW(e.ApplyMiniature({1, 1}, {60, 45, -90, 200}, 30));
   EXPECT_NO_THROW(e.ApplyMiniature({1, 1}, {60, 45, 90, 1}, 0));
+}
+
+TEST(ChainHistory, UndoAndRedoRoundTripEveryCommand) {
+  const struct {
+    const char* name;
+    std::function<void(MiniatureEngine&)> run;
+  } commands[] = {
+      {"tone", [](MiniatureEngine& e) { e.ApplyTone(60, 5, 20); }},
+      {"miniature",
+       [](MiniatureEngine& e) { e.ApplyMiniature({30, 22}, FocusSettings{60, 45, 45, 20, BlurSlope::Medium}, 6); }},
+      {"quarter turn", [](MiniatureEngine& e) { e.Rotate90(false); }},
+      {"resize", [](MiniatureEngine& e) { e.Resize(31, 70, rmLanczos); }},
+  };
+  for (const auto& c : commands) {
+    MiniatureEngine e = Started();
+    const MiniatureEngine before = e;
+    c.run(e);
+    const MiniatureEngine after = e;
+    ASSERT_TRUE(e.CanUndo()) << c.name;
+    e.Undo();
+    ExpectSameState(e, before, c.name);
+    ASSERT_TRUE(e.CanRedo()) << c.name;
+    e.Redo();
+    ExpectSameState(e, after, c.name);
+    EXPECT_FALSE(e.CanRedo()) << c.name;
+  }
+}
+
+TEST(ChainHistory, StepsBeforeASaveComeBackModified) {
+  const std::string path = testing::TempDir() + "history-save.bmp";
+  MiniatureEngine e;
+  e.LoadPicture(RandomPicture(40, 30, 5));
+  EXPECT_FALSE(e.CanUndo());  // a read starts the history
+  e.Rotate90(true);
+  EXPECT_FALSE(e.Modified());  // a turn leaves the flag as it was
+  e.ApplyTone(10, 10, 10);
+  std::string error;
+  ASSERT_TRUE(e.WriteFile(path, {}, error)) << error;
+  EXPECT_FALSE(e.Modified());
+  e.Undo();  // the turned picture: not what the file holds
+  EXPECT_TRUE(e.Modified());
+  e.Undo();
+  EXPECT_TRUE(e.Modified());
+  e.Redo();
+  e.Redo();  // the saved picture again
+  EXPECT_FALSE(e.Modified());
+  std::remove(path.c_str());
+}
+
+TEST(ChainHistory, KeepsWithinItsBounds) {
+  MiniatureEngine e;
+  e.LoadPicture(RandomPicture(64, 48, 3));  // 9,216 bytes a picture
+  e.SetHistoryLimits(5, 1 << 20);
+  for (int i = 0; i < 9; ++i) e.ApplyTone(i, 0, 0);
+  EXPECT_EQ(e.HistorySteps(), 5);
+  // Each tone step holds one toned picture of its own (ModifiedBMP and
+  // TargetBMP share it; the rest is shared with the current chain).
+  EXPECT_EQ(e.HistoryBytes(), 5u * 64 * 48 * 3);
+  e.SetHistoryLimits(20, 3 * 64 * 48 * 3);
+  e.ApplyTone(20, 0, 0);
+  EXPECT_EQ(e.HistorySteps(), 3);
+  e.SetHistoryLimits(20, 1);  // the step before the last command always stays
+  e.ApplyTone(21, 0, 0);
+  EXPECT_EQ(e.HistorySteps(), 1);
+  e.Undo();
+  EXPECT_EQ(e.Effect().Saturation, 20);
 }
