@@ -1,10 +1,12 @@
 // The program's entry: one running copy per user, then the main window and
 // the resize dialog, and the event loop until the main window closes.
-// Command-line arguments are not used (Qt's own display options aside).
+// The one argument the program takes is a picture to open at start
+// (Qt's own display options aside); a second copy ignores it.
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 
+#include "app/command_line.h"
 #include "app/single_instance.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -29,6 +31,10 @@ int main(int argc, char** argv) {
   TForm2 form2(DefaultDialogs(), &form1);
   Form2 = &form2;
   form1.show();
+  std::vector<std::string> args;
+  for (const QString& a : QApplication::arguments()) args.push_back(a.toStdString());
+  const QString startFile = QString::fromStdString(StartupFile(args));
+  if (!startFile.isEmpty()) form1.OpenFile(startFile);
   const int code = app.exec();
   Form2 = nullptr;
   Form1 = nullptr;

@@ -21,6 +21,12 @@ void CheckSetting(const TSetting& setting, int value) {
                             std::to_string(setting.acceptedMaximum));
 }
 
+// Pictures are known by the address of their pixels' first row: copies
+// that share their pixels have the same one.
+const void* PixelsOf(const TBitmap& b) {
+  return b.Width() > 0 && b.Height() > 0 ? b.ScanLine(0) : nullptr;
+}
+
 }  // namespace
 
 bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
@@ -109,23 +115,30 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
 void MiniatureEngine::Rotate90(bool plus) {
   if (!PictureLoaded()) return;
   TChain next = chain_;
-  for (TBitmap* picture : {&next.original, &next.resized, &next.modified, &next.target})
-    ::Rotate90(*picture, plus);
+  // Pictures that share their pixels are turned once, and share the turned
+  // pixels again.
+  TBitmap* pictures[] = {&next.original, &next.resized, &next.modified, &next.target};
+  const void* pixels[4];
+  for (int i = 0; i < 4; ++i) pixels[i] = PixelsOf(*pictures[i]);
+  for (int i = 0; i < 4; ++i) {
+    int same = 0;
+    while (same < i && pixels[same] != pixels[i]) ++same;
+    if (same < i) {
+      *pictures[i] = *pictures[same];
+    } else {
+      ::Rotate90(*pictures[i], plus);
+    }
+  }
   Commit(std::move(next));
 }
 
 void MiniatureEngine::Resize(int width, int height, TResizeMode mode) {
   if (!PictureLoaded()) return;
-  if (width < 1 || height < 1) throw std::runtime_error("The new width and height must be at least 1 pixel.");
-  // Nothing larger than a picture file can hold: it could not be saved.
-  if (!PictureSizeAllowed(width, height)) {
-    throw std::runtime_error("A picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                             " pixels is too large: at most " + std::to_string(kMaxPictureSide) +
-                             " pixels a side and " + std::to_string(kMaxPicturePixels) + " pixels in all.");
-  }
+  CheckSize(width, height);
   // Every resize starts again from the picture as loaded and turned; the
   // recorded tone settings are applied again when any were applied.
   TChain next = chain_;
+  next.resized = next.original;
   try {
     BmpResize(next.resized, width, height, mode);
     if (next.effect.Applied) {
@@ -138,6 +151,16 @@ void MiniatureEngine::Resize(int width, int height, TResizeMode mode) {
   } catch (const std::bad_alloc&) {
     throw std::runtime_error("Not enough memory for a picture of " + std::to_string(width) + " x " +
                              std::to_string(height) + " pixels.");
+  }
+}
+
+void MiniatureEngine::CheckSize(int width, int height) {
+  if (width < 1 || height < 1) throw std::runtime_error("The new width and height must be at least 1 pixel.");
+  // Nothing larger than a picture file can hold: it could not be saved.
+  if (!PictureSizeAllowed(width, height)) {
+    throw std::runtime_error("A picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels is too large: at most " + std::to_string(kMaxPictureSide) +
+                             " pixels a side and " + std::to_string(kMaxPicturePixels) + " pixels in all.");
   }
 }
 
@@ -173,11 +196,9 @@ void MiniatureEngine::Redo() {
 }
 
 std::uint64_t MiniatureEngine::HistoryBytes() const {
-  // A picture's pixels are known by the address of their first row.
   std::unordered_set<const void*> counted;
   const auto add = [&counted](const TBitmap& b) -> std::uint64_t {
-    if (b.Width() == 0 || b.Height() == 0) return 0;
-    if (!counted.insert(b.ScanLine(0)).second) return 0;
+    if (PixelsOf(b) == nullptr || !counted.insert(PixelsOf(b)).second) return 0;
     return std::uint64_t(b.RowBytes()) * std::uint64_t(b.Height());
   };
   const auto addChain = [&add](const TChain& c) {

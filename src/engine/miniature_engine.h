@@ -129,6 +129,8 @@ class MiniatureEngine {
   // one beyond the picture limits, or one there is no memory for. Does
   // nothing without a picture.
   void Resize(int width, int height, TResizeMode mode);
+  // Throws the error Resize gives for a size that cannot be made at all.
+  static void CheckSize(int width, int height);
 
   // Writes TargetBMP to `path` in the format of its extension and clears
   // the unsaved-changes flag. On failure returns false with `error` set,

@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -8,15 +9,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QTabWidget>
+#include <QTimer>
 #include <QUrl>
+#include <cmath>
 
 #include "codecs/picture_io.h"
 #include "engine/version.h"
@@ -33,27 +40,19 @@ TForm2* Form2 = nullptr;
 
 namespace {
 
-const QString kDiscardQuestion =
-    QStringLiteral("Current picture not saved yet.\nDo you want to discard it and load a new picture ?");
 const QString kCloseQuestion =
     QStringLiteral("Current picture not saved yet.\nDo you want to finish work anyway ?");
-const QString kMultiFiles = QStringLiteral("Multi files not allowed.");
 
 // The window's client area and the panel, in device-independent pixels.
 constexpr int kClientWidth = 944;
 constexpr int kClientHeight = 584;
 constexpr int kPanelWidth = 176;
+// The panel's two frames end 449 pixels down; the pages keep some width.
+constexpr int kPanelMinimumHeight = 457;
+constexpr int kPagesMinimumWidth = 240;
 // Value labels keep their right edge here as their text grows to the left.
 constexpr int kValueRight = 151;
 constexpr int kValueWidth = 48;
-
-std::string LocalPath(const QString& fileName) {
-  return QFile::encodeName(fileName).toStdString();
-}
-
-QString FromUtf8(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 // A slider for one setting, its range and steps from the settings table.
 QSlider* MakeSlider(QWidget* parent, const char* name, int top, const TSetting& setting) {
@@ -113,7 +112,8 @@ QString VersionText() {
       .arg(QString::fromLatin1(kTessarinVersion));
 }
 
-TForm1::TForm1(TDialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
+TForm1::TForm1(TDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs), work_(new TWorkRunner(this)) {
   FormCreate();
 }
 
@@ -137,6 +137,17 @@ void TForm1::FormCreate() {
   layout->addWidget(PageControl1, 1);
   layout->addWidget(Panel1);
   BuildMenus();
+  BuildProgressPanel();
+  // The window cannot be made so small that a control is cut off: the
+  // panel keeps the height of its two frames, the pictures a usable width.
+  Panel1->setMinimumHeight(kPanelMinimumHeight);
+  PageControl1->setMinimumWidth(kPagesMinimumWidth);
+  // QTabWidget gives its new size only to the page in front; both pages
+  // (and so the overlay the band is placed in) always have the visible size.
+  if (auto* stack = PageControl1->findChild<QStackedWidget*>()) stack->installEventFilter(this);
+  connect(Image2, &TGuideOverlay::Resized, this, [this] { OverlayResized(); });
+  // The key that shows the picture as read is watched wherever the focus is.
+  qApp->installEventFilter(this);
   setTabOrder(PageControl1, TrackBarSaturation);
   setTabOrder(TrackBarSaturation, TrackBarContrast);
   setTabOrder(TrackBarContrast, TrackBarBrightness);
@@ -232,8 +243,14 @@ void TForm1::BuildMenus() {
   MenuF->setObjectName("MenuF");
   MenuFO = MakeAction(MenuF, "MenuFO", "Open (&O)");
   MenuFS = MakeAction(MenuF, "MenuFS", "Save (&S)");
+  // Lasts until the program ends; unchecked, a saved file carries no EXIF,
+  // XMP or IPTC (its colour profile stays).
+  MenuFK = MakeAction(MenuF, "MenuFK", "Keep camera data and location (&K)", true, true);
   MenuF->addSeparator()->setObjectName("N1");
   MenuFX = MakeAction(MenuF, "MenuFX", "Exit (&X)");
+  MenuFO->setShortcut(QKeySequence::Open);
+  MenuFS->setShortcut(QKeySequence::Save);
+  MenuFX->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   MenuC = menuBar()->addMenu("Config (&C)");
   MenuC->setObjectName("MenuC");
@@ -247,6 +264,11 @@ void TForm1::BuildMenus() {
 
   MenuE = menuBar()->addMenu("Edit (&E)");
   MenuE->setObjectName("MenuE");
+  MenuEU = MakeAction(MenuE, "MenuEU", "Undo (&U)");
+  MenuED = MakeAction(MenuE, "MenuED", "Redo (&D)");
+  MenuEU->setShortcut(QKeySequence::Undo);
+  MenuED->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  MenuE->addSeparator()->setObjectName("N5");
   MenuEL = MakeAction(MenuE, "MenuEL", "Rotate left (&L)");
   MenuER = MakeAction(MenuE, "MenuER", "Rotate Right (&R)");
   MenuE->addSeparator()->setObjectName("N2");
@@ -263,6 +285,45 @@ void TForm1::BuildMenus() {
   connect(MenuEL, &QAction::triggered, this, slot(&TForm1::MenuELClick));
   connect(MenuER, &QAction::triggered, this, slot(&TForm1::MenuERClick));
   connect(MenuES, &QAction::triggered, this, slot(&TForm1::MenuESClick));
+  connect(MenuEU, &QAction::triggered, this, slot(&TForm1::MenuEUClick));
+  connect(MenuED, &QAction::triggered, this, slot(&TForm1::MenuEDClick));
+  UpdateCommands();
+}
+
+void TForm1::BuildProgressPanel() {
+  ProgressPanel = new QFrame(this);
+  ProgressPanel->setObjectName("ProgressPanel");
+  static_cast<QFrame*>(ProgressPanel)->setFrameShape(QFrame::StyledPanel);
+  ProgressPanel->setAutoFillBackground(true);
+  auto* layout = new QHBoxLayout(ProgressPanel);
+  auto* label = new QLabel(ProgressPanel);
+  label->setObjectName("ProgressLabel");
+  auto* bar = new QProgressBar(ProgressPanel);
+  bar->setRange(0, 0);  // going on, without a known end
+  bar->setFixedWidth(120);
+  layout->addWidget(label);
+  layout->addWidget(bar);
+  ProgressPanel->hide();
+  // Shown only for work that takes more than half a second.
+  auto* delay = new QTimer(this);
+  delay->setSingleShot(true);
+  delay->setInterval(500);
+  connect(work_, &TWorkRunner::Started, this, [this, label, delay](const QString& what) {
+    label->setText(what + " ...");
+    delay->start();
+  });
+  connect(delay, &QTimer::timeout, this, [this] {
+    if (!work_->Busy()) return;
+    ProgressPanel->adjustSize();
+    ProgressPanel->move(PageControl1->x() + 8,
+                        PageControl1->geometry().bottom() - ProgressPanel->height() - 32);
+    ProgressPanel->raise();
+    ProgressPanel->show();
+  });
+  connect(work_, &TWorkRunner::Finished, this, [this, delay] {
+    delay->stop();
+    ProgressPanel->hide();
+  });
 }
 
 // ---- The window's own events ----
@@ -275,14 +336,17 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormShow() {
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  if (const QScreen* screen = this->screen()) {
+    QRect placed = geometry();
+    placed.moveCenter(screen->availableGeometry().center());
+    setGeometry(placed);
+  }
   PageControl1->setCurrentWidget(TabSheetModified);
   const QColor shadow = palette().color(QPalette::Dark);
   Image1->FillClient(shadow);
   Image2->setVisible(MenuCL->isChecked());
   Image3->FillClient(shadow, Image1->size());
-  point_ = {Image2->width() / 2, Image2->height() / 2};
-  PutLine();
+  SetPoint({Image2->width() / 2, Image2->height() / 2});
   TrackBarSaturation->setValue(DefaultSaturation);
   TrackBarContrast->setValue(DefaultContrast);
   TrackBarBrightness->setValue(DefaultBrightness);
@@ -298,6 +362,8 @@ void TForm1::FormShow() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // Work under way ends first, so that a save in progress completes its file.
+  work_->Wait();
   bool close = true;
   RunGuarded(dialogs_, this, [&] { close = FormClose(); });
   if (close) {
@@ -317,6 +383,35 @@ void TForm1::MenuCVClick() {
 
 void TForm1::MenuFXClick() {
   close();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (ProgressPanel->isVisible())
+    ProgressPanel->move(PageControl1->x() + 8,
+                        PageControl1->geometry().bottom() - ProgressPanel->height() - 32);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && watched->parent() == PageControl1) {
+    const QRect area = static_cast<QWidget*>(watched)->contentsRect();
+    for (QWidget* page : {TabSheetOriginal, TabSheetModified}) page->setGeometry(area);
+  } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Backslash && !key->isAutoRepeat() && isActiveWindow() &&
+        QApplication::activeModalWidget() == nullptr) {
+      ShowBefore(event->type() == QEvent::KeyPress);
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::ShowBefore(bool before) {
+  if (before == showingBefore_) return;
+  if (before && (PageControl1->currentWidget() != TabSheetModified || !engine_.PictureLoaded())) return;
+  showingBefore_ = before;
+  Image1->SetPicture(before ? engine_.OriginalBMP() : engine_.TargetBMP());
 }
 
 // ---- Sliders and their captions ----
@@ -364,42 +459,13 @@ void TForm1::Label4Click() {
   TrackBarBlur->setValue(DefaultBlur);
 }
 
-// ---- The tone settings and the miniature effect ----
-
-void TForm1::ShowPictures() {
-  Image1->SetPicture(engine_.TargetBMP());
-  Image3->SetPicture(engine_.OriginalBMP());
-}
-
-void TForm1::BitBtnEffectsClick() {
-  if (!engine_.PictureLoaded()) return;
-  TBusyCursor busy;
-  engine_.ApplyTone(TrackBarSaturation->value(), TrackBarContrast->value(), TrackBarBrightness->value());
-  Image1->SetPicture(engine_.TargetBMP());
-}
+// ---- The blur slope ----
 
 BlurSlope TForm1::SlopeChoice() const {
   if (MenuC1->isChecked()) return BlurSlope::Narrow;
   if (MenuC2->isChecked()) return BlurSlope::Medium;
   if (MenuC3->isChecked()) return BlurSlope::Wide;
   return BlurSlope::Medium;
-}
-
-void TForm1::ApplyMiniature() {
-  TBusyCursor busy;
-  FocusSettings focus;
-  focus.viewWidth = Image2->width();
-  focus.viewHeight = Image2->height();
-  focus.angle = TrackBarAngle->value();
-  focus.depthSetting = TrackBarDepth->value();
-  focus.slope = SlopeChoice();
-  engine_.ApplyMiniature(point_, focus, TrackBarBlur->value());
-  Image1->SetPicture(engine_.TargetBMP());
-}
-
-void TForm1::BitBtnBlurClick() {
-  if (!engine_.PictureLoaded()) return;
-  ApplyMiniature();
 }
 
 // Checkable menu items have their check mark toggled by Qt before the
@@ -428,116 +494,47 @@ void TForm1::PutLine() {
 }
 
 void TForm1::Image2MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
-  point_ = {x, y};
+  SetPoint({x, y});
+}
+
+// The anchor: the point's offset from the overlay's centre divided by the
+// view pixels per picture pixel, as the mask maps it (without a picture,
+// per pixel of the overlay's smaller side).
+namespace {
+
+double ViewPerPicture(QSize view, const TBitmap& picture) {
+  if (view.isEmpty()) return 0;
+  if (picture.Width() == 0 || picture.Height() == 0) return std::min(view.width(), view.height());
+  return std::min(double(view.width()) / picture.Width(), double(view.height()) / picture.Height());
+}
+
+}  // namespace
+
+void TForm1::SetPoint(TPoint point) {
+  point_ = point;
+  AnchorPoint();
+  PutLine();
+}
+
+void TForm1::AnchorPoint() {
+  overlaySize_ = Image2->size();
+  const double ratio = ViewPerPicture(overlaySize_, engine_.ModifiedBMP());
+  if (ratio == 0) return;
+  anchorX_ = (point_.X - overlaySize_.width() / 2.0) / ratio;
+  anchorY_ = (point_.Y - overlaySize_.height() / 2.0) / ratio;
+}
+
+void TForm1::OverlayResized() {
+  if (!shown_) return;
+  const QSize size = Image2->size();
+  const double ratio = ViewPerPicture(size, engine_.ModifiedBMP());
+  if (ratio != 0 && !overlaySize_.isEmpty()) {
+    point_ = {int(std::lround(size.width() / 2.0 + anchorX_ * ratio)),
+              int(std::lround(size.height() / 2.0 + anchorY_ * ratio))};
+  }
   PutLine();
 }
 
 void TForm1::MenuCLClick() {
   Image2->setVisible(MenuCL->isChecked());
-}
-
-// ---- Picture files ----
-
-void TForm1::SetTitle() {
-  QString title = FromUtf8(
-      WindowTitle(currentFileName_.toStdString(), engine_.TargetBMP().Width(), engine_.TargetBMP().Height()));
-  // "[*]" would be taken for Qt's unsaved-changes mark; doubled it is shown as written.
-  title.replace("[*]", "[*][*]");
-  setWindowTitle(title);
-}
-
-void TForm1::ReadFile(const QString& fileName) {
-  if (engine_.Modified() && !dialogs_.AskYesNo(this, kDiscardQuestion)) return;
-  std::string error;
-  std::vector<std::string> warnings;
-  if (!engine_.ReadFile(LocalPath(fileName), error, &warnings)) {
-    // Nothing changes: the picture on screen, its name and the flags stay.
-    dialogs_.ShowError(this, FromUtf8(error));
-    return;
-  }
-  currentFileName_ = fileName;
-  ShowPictures();
-  saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
-  SetTitle();
-  ShowWarnings("The picture is open, but not all of the file could be used:", warnings);
-}
-
-void TForm1::ShowWarnings(const QString& heading, const std::vector<std::string>& warnings) {
-  if (warnings.empty()) return;
-  QString text = heading + "\n";
-  for (const std::string& w : warnings) text += "\n" + FromUtf8(w);
-  dialogs_.ShowInformation(this, text);
-}
-
-void TForm1::MenuFOClick() {
-  const QString fileName = dialogs_.OpenPicture(this, currentFileName_);
-  if (fileName.isEmpty()) return;
-  ReadFile(fileName);
-}
-
-void TForm1::MenuFSClick() {
-  if (!engine_.PictureLoaded()) return;
-  const QString fileName = dialogs_.SavePicture(this, saveFileName_);
-  if (fileName.isEmpty()) return;
-  saveFileName_ = fileName;
-  std::string error;
-  std::vector<std::string> warnings;
-  if (!engine_.WriteFile(LocalPath(fileName), TSaveOptions{}, error, &warnings)) {
-    // The unsaved-changes flag stays set: nothing was saved.
-    dialogs_.ShowError(this, FromUtf8(error));
-    return;
-  }
-  ShowWarnings("The picture is saved, but not all of its camera data could go with it:", warnings);
-}
-
-void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
-}
-
-void TForm1::dropEvent(QDropEvent* event) {
-  event->acceptProposedAction();
-  RunGuarded(dialogs_, this, [&] { WMDropFiles(*event->mimeData()); });
-}
-
-void TForm1::WMDropFiles(const QMimeData& drop) {
-  const QList<QUrl> urls = drop.urls();
-  if (urls.size() > 1) {
-    dialogs_.ShowError(this, kMultiFiles);
-    return;
-  }
-  if (urls.isEmpty()) return;
-  if (!urls.first().isLocalFile()) {
-    dialogs_.ShowError(this, "Only files on this computer can be opened: " + urls.first().toString());
-    return;
-  }
-  ReadFile(urls.first().toLocalFile());
-}
-
-// ---- Edit commands ----
-
-void TForm1::RotateChain(bool plus) {
-  if (!engine_.PictureLoaded()) return;
-  TBusyCursor busy;
-  engine_.Rotate90(plus);
-  ShowPictures();
-  SetTitle();
-}
-
-void TForm1::MenuELClick() {
-  RotateChain(false);
-}
-void TForm1::MenuERClick() {
-  RotateChain(true);
-}
-
-void TForm1::MenuESClick() {
-  if (!engine_.PictureLoaded()) return;
-  TBusyCursor busy;
-  if (Form2 != nullptr) Form2->exec();
-  SetTitle();
-}
-
-void TForm1::ResizePicture(int width, int height, TResizeMode mode) {
-  engine_.Resize(width, height, mode);
-  Image1->SetPicture(engine_.TargetBMP());
 }

@@ -13,9 +13,11 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <functional>
 
 #include "engine/miniature_engine.h"
 #include "ui/dialogs.h"
+#include "ui/work_runner.h"
 
 class QAction;
 class QLabel;
@@ -52,8 +54,15 @@ class TForm1 : public QMainWindow {
 
   // The resize dialog's Apply: resamples the picture as loaded (and turned)
   // to width x height, tones it again with the recorded settings, and shows
-  // it. Throws, changing nothing, for a size that cannot be made.
+  // it. Throws at once, changing nothing, for a size that cannot be made.
   void ResizePicture(int width, int height, TResizeMode mode);
+
+  // Reads `fileName` as File > Open does (the picture named on the command
+  // line).
+  void OpenFile(const QString& fileName);
+
+  // Long commands run here, off the user-interface thread.
+  TWorkRunner& Work() { return *work_; }
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -82,6 +91,8 @@ class TForm1 : public QMainWindow {
   void MenuELClick();
   void MenuERClick();
   void MenuESClick();
+  void MenuEUClick();
+  void MenuEDClick();
   // One or more files dropped on the window.
   void WMDropFiles(const QMimeData& drop);
 
@@ -120,6 +131,7 @@ class TForm1 : public QMainWindow {
   QMenu* MenuE;
   QAction* MenuFO;
   QAction* MenuFS;
+  QAction* MenuFK;  // keep the camera data and location in saved files
   QAction* MenuFX;
   QAction* MenuC1;
   QAction* MenuC2;
@@ -129,12 +141,18 @@ class TForm1 : public QMainWindow {
   QAction* MenuEL;
   QAction* MenuER;
   QAction* MenuES;
+  QAction* MenuEU;  // Undo
+  QAction* MenuED;  // Redo
+  // Shows what a long command does while it runs.
+  QWidget* ProgressPanel;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void FormCreate();
@@ -144,10 +162,25 @@ class TForm1 : public QMainWindow {
   void BuildPanel();
   void BuildPages();
   void BuildMenus();
+  void BuildProgressPanel();
   void ReadFile(const QString& fileName);
   void PutLine();
   void ApplyMiniature();
   void RotateChain(bool plus);
+  // Runs `command` on a copy of the engine off the user-interface thread;
+  // when it completes, the copy becomes the engine and `after` runs. An
+  // error goes to an error box and leaves the engine as it was.
+  void RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
+                  std::function<void()> after);
+  // Enables the commands that need the engine to be idle, and Undo and Redo.
+  void UpdateCommands();
+  // The focus point: set from the overlay's pixels, kept on the same spot
+  // of the picture as the overlay changes size.
+  void SetPoint(TPoint point);
+  void AnchorPoint();
+  void OverlayResized();
+  // While the key is held the Modified tab shows the picture as read.
+  void ShowBefore(bool before);
   void SetTitle();
   // Tells the user, in one box, what a read or a save could not keep.
   void ShowWarnings(const QString& heading, const std::vector<std::string>& warnings);
@@ -159,8 +192,13 @@ class TForm1 : public QMainWindow {
 
   TDialogs& dialogs_;
   MiniatureEngine engine_;
+  TWorkRunner* work_;
   TPoint point_;        // the focus point, in overlay pixels
+  double anchorX_ = 0;  // the focus point's offset from the overlay's centre,
+  double anchorY_ = 0;  // in pixels of the picture (of the overlay without one)
+  QSize overlaySize_;   // the overlay's size the anchor was taken at
   int guideDepth_ = 0;  // the band's half-width in overlay pixels
+  bool showingBefore_ = false;
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;

@@ -105,8 +105,10 @@ TForm2::TForm2(TDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(d
   EditHeight = MakeEdit(this, "EditHeight", 85);
   ButtonCancel = MakeButton(this, "ButtonCancel", "Cancel", 72);
   ButtonApply = MakeButton(this, "ButtonApply", "Apply", 232);
+  // Enter presses the button that has the focus, Apply otherwise.
   ButtonApply->setDefault(true);
-  ButtonCancel->setAutoDefault(false);
+  ButtonApply->setAutoDefault(true);
+  ButtonCancel->setAutoDefault(true);
   GroupBox1 = new QGroupBox("Methods", this);
   GroupBox1->setObjectName("GroupBox1");
   GroupBox1->setGeometry(344, 24, 225, 105);
@@ -165,7 +167,13 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::FormShow() {
-  if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+  // Centred by the client area, which is placed the same way at every
+  // showing (the frame is known only once the dialog has been shown).
+  if (const QScreen* screen = this->screen()) {
+    QRect placed = geometry();
+    placed.moveCenter(screen->availableGeometry().center());
+    setGeometry(placed);
+  }
   const TBitmap& picture = Form1->Engine().ModifiedBMP();
   LabelWidth->setText(QString::number(picture.Width()) + " Pixels");
   LabelWidth->adjustSize();

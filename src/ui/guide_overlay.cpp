@@ -35,6 +35,11 @@ void TGuideOverlay::SetLines(const GuideLines& lines) {
   update();
 }
 
+void TGuideOverlay::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  emit Resized();
+}
+
 void TGuideOverlay::paintEvent(QPaintEvent*) {
   if (picture_.isNull()) return;
   QPainter painter(this);

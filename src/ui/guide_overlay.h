@@ -22,8 +22,11 @@ class TGuideOverlay : public QWidget {
  signals:
   // A mouse button was released over the overlay, at (x, y) in its pixels.
   void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+  // The overlay has a new size.
+  void Resized();
 
  protected:
+  void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;

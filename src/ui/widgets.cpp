@@ -21,10 +21,15 @@ TShape::TShape(const QColor& pen, QWidget* parent) : QWidget(parent), pen_(pen) 
 }
 
 void TShape::paintEvent(QPaintEvent*) {
+  // Four one-pixel strips rather than a stroked rectangle: at a fractional
+  // scale factor a stroke straddles the pixel edges and loses its left and
+  // top sides; a filled strip always covers whole device pixels.
   QPainter painter(this);
-  painter.setPen(QPen(pen_, 1));
-  painter.setBrush(Qt::NoBrush);
-  painter.drawRect(0, 0, width() - 1, height() - 1);
+  const int w = width(), h = height();
+  painter.fillRect(0, 0, w, 1, pen_);
+  painter.fillRect(0, h - 1, w, 1, pen_);
+  painter.fillRect(0, 0, 1, h, pen_);
+  painter.fillRect(w - 1, 0, 1, h, pen_);
 }
 
 void TFillPage::resizeEvent(QResizeEvent* event) {

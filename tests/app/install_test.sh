@@ -5,7 +5,7 @@ cmake=$1 build=$2
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 "$cmake" --install "$build" --prefix "$prefix" > /dev/null
-for f in bin/tessarin bin/tessarin-cli share/applications/tessarin.desktop \
+for f in bin/tessarin bin/tessarin-cli share/applications/tessarin.desktop share/metainfo/tessarin.metainfo.xml \
          share/icons/hicolor/scalable/apps/tessarin.svg; do
   [[ -e "$prefix/$f" ]] || { echo "FAIL: $f not installed" >&2; exit 1; }
 done
@@ -14,5 +14,6 @@ for s in 16 22 24 32 48 64 128 256; do
   [[ -e "$prefix/$f" ]] || { echo "FAIL: $f not installed" >&2; exit 1; }
 done
 [[ -x "$prefix/bin/tessarin" ]] || { echo "FAIL: bin/tessarin is not executable" >&2; exit 1; }
-grep -q '^Exec=tessarin$' "$prefix/share/applications/tessarin.desktop"
+grep -q '^Exec=tessarin %f$' "$prefix/share/applications/tessarin.desktop"
+grep -q '^MimeType=.*image/jpeg;' "$prefix/share/applications/tessarin.desktop"
 echo "ok: installed into a scratch prefix"

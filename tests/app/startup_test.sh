@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the program as a user would, on a virtual display of its own:
 # a second copy shows the already-running box and ends with code 0; a copy
-# killed outright does not stop the next start; of ten copies started at
-# once exactly one opens its window.
+# killed outright does not stop the next start; a picture named on the
+# command line opens; of ten copies started at once exactly one opens its
+# window.
 set -euo pipefail
 app=$1
 # A display of our own: Xvfb picks a free number and tells it, so two runs
@@ -25,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-start() { "$app" >/dev/null 2>&1 & pids+=($!); }
+start() { "$app" "$@" >/dev/null 2>&1 & pids+=($!); }
 
 # The visible window of a process, once it has one (empty after 20 s).
 window_of() {
@@ -76,7 +77,21 @@ is_main_window "$w3" || fail "a start after a killed copy showed the box"
 kill -9 "$third"; wait "$third" 2>/dev/null || true
 echo "ok: a start after SIGKILL runs normally"
 
-# 3. Ten at once.
+# 3. A picture named on the command line opens at start.
+convert -size 64x48 gradient:red-blue "$runtime/start picture.png"
+start "$runtime/start picture.png"; fourth=${pids[-1]}
+w4=$(window_of "$fourth"); [[ -n "$w4" ]] || fail "no window for a start with a picture"
+title=""
+for _ in $(seq 100); do
+  title=$(xdotool getwindowname "$w4")
+  [[ "$title" == "Tessarin (start picture.png) 64 x 48" ]] && break
+  sleep 0.1
+done
+[[ "$title" == "Tessarin (start picture.png) 64 x 48" ]] || fail "the picture named at start did not open: '$title'"
+kill -9 "$fourth"; wait "$fourth" 2>/dev/null || true
+echo "ok: tessarin FILE opens the file"
+
+# 4. Ten at once.
 batch=()
 for _ in $(seq 10); do start; batch+=(${pids[-1]}); done
 mains=0 boxes=()

@@ -55,7 +55,10 @@ struct TShownWindows {
   std::unique_ptr<TForm1> form1;
   std::unique_ptr<TForm2> form2;
 
-  TShownWindows() {
+  // Commands run at once, so that a test sees their results as soon as it
+  // has clicked (the tests of the work itself turn this off).
+  explicit TShownWindows(bool inlineWork = true) {
+    TWorkRunner::SetInline(inlineWork);
     form1 = std::make_unique<TForm1>(dialogs);
     Form1 = form1.get();
     form2 = std::make_unique<TForm2>(dialogs, form1.get());
