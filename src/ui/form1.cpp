@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
-#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -142,11 +141,10 @@ void TForm1::FormCreate() {
   // panel keeps the height of its two frames, the pictures a usable width.
   Panel1->setMinimumHeight(kPanelMinimumHeight);
   PageControl1->setMinimumWidth(kPagesMinimumWidth);
-  // QTabWidget gives its new size only to the page in front; both pages
-  // (and so the overlay the band is placed in) always have the visible size.
-  if (auto* stack = PageControl1->findChild<QStackedWidget*>()) stack->installEventFilter(this);
   connect(Image2, &TGuideOverlay::Resized, this, [this] { OverlayResized(); });
-  // The key that shows the picture as read is watched wherever the focus is.
+  // Watched wherever they happen: the resizes of the tabs' page stack (a
+  // hidden page's views must follow too, and the overlay the band is placed
+  // in with them), and the key that shows the picture as read.
   qApp->installEventFilter(this);
   setTabOrder(PageControl1, TrackBarSaturation);
   setTabOrder(TrackBarSaturation, TrackBarContrast);
@@ -394,8 +392,15 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize && watched->parent() == PageControl1) {
+    // A hidden page gets its resize event only when shown: its views are
+    // given their size here, and the guide lines follow at once.
     const QRect area = static_cast<QWidget*>(watched)->contentsRect();
-    for (QWidget* page : {TabSheetOriginal, TabSheetModified}) page->setGeometry(area);
+    for (QWidget* page : {TabSheetOriginal, TabSheetModified}) {
+      page->setGeometry(area);
+      for (QWidget* view : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        view->setGeometry(QRect(QPoint(0, 0), area.size()));
+    }
+    OverlayResized();
   } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
     const auto* key = static_cast<const QKeyEvent*>(event);
     if (key->key() == Qt::Key_Backslash && !key->isAutoRepeat() && isActiveWindow() &&

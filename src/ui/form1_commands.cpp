@@ -43,7 +43,6 @@ QString FromUtf8(const std::string& text) {
 void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
                         std::function<void()> after) {
   auto next = std::make_shared<MiniatureEngine>(engine_);
-  UpdateCommands();
   work_->Run(
       what, [next, command = std::move(command)] { command(*next); },
       [this, next, after = std::move(after)](std::exception_ptr error) {
@@ -54,6 +53,7 @@ void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&
         });
         UpdateCommands();
       });
+  UpdateCommands();
 }
 
 void TForm1::UpdateCommands() {

@@ -10,6 +10,7 @@
 #include "ui/dialogs.h"
 #include "ui/image_view.h"
 #include "ui/view_geometry.h"
+#include "ui/widgets.h"
 
 class TestViews : public QObject {
   Q_OBJECT
@@ -110,6 +111,23 @@ class TestViews : public QObject {
     QTRY_COMPARE(listed(), QStringList({"a.gif", "b.JPG", "c.jpeg", "d.png", "e.bmp"}));
     dialog.selectNameFilter(PictureNameFilters()[2]);
     QTRY_COMPARE(listed(), QStringList({"b.JPG"}));
+  }
+
+  // A frame keeps all four sides at every scale factor (a stroked
+  // rectangle lost its left and top sides at 1.5).
+  void framesAreWholeAtEveryScale() {
+    TShape shape(QColor(255, 0, 0), nullptr);
+    shape.resize(161, 217);
+    for (qreal dpr : {1.0, 1.25, 1.5, 1.75, 2.0, 3.0}) {
+      QImage image(QSize(qCeil(161 * dpr), qCeil(217 * dpr)), QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(dpr);
+      image.fill(Qt::transparent);
+      shape.render(&image);
+      const auto red = [&](int x, int y) { return image.pixelColor(x, y) == QColor(255, 0, 0); };
+      const int w = qFloor(161 * dpr) - 1, h = qFloor(217 * dpr) - 1, mx = w / 2, my = h / 2;
+      QVERIFY2(red(0, my) && red(mx, 0) && red(w, my) && red(mx, h), qPrintable(QString::number(dpr)));
+      QVERIFY2(!red(mx, my), qPrintable(QString::number(dpr)));
+    }
   }
 };
 
