@@ -3,13 +3,16 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+TSAN_BUILD ?= build-tsan
+# `make tsan`: the thread counts the tests run at.
+TSAN_THREADS ?= 1 2 3
 # `make fuzz`: each fuzz target this many seconds (or FUZZ_RUNS executions).
 FUZZ_SECONDS ?= 60
 FUZZ_RUNS    ?= -1
 JOBS       ?= $(shell nproc)
 SAMPLE     ?= samples/evening-glow.jpg
 
-.PHONY: deps configure build test asan fuzz fuzz-build fuzz-smoke run bench clean
+.PHONY: deps configure build test asan tsan format-check fuzz fuzz-build fuzz-smoke run bench clean
 
 deps:
 	@scripts/setup-deps
@@ -31,6 +34,30 @@ asan: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The imaging and engine tests (the thread pool and every fast path) under
+# ThreadSanitizer, once per count in TSAN_THREADS: TESSARIN_THREADS sets the
+# count every test runs at unless it chooses its own (the fast-path tests
+# add 1 and 3 threads). Only those two test programs are built, at -O1
+# with assertions on (the fast-path tests run a twentieth of their cases,
+# as in the other unoptimised builds). Any report fails the run.
+tsan: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -fno-omit-frame-pointer" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
+	  -DTESSARIN_BUILD_BENCH=OFF -DTESSARIN_BUILD_UI=OFF > /dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target imaging_tests engine_tests
+	@for n in $(TSAN_THREADS); do \
+	  for t in $(TSAN_BUILD)/tests/imaging_tests $(TSAN_BUILD)/tests/engine/engine_tests; do \
+	    echo "== $$t at TESSARIN_THREADS=$$n"; \
+	    TESSARIN_THREADS=$$n TESSARIN_SOURCE_DIR=$(CURDIR) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	      $$t --gtest_brief=1 || exit 1; \
+	  done; \
+	done
+
+# The lines changed since the last commit (or FORMAT_BASE) against
+# .clang-format.
+format-check: deps
+	@scripts/check-format
 
 # libFuzzer targets (clang, ASan, UBSan), then each run for a set time.
 fuzz-build: deps
@@ -64,4 +91,4 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)

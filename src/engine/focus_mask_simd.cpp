@@ -20,7 +20,7 @@
 
 #ifndef TESSARIN_MASK_SIMD_SHARED
 #define TESSARIN_MASK_SIMD_SHARED
-namespace maskfast {
+namespace focus_mask_simd {
 
 // What the lanes of one mask row share.
 struct RowPlan {
@@ -36,11 +36,11 @@ struct RowPlan {
   int side;
 };
 
-}  // namespace maskfast
+}  // namespace focus_mask_simd
 #endif
 
 HWY_BEFORE_NAMESPACE();
-namespace maskfast {
+namespace focus_mask_simd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -122,7 +122,7 @@ void MaskRow(const RowPlan& p, int first, int count, std::uint8_t* out, std::uin
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace maskfast
+}  // namespace focus_mask_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
@@ -134,12 +134,12 @@ HWY_AFTER_NAMESPACE();
 #include "imaging/parallel.h"
 #include "imaging/pixel_access.h"
 
-namespace maskfast {
+namespace focus_mask_simd {
 HWY_EXPORT(MaskRow);
 
 // Vector lanes never exceed this many columns past the row's end.
 constexpr int kPad = 64;
-}  // namespace maskfast
+}  // namespace focus_mask_simd
 
 namespace {
 // Columns a chunk of a mask row: a chunk lying wholly on rows of one band
@@ -166,7 +166,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   }
   // Per mask column: the turned square's column as a float position, times
   // the cosine and the (negated) sine; exact in double.
-  const std::size_t padded = std::size_t(width) + maskfast::kPad;
+  const std::size_t padded = std::size_t(width) + focus_mask_simd::kPad;
   std::vector<double> colCs(padded, 0.0), colSn(padded, 0.0);
   for (int x = 0; x < width; ++x) {
     const int ix = std::max(square.colSource[std::size_t(x)], 0);
@@ -185,8 +185,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
     if (square.grey[v] == v - 1) greyDrops.push_back(v);
     if (square.grey[v] != v && square.grey[v] != v - 1) greyNearLevel = false;
   }
-  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(height));
-  for (int y = 0; y < height; ++y) rows[std::size_t(y)] = out.ScanLine(y);
+  const TBmpRows rows(out);
 
   // sameUntil[y]: the last row z >= y of the square with the band value of
   // row y on every row y .. z.
@@ -203,16 +202,16 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   };
 
   ParallelRows(height, 16, [&](int first, int end) {
-    std::uint8_t values[kChunk + maskfast::kPad], redo[kChunk + maskfast::kPad];
+    std::uint8_t values[kChunk + focus_mask_simd::kPad], redo[kChunk + focus_mask_simd::kPad];
     for (int y = first; y < end; ++y) {
-      std::uint8_t* row = rows[std::size_t(y)];
+      std::uint8_t* row = rows.Row(y);
       const int iy = square.rowSource[std::size_t(y)];
       if (iy < 0) {  // the stretching copy leaves this row 0
         std::memset(row, 0, std::size_t(width));
         continue;
       }
       const float ry = float(iy) + turn.ymin;
-      const maskfast::RowPlan plan{
+      const focus_mask_simd::RowPlan plan{
           colCs.data(),     colSn.data(),     double(ry) * double(turn.sn), double(ry) * double(turn.cs),
           bandPairs.data(), greyDrops.data(), int(greyDrops.size()),        square.side};
       for (int x0 = 0; x0 < width; x0 += kChunk) {
@@ -238,7 +237,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
           }
         }
         if (greyNearLevel) {
-          HWY_DYNAMIC_DISPATCH(maskfast::MaskRow)(plan, x0, count, values, redo);
+          HWY_DYNAMIC_DISPATCH(focus_mask_simd::MaskRow)(plan, x0, count, values, redo);
         } else {
           std::memset(redo, 1, sizeof redo);
         }

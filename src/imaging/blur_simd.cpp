@@ -1,652 +1,48 @@
-// Fast Gaussian blur: the same bytes as the plain form in blur.cpp, from
-// vector code (Highway, chosen at run time for the CPU) and threads.
+// Fast Gaussian blur and BlurredOverlay: the same bytes as the plain forms
+// in blur.cpp, from vector code and threads. The fast blur is in four
+// files:
+// - blur_simd.cpp (this file): the entry points and the scheduling. The
+//   weights and counts, the bands of rows (one per thread), the rows
+//   shared between bands, the ring of row-passed rows each band streams
+//   through, and BlurredOverlay's map of the rows' stretches the mask
+//   needs.
+// - blur_simd_kernels.cpp: the vector kernels per instruction set (row
+//   pass, column pass with the blend, mask spreading) and why they give
+//   the plain bytes.
+// - blur_simd_taps.h: the tap loop both passes share, its spans and the
+//   dispatch over them generated at compile time.
+// - blur_simd_kernels.h: what the scheduling and the kernels share.
 //
-// Why it is exact:
-// - Each tap of the plain form stores float(acc + byte * weight), the sum
-//   formed in extended precision. The weights are floats of at least
-//   e^-4.5 > 2^-7, so byte * weight and every accumulator value are
-//   multiples of 2^-30 below 2^16: the product and the sum are exact in
-//   extended (and in double), and the store to float is the only rounding.
-//   That is one single-precision fused multiply-add. On instruction sets
-//   without fused multiply-add the step runs in double lanes instead
-//   (exact product, exact sum, one rounding to float).
-// - A tap outside the picture is skipped by the plain form; here it reads
-//   a zero, and fma(0, w, acc) is acc exactly. The count (the sum of the
-//   weights of the taps used) depends only on the pixel's column in the row
-//   pass and on its row in the column pass; it is summed once per column
-//   and per row in the plain order.
-// - The plain quotient sum / count is formed in extended and rounded half
-//   to even. A quotient that is not a half-integer lies at least
-//   2^-30 / 182 from one (both operands are multiples of 2^-30 and the
-//   count is below 182), so the extended rounding never makes or breaks a
-//   tie. Here the quotient is estimated as sum * (1 / count), rounded, and
-//   corrected by the exact sign of sum - (n +- 1/2) * count (one fused
-//   multiply-add each): the exact rounding, ties to even included. Without
-//   fused multiply-add, the double quotient rounded half to even is exact
-//   for the same reason. (The quotient is first taken as n and only checked
-//   when it lies within 0.001 of a half-integer.)
+// Why the scheduling keeps the bytes:
 // - The rows are split into bands, one per thread; every output pixel is
 //   computed by the same steps whichever band it falls in.
+// - The count of a pixel (the sum of the weights of the taps inside the
+//   picture) depends only on its column in the row pass and on its row in
+//   the column pass; it is summed here once per column and per row, in the
+//   plain order.
 // - BlurredOverlay: a mask value of 0 keeps the sharp pixel whatever the
 //   blurred one is, so stretches that only such pixels read are not
 //   computed (the blend multiplies whatever lies there by 0).
-//
-// Speed: every tap is a multiply-add that must follow the previous one, so
-// the work is what it is; the kernels keep the units busy. The row pass
-// splits a row into its three channels and runs them together; each
-// vector loaded along the row serves every output vector whose window
-// covers it (about 2 * range / 8 of them). The column pass makes eight
-// output rows from each row it loads, and reads the ring in memory order.
 //
 // Memory: the row pass streams through a ring of 6 * zone + 8 rows per band
 // instead of a second picture. Rows a band needs from its neighbours are
 // row-passed once, before any band writes, so the blur can run in place.
 // BlurredOverlay reads the sharp picture, blends each blurred row into the
 // destination through the mask as it is made, and needs no blurred copy.
-//
-// Preconditions of the kernels: rows of the ring and of the scratch
-// buffers carry at least kPad bytes (or floats) of slack beyond the row,
-// since whole vectors are computed past a row's end and only the row's own
-// bytes are stored into a picture.
-#undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "imaging/blur_simd.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
-
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
-#ifndef TESSARIN_BLUR_SIMD_SHARED
-#define TESSARIN_BLUR_SIMD_SHARED
-namespace blurfast {
-
-// Slack beyond every buffer row, in elements; more than any target's
-// widest block (8 vectors of 16 floats).
-constexpr int kPad = 256;
-// Output rows the column pass makes at once from one load of each row.
-constexpr int kRowsAtOnce = 8;
-// The ring stores its rows in blocks of this many bytes, the blocks of all
-// rows for one stretch of columns side by side, so that the column pass
-// reads memory in order.
-constexpr int kBlock = 64;
-
-// What every row of one blur shares.
-struct Plan {
-  int width = 0;  // pixels
-  int height = 0;
-  int n = 0;                      // bytes (channel values) per row, 3 * width
-  int range = 0;                  // 3 * zone
-  const float* gfFull = nullptr;  // weights of taps -range .. range
-  const float* cntX = nullptr;    // per pixel of a row: the row pass's count
-  const float* rcpX = nullptr;    // and its reciprocal
-  const float* cntY = nullptr;    // per row: the column pass's count
-  const float* rcpY = nullptr;
-};
-
-// In BlurredOverlay only pixels whose mask is not 0 need their blurred
-// value, so the row pass may leave out stretches of a row that no such
-// pixel within `range` rows reads. The need is kept per group of
-// kNeedGroup pixels: need[g] != 0 when group g of the row is needed.
-constexpr int kNeedGroup = 8;
-
-// Where the column pass puts its rows: straight into `out`, or blended
-// with `sharp` through the per-channel mask `mask3`.
-struct Output {
-  std::uint8_t* out[kRowsAtOnce];
-  const std::uint8_t* sharp[kRowsAtOnce];  // null: plain blur
-  const std::uint8_t* mask3[kRowsAtOnce];
-  int rows;
-};
-
-// Scratch sizes of one channel plane of the row pass: floats with range
-// zeros on each side and room for whole blocks of vectors; bytes likewise.
-inline std::size_t PlaneFloats(const Plan& plan) {
-  return std::size_t(plan.width) + 2 * plan.range + 2 * kPad;
-}
-inline std::size_t PlaneBytes(const Plan& plan) {
-  return std::size_t(plan.width) + 2 * kPad;
-}
-
-}  // namespace blurfast
-#endif
-
-HWY_BEFORE_NAMESPACE();
-namespace blurfast {
-namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
-
-#if HWY_NATIVE_FMA
-using Acc = float;
-#else
-using Acc = double;
-#endif
-// The column pass runs on full vectors; the row pass on vectors of at
-// most 8 lanes, whose loads along the row each serve more outputs.
-using DA = hn::ScalableTag<Acc>;
-using DR = hn::CappedTag<Acc, 8>;
-using DI = hn::Rebind<std::int32_t, DA>;
-using VA = hn::Vec<DA>;
-using VI = hn::Vec<DI>;
-
-template <class D>
-HWY_INLINE hn::Vec<D> LoadBytes(D d, const std::uint8_t* p) {
-  const hn::Rebind<std::int32_t, D> di;
-  const hn::Rebind<std::uint8_t, D> db;
-#if HWY_NATIVE_FMA
-  return hn::ConvertTo(d, hn::PromoteTo(di, hn::LoadU(db, p)));
-#else
-  return hn::PromoteTo(d, hn::PromoteTo(di, hn::LoadU(db, p)));
-#endif
-}
-
-template <class D>
-HWY_INLINE hn::Vec<D> LoadFloats(D d, const float* p) {
-#if HWY_NATIVE_FMA
-  return hn::LoadU(d, p);
-#else
-  return hn::PromoteTo(d, hn::LoadU(hn::Rebind<float, D>(), p));
-#endif
-}
-
-// acc + v * w rounded once to float.
-template <class V>
-HWY_INLINE V Tap(V v, V w, V acc) {
-#if HWY_NATIVE_FMA
-  return hn::MulAdd(v, w, acc);
-#else
-  // Exact in double; the only rounding is the demotion to float.
-  const hn::DFromV<V> d;
-  return hn::PromoteTo(d, hn::DemoteTo(hn::Rebind<float, decltype(d)>(), hn::Add(hn::Mul(v, w), acc)));
-#endif
-}
-
-// The byte the plain form stores for sum / count: rounded half to even.
-template <class D>
-HWY_INLINE hn::Vec<hn::Rebind<std::int32_t, D>> Quantize(D da, hn::Vec<D> sum, hn::Vec<D> count,
-                                                         hn::Vec<D> reciprocal) {
-  const hn::Rebind<std::int32_t, D> di;
-#if HWY_NATIVE_FMA
-  using V = hn::Vec<D>;
-  const V q = hn::Mul(sum, reciprocal);  // within 3e-5 of sum / count
-  const auto n = hn::NearestInt(q);
-  const V nf = hn::ConvertTo(da, n);
-  // Farther than 0.499 from n + 1/2 and n - 1/2: n is the rounded quotient.
-  if (HWY_LIKELY(hn::AllTrue(da, hn::Lt(hn::Abs(hn::Sub(q, nf)), hn::Set(da, 0.499f))))) return n;
-  const V half = hn::Set(da, 0.5f);
-  // Exact signs of sum - (n + 1/2) * count and sum - (n - 1/2) * count.
-  const V above = hn::NegMulAdd(hn::Add(nf, half), count, sum);
-  const V below = hn::NegMulAdd(hn::Sub(nf, half), count, sum);
-  const auto one = hn::Set(di, 1);
-  const auto odd = hn::And(n, one);
-  const V zero = hn::Zero(da);
-  // Past a half-integer: one step; exactly on it: to the even neighbour.
-  auto r = n;
-  r = hn::IfThenElse(hn::RebindMask(di, hn::Gt(above, zero)), hn::Add(n, one), r);
-  r = hn::IfThenElse(hn::RebindMask(di, hn::Eq(above, zero)), hn::Add(n, odd), r);
-  r = hn::IfThenElse(hn::RebindMask(di, hn::Lt(below, zero)), hn::Sub(n, one), r);
-  r = hn::IfThenElse(hn::RebindMask(di, hn::Eq(below, zero)), hn::Sub(n, odd), r);
-  return hn::Min(hn::Max(r, hn::Zero(di)), hn::Set(di, 255));
-#else
-  (void)da;
-  (void)reciprocal;
-  const auto n = hn::DemoteTo(di, hn::Round(hn::Div(sum, count)));
-  return hn::Min(hn::Max(n, hn::Zero(di)), hn::Set(di, 255));
-#endif
-}
-
-template <class VIx>
-HWY_INLINE void StoreBytes(VIx v, std::uint8_t* p) {
-  const hn::DFromV<VIx> di;
-  const hn::Rebind<std::uint8_t, decltype(di)> db;
-  hn::StoreU(hn::DemoteTo(db, v), db, p);
-}
-
-// ((255 - a) * p + a * q) / 255 rounded: (x + 127) / 255 rounded down,
-// with the division done as (y * 32897) >> 23 (exact for y <= 65152).
-HWY_INLINE VI Blend(VI p, VI q, VI a) {
-  const DI di;
-  const VI num = hn::Add(hn::Mul(hn::Sub(hn::Set(di, 255), a), p), hn::Mul(a, q));
-  const VI y = hn::Add(num, hn::Set(di, 127));
-  return hn::ShiftRight<23>(hn::Mul(y, hn::Set(di, 32897)));
-}
-
-// Both passes share one loop shape: K accumulators (each V vectors wide)
-// take taps from a sequence of loaded vectors s = s0, s0 + 1, ...; along a
-// stretch of s the accumulators that take the vector are a fixed range
-// kLo .. kHi. Segment runs one such stretch with the range fixed at
-// compile time, so the loop has no per-accumulator tests; RunSegment picks
-// the instantiation for a range known only at run time.
-template <int KLo, int KHi, int K, int V, class Vec, class Load, class Weight>
-HWY_INLINE void Segment(int s0, int s1, Vec (&acc)[K][V], const Load& load, const Weight& weight) {
-  const hn::DFromV<Vec> da;
-  for (int s = s0; s < s1; ++s) {
-    Vec in[V];
-    load(s, in);
-#pragma GCC unroll 8
-    for (int k = KLo; k <= KHi; ++k) {
-      const Vec w = hn::Set(da, Acc(weight(s, k)));
-#pragma GCC unroll 2
-      for (int v = 0; v < V; ++v) acc[k][v] = Tap(in[v], w, acc[k][v]);
-    }
-  }
-}
-
-// A stretch of loads s0 .. s1 - 1 taken by the accumulators kLo .. kHi.
-struct Span {
-  int s0, s1, kLo, kHi;
-};
-
-// The spans of K accumulators over the loads s = sFirst .. sLast, where
-// accumulator k takes the loads k * step + tFirst .. k * step + tLast.
-HWY_INLINE int Spans(int K, int sFirst, int sLast, int step, int tFirst, int tLast, Span* out) {
-  int count = 0;
-  int s = sFirst;
-  while (s <= sLast) {
-    int kLo = K, kHi = -1, until = sLast + 1;
-    for (int k = 0; k < K; ++k) {
-      const int first = k * step + tFirst, last = k * step + tLast;
-      if (s >= first && s <= last) {
-        kLo = std::min(kLo, k);
-        kHi = std::max(kHi, k);
-        until = std::min(until, last + 1);
-      } else if (first > s) {
-        until = std::min(until, first);
-      }
-    }
-    if (kLo <= kHi) out[count++] = Span{s, until, kLo, kHi};
-    s = until;
-  }
-  return count;
-}
-
-// Runs the taps of all spans; K is at most 8.
-template <int K, int V, class Vec, class Load, class Weight>
-HWY_INLINE void RunTaps(const Span* spans, int count, Vec (&acc)[K][V], const Load& load,
-                        const Weight& weight) {
-  for (int i = 0; i < count; ++i) {
-    const int s0 = spans[i].s0, s1 = spans[i].s1;
-    switch (spans[i].kLo * 8 + spans[i].kHi) {
-      case 0 * 8 + 0:
-        if constexpr (0 < K) Segment<0, 0, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 1:
-        if constexpr (1 < K) Segment<0, 1, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 2:
-        if constexpr (2 < K) Segment<0, 2, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 3:
-        if constexpr (3 < K) Segment<0, 3, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 4:
-        if constexpr (4 < K) Segment<0, 4, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 5:
-        if constexpr (5 < K) Segment<0, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 6:
-        if constexpr (6 < K) Segment<0, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 0 * 8 + 7:
-        if constexpr (7 < K) Segment<0, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 1:
-        if constexpr (1 < K) Segment<1, 1, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 2:
-        if constexpr (2 < K) Segment<1, 2, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 3:
-        if constexpr (3 < K) Segment<1, 3, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 4:
-        if constexpr (4 < K) Segment<1, 4, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 5:
-        if constexpr (5 < K) Segment<1, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 6:
-        if constexpr (6 < K) Segment<1, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 1 * 8 + 7:
-        if constexpr (7 < K) Segment<1, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 2:
-        if constexpr (2 < K) Segment<2, 2, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 3:
-        if constexpr (3 < K) Segment<2, 3, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 4:
-        if constexpr (4 < K) Segment<2, 4, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 5:
-        if constexpr (5 < K) Segment<2, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 6:
-        if constexpr (6 < K) Segment<2, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 2 * 8 + 7:
-        if constexpr (7 < K) Segment<2, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 3 * 8 + 3:
-        if constexpr (3 < K) Segment<3, 3, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 3 * 8 + 4:
-        if constexpr (4 < K) Segment<3, 4, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 3 * 8 + 5:
-        if constexpr (5 < K) Segment<3, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 3 * 8 + 6:
-        if constexpr (6 < K) Segment<3, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 3 * 8 + 7:
-        if constexpr (7 < K) Segment<3, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 4 * 8 + 4:
-        if constexpr (4 < K) Segment<4, 4, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 4 * 8 + 5:
-        if constexpr (5 < K) Segment<4, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 4 * 8 + 6:
-        if constexpr (6 < K) Segment<4, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 4 * 8 + 7:
-        if constexpr (7 < K) Segment<4, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 5 * 8 + 5:
-        if constexpr (5 < K) Segment<5, 5, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 5 * 8 + 6:
-        if constexpr (6 < K) Segment<5, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 5 * 8 + 7:
-        if constexpr (7 < K) Segment<5, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 6 * 8 + 6:
-        if constexpr (6 < K) Segment<6, 6, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 6 * 8 + 7:
-        if constexpr (7 < K) Segment<6, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      case 7 * 8 + 7:
-        if constexpr (7 < K) Segment<7, 7, K, V>(s0, s1, acc, load, weight);
-        break;
-      default:
-        break;
-    }
-  }
-}
-
-// The loads and weights of the two passes.
-struct PlaneLoad {
-  const float* p[3];
-  HWY_INLINE void operator()(int s, hn::Vec<DR>* in) const {
-    const DR d;
-    in[0] = LoadFloats(d, p[0] + s);
-    in[1] = LoadFloats(d, p[1] + s);
-    in[2] = LoadFloats(d, p[2] + s);
-  }
-};
-template <int N>
-struct PlaneWeight {
-  const float* weight;  // weight[t], t = -range .. range
-  HWY_INLINE float operator()(int s, int k) const { return weight[s - k * N]; }
-};
-template <int V, int N>
-struct RingLoad {
-  const std::uint8_t* block;
-  const int* offsets;
-  HWY_INLINE void operator()(int i, VA* in) const {
-#pragma GCC unroll 2
-    for (int v = 0; v < V; ++v) in[v] = LoadBytes(DA(), block + offsets[i] + v * N);
-  }
-};
-struct RingWeight {
-  const float* weight;  // weight[t], t = 0 .. 2 * range
-  HWY_INLINE float operator()(int i, int k) const { return weight[i - k]; }
-};
-
-// Row pass of the three channels of a row: plane[c][x] for x in
-// 0 .. width - 1 holds channel c as floats, with range zeros before it and
-// at least range + kPad after it; out[c][x] receives the row-passed byte
-// (and slack up to the next multiple of the block). Vectors run along the
-// row; each vector loaded serves every output vector whose window covers
-// it, in increasing tap order for each output. The three channels share
-// the loop, so that enough accumulators are in flight when the window is
-// short.
-void PlanesPass(const Plan& plan, const float* const* plane, std::uint8_t* const* out,
-                const std::uint8_t* need) {
-  const DR da;
-  // 24 accumulators where there are 32 registers.
-  constexpr int K = HWY_MAX_BYTES >= 64 ? 8 : 4;
-  constexpr int N = int(hn::MaxLanes(DR()));
-  const int w = plan.width, r = plan.range;
-  const float* weight = plan.gfFull + r;  // weight[t], t = -r .. r
-  // Output vector k takes loads s = k * N - r .. k * N + r.
-  Span spans[4 * K + 2];
-  const int spanCount = Spans(K, -r, (K - 1) * N + r, N, -r, r, spans);
-  for (int x = 0; x < w; x += K * N) {
-    if (need != nullptr) {
-      bool any = false;
-      for (int g = x / kNeedGroup; g * kNeedGroup < std::min(w, x + K * N); ++g) any = any || need[g] != 0;
-      // No masked-in pixel reads these outputs: whatever the row holds
-      // here is blended with weight 0.
-      if (!any) continue;
-    }
-    hn::Vec<DR> acc[K][3];
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) acc[k][0] = acc[k][1] = acc[k][2] = hn::Zero(da);
-    RunTaps<K, 3>(spans, spanCount, acc, PlaneLoad{{plane[0] + x, plane[1] + x, plane[2] + x}},
-                  PlaneWeight<N>{weight});
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) {
-      const int at = x + k * N;
-      const auto count = LoadFloats(da, plan.cntX + at), reciprocal = LoadFloats(da, plan.rcpX + at);
-      for (int c = 0; c < 3; ++c) StoreBytes(Quantize(da, acc[k][c], count, reciprocal), out[c] + at);
-    }
-  }
-}
-
-// Row pass of one row: `src` holds plan.n bytes, `out` receives as many
-// (and slack). `planes` is scratch of 3 * PlaneFloats(plan) floats and
-// `bytes` of 3 * PlaneBytes(plan). `need`, when given, marks the groups of
-// pixels that must be computed; the others may hold anything.
-void RowPass(const Plan& plan, const std::uint8_t* src, float* planes, std::uint8_t* bytes, std::uint8_t* out,
-             const std::uint8_t* need) {
-  const int w = plan.width, r = plan.range;
-  const std::size_t pf = PlaneFloats(plan), pb = PlaneBytes(plan);
-  float* plane[3] = {planes + r, planes + pf + r, planes + 2 * pf + r};
-  std::uint8_t* channel[3] = {bytes, bytes + pb, bytes + 2 * pb};
-  // Split the channels into float planes; zeros around them.
-  const hn::ScalableTag<float> df;
-  const hn::Rebind<std::int32_t, decltype(df)> di32;
-  const hn::Rebind<std::uint8_t, decltype(df)> du8;
-  const int NF = int(hn::Lanes(df));
-  for (int c = 0; c < 3; ++c) {
-    std::fill(plane[c] - r, plane[c], 0.0f);
-    std::fill(plane[c] + w, plane[c] - r + pf, 0.0f);
-  }
-  int x = 0;
-  for (; x + NF <= w; x += NF) {
-    hn::Vec<decltype(du8)> b, g, rd;
-    hn::LoadInterleaved3(du8, src + 3 * x, b, g, rd);
-    hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di32, b)), df, plane[0] + x);
-    hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di32, g)), df, plane[1] + x);
-    hn::StoreU(hn::ConvertTo(df, hn::PromoteTo(di32, rd)), df, plane[2] + x);
-  }
-  for (; x < w; ++x)
-    for (int c = 0; c < 3; ++c) plane[c][x] = float(src[3 * x + c]);
-  PlanesPass(plan, plane, channel, need);
-  // Interleave the three channels back into a row.
-  const hn::ScalableTag<std::uint8_t> d8;
-  const int N8 = int(hn::Lanes(d8));
-  for (x = 0; x + N8 <= w; x += N8)
-    hn::StoreInterleaved3(hn::LoadU(d8, channel[0] + x), hn::LoadU(d8, channel[1] + x),
-                          hn::LoadU(d8, channel[2] + x), d8, out + 3 * x);
-  for (; x < w; ++x)
-    for (int c = 0; c < 3; ++c) out[3 * x + c] = channel[c][x];
-}
-
-// Whether the mask is 0 for all `bytes` channel values from j on, in every
-// output row.
-template <int Rows>
-HWY_INLINE bool MaskedOut(const Output& o, int j, int bytes) {
-  if (bytes % 8 != 0) return false;
-  std::uint64_t any = 0;
-  for (int k = 0; k < Rows; ++k) {
-    for (int b = 0; b < bytes; b += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, o.mask3[k] + j + b, 8);
-      any |= word;
-    }
-  }
-  return any == 0;
-}
-
-// Column pass for `Rows` output rows starting at row y. The row-passed
-// rows live in the ring in blocks of kBlock bytes: block b of the row in
-// slot s starts at ring + b * ringStride + s * kBlock. offsets[i] is
-// s * kBlock for the row y - range + i (a zero row outside the picture),
-// i = 0 .. 2 * range + Rows - 1. Each row loaded feeds every output row
-// whose window holds it, in increasing row order for each output row.
-template <int Rows>
-void ColumnPass(const Plan& plan, int y, const std::uint8_t* ring, std::size_t ringStride, const int* offsets,
-                const Output& o, std::uint8_t* tail) {
-  const DA da;
-  const DI di;
-  const int n = plan.n, r = plan.range;
-  constexpr int N = int(HWY_LANES(Acc));
-  // Two vectors per row where registers allow (16 accumulators), one
-  // otherwise.
-  constexpr int V = (HWY_MAX_BYTES >= 64 || Rows <= 4) ? 2 : 1;
-  const int taps = 2 * r + 1;
-  VA count[Rows], reciprocal[Rows];
-#pragma GCC unroll 8
-  for (int k = 0; k < Rows; ++k) {
-    count[k] = hn::Set(da, Acc(plan.cntY[y + k]));
-    reciprocal[k] = hn::Set(da, Acc(plan.rcpY[y + k]));
-  }
-  const float* weight = plan.gfFull;  // weight[t], t = 0 .. taps - 1
-  // Load i is row y - range + i; output row y + k takes loads k .. k + taps - 1.
-  Span spans[4 * Rows + 2];
-  const int spanCount = Spans(Rows, 0, taps + Rows - 2, 1, 0, taps - 1, spans);
-  for (int j = 0; j < n; j += V * N) {
-    if (o.sharp[0] != nullptr && j + V * N <= n && MaskedOut<Rows>(o, j, V * N)) {
-      // Mask 0 keeps the sharp pixel: no blurred value is needed here.
-      for (int k = 0; k < Rows; ++k) std::memcpy(o.out[k] + j, o.sharp[k] + j, std::size_t(V * N));
-      continue;
-    }
-    const std::uint8_t* block = ring + std::size_t(j / kBlock) * ringStride + (j % kBlock);
-    VA acc[Rows][V];
-#pragma GCC unroll 8
-    for (int k = 0; k < Rows; ++k)
-#pragma GCC unroll 2
-      for (int v = 0; v < V; ++v) acc[k][v] = hn::Zero(da);
-    RunTaps<Rows, V>(spans, spanCount, acc, RingLoad<V, N>{block, offsets}, RingWeight{weight});
-#pragma GCC unroll 8
-    for (int k = 0; k < Rows; ++k) {
-#pragma GCC unroll 2
-      for (int v = 0; v < V; ++v) {
-        const int at = j + v * N;
-        if (at >= n) break;
-        const bool whole = at + N <= n;
-        VI b = Quantize(da, acc[k][v], count[k], reciprocal[k]);
-        if (o.sharp[k] != nullptr) {
-          // Past the row's end the sharp and mask bytes come from copies
-          // padded with zeros, so nothing beyond the picture is read.
-          const std::uint8_t* sharp = o.sharp[k] + at;
-          const std::uint8_t* mask = o.mask3[k] + at;
-          std::uint8_t sharpTail[64], maskTail[64];
-          if (!whole) {
-            const int valid = n - at;
-            std::memset(sharpTail, 0, sizeof sharpTail);
-            std::memset(maskTail, 0, sizeof maskTail);
-            std::memcpy(sharpTail, sharp, std::size_t(valid));
-            std::memcpy(maskTail, mask, std::size_t(valid));
-            sharp = sharpTail;
-            mask = maskTail;
-          }
-          const hn::Rebind<std::uint8_t, DA> db;
-          b = Blend(hn::PromoteTo(di, hn::LoadU(db, sharp)), b, hn::PromoteTo(di, hn::LoadU(db, mask)));
-        }
-        if (whole) {
-          StoreBytes(b, o.out[k] + at);
-        } else {
-          StoreBytes(b, tail);
-          std::memcpy(o.out[k] + at, tail, std::size_t(n - at));
-        }
-      }
-    }
-  }
-}
-
-void ColumnPassRows(const Plan& plan, int y, const std::uint8_t* ring, std::size_t ringStride,
-                    const int* offsets, const Output& o, std::uint8_t* tail) {
-  switch (o.rows) {
-    case 1:
-      ColumnPass<1>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 2:
-      ColumnPass<2>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 3:
-      ColumnPass<3>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 4:
-      ColumnPass<4>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 5:
-      ColumnPass<5>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 6:
-      ColumnPass<6>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    case 7:
-      ColumnPass<7>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-    default:
-      ColumnPass<8>(plan, y, ring, ringStride, offsets, o, tail);
-      break;
-  }
-}
-
-// The mask row, each byte three times (one per channel).
-void SpreadMask(const std::uint8_t* mask, int width, std::uint8_t* out) {
-  const hn::ScalableTag<std::uint8_t> d;
-  const int N = int(hn::Lanes(d));
-  int x = 0;
-  for (; x + N <= width; x += N) {
-    const auto m = hn::LoadU(d, mask + x);
-    hn::StoreInterleaved3(m, m, m, d, out + 3 * x);
-  }
-  for (; x < width; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = mask[x];
-}
-
-}  // namespace HWY_NAMESPACE
-}  // namespace blurfast
-HWY_AFTER_NAMESPACE();
-
-#if HWY_ONCE
-#include <cstdlib>
-#include <memory>
-
 #include "imaging/blur.h"
-#include "imaging/overlay.h"
+#include "imaging/blur_simd_kernels.h"
 #include "imaging/parallel.h"
 #include "imaging/pixel_access.h"
 
-namespace blurfast {
-
-HWY_EXPORT(RowPass);
-HWY_EXPORT(ColumnPassRows);
-HWY_EXPORT(SpreadMask);
-
+namespace blur_simd {
 namespace {
 
 // Counts (the sum of the weights of the taps inside the picture, added in
@@ -765,9 +161,8 @@ class Blur {
       std::vector<float> planes(3 * PlaneFloats(plan_));
       std::vector<std::uint8_t> bytes(3 * PlaneBytes(plan_));
       for (int i = first; i < end; ++i) {
-        HWY_DYNAMIC_DISPATCH(RowPass)
-        (plan_, in.Row(rows[std::size_t(i)]), planes.data(), bytes.data(), Stored(i),
-         Need(rows[std::size_t(i)]));
+        const int k = rows[std::size_t(i)];
+        RowPass(plan_, in.Row(k), planes.data(), bytes.data(), Stored(i), Need(k));
       }
     });
   }
@@ -822,7 +217,7 @@ class Blur {
         if (stored >= 0) {
           src = Stored(stored);
         } else {
-          HWY_DYNAMIC_DISPATCH(RowPass)(plan_, in.Row(k), planes.data(), bytes.data(), row.data(), Need(k));
+          RowPass(plan_, in.Row(k), planes.data(), bytes.data(), row.data(), Need(k));
           src = row.data();
         }
       }
@@ -841,12 +236,12 @@ class Blur {
         o.sharp[k] = nullptr;
         if (mask) {
           std::uint8_t* m3 = spread.data() + std::size_t(k) * RowStride();
-          HWY_DYNAMIC_DISPATCH(SpreadMask)(mask->Row(y + k), plan_.width, m3);
+          SpreadMask(mask->Row(y + k), plan_.width, m3);
           o.sharp[k] = in.Row(y + k);
           o.mask3[k] = m3;
         }
       }
-      HWY_DYNAMIC_DISPATCH(ColumnPassRows)(plan_, y, ring.data(), ringStride, offsets.data(), o, tail.data());
+      ColumnPass(plan_, y, ring.data(), ringStride, offsets.data(), o, tail.data());
     }
   }
 
@@ -890,7 +285,7 @@ void Run(const TBitmap& src, int zone, std::uint8_t* const* dstRows, const TBitm
 }
 
 }  // namespace
-}  // namespace blurfast
+}  // namespace blur_simd
 
 bool GaussianBlurFast(TBitmap& bmp, int zone) {
   if (bmp.PixelFormat() != pf24bit) return false;
@@ -900,11 +295,11 @@ bool GaussianBlurFast(TBitmap& bmp, int zone) {
     // Blurring into a new picture saves copying the shared one first.
     TBitmap out = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
     const TBmpRows rows(out);
-    blurfast::Run(bmp, zone, rows.Rows(), nullptr);
+    blur_simd::Run(bmp, zone, rows.Rows(), nullptr);
     bmp = std::move(out);
   } else {
     const TBmpRows rows(bmp);
-    blurfast::Run(bmp, zone, rows.Rows(), nullptr);
+    blur_simd::Run(bmp, zone, rows.Rows(), nullptr);
   }
   return true;
 }
@@ -927,7 +322,6 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
   TBitmap out;
   if (!reuse) out = TBitmap::ForOverwrite(sharp.Width(), sharp.Height(), pf24bit);
   const TBmpRows rows(reuse ? dst : out);
-  blurfast::Run(sharp, zone, rows.Rows(), &mask);
+  blur_simd::Run(sharp, zone, rows.Rows(), &mask);
   if (!reuse) dst = std::move(out);
 }
-#endif  // HWY_ONCE

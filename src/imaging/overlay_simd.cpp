@@ -19,7 +19,7 @@
 #include "imaging/overlay.h"
 
 HWY_BEFORE_NAMESPACE();
-namespace overlayfast {
+namespace overlay_simd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -57,18 +57,18 @@ void BlendRow(std::uint8_t* p, const std::uint8_t* q, const std::uint8_t* a, int
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace overlayfast
+}  // namespace overlay_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include <algorithm>
-#include <vector>
 
 #include "imaging/parallel.h"
+#include "imaging/pixel_access.h"
 
-namespace overlayfast {
+namespace overlay_simd {
 HWY_EXPORT(BlendRow);
-}  // namespace overlayfast
+}  // namespace overlay_simd
 
 void MaskedOverlayFast(TBitmap& dst, const TBitmap& src, const TBitmap& mask, int dstX, int dstY) {
   int w = 0, h = 0;
@@ -79,14 +79,13 @@ void MaskedOverlayFast(TBitmap& dst, const TBitmap& src, const TBitmap& mask, in
   if (x0 >= w || y0 >= h) return;
   // Row addresses are taken here, on one thread (this is where a shared
   // destination gets its own pixels).
-  std::vector<std::uint8_t*> dstRows(std::size_t(h - y0));
-  for (int y = y0; y < h; ++y)
-    dstRows[std::size_t(y - y0)] = dst.ScanLine(y + dstY) + 3 * std::size_t(x0 + dstX);
+  const TBmpRows dstRows(dst);
+  const TBmpConstRows srcRows(src), maskRows(mask);
+  const std::size_t dstAt = 3 * std::size_t(x0 + dstX), srcAt = 3 * std::size_t(x0);
   ParallelRows(h - y0, 64, [&](int first, int end) {
-    for (int i = first; i < end; ++i) {
-      const int y = y0 + i;
-      HWY_DYNAMIC_DISPATCH(overlayfast::BlendRow)
-      (dstRows[std::size_t(i)], src.ScanLine(y) + 3 * std::size_t(x0), mask.ScanLine(y) + x0, w - x0);
+    for (int y = y0 + first; y < y0 + end; ++y) {
+      HWY_DYNAMIC_DISPATCH(overlay_simd::BlendRow)
+      (dstRows.Row(y + dstY) + dstAt, srcRows.Row(y) + srcAt, maskRows.Row(y) + x0, w - x0);
     }
   });
 }

@@ -27,7 +27,7 @@
 
 #ifndef TESSARIN_RESAMPLE_SIMD_SHARED
 #define TESSARIN_RESAMPLE_SIMD_SHARED
-namespace resamplefast {
+namespace resample_simd {
 
 // What every destination row of one resampling shares.
 struct Plan {
@@ -42,11 +42,11 @@ struct Plan {
   float near;  // E of the head comment
 };
 
-}  // namespace resamplefast
+}  // namespace resample_simd
 #endif
 
 HWY_BEFORE_NAMESPACE();
-namespace resamplefast {
+namespace resample_simd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -132,7 +132,7 @@ std::size_t RoundRow(const Plan& p, const float* sums, std::uint8_t* out, std::u
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace resamplefast
+}  // namespace resample_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
@@ -144,7 +144,7 @@ HWY_AFTER_NAMESPACE();
 #include "imaging/parallel.h"
 #include "imaging/resample_taps.h"
 
-namespace resamplefast {
+namespace resample_simd {
 namespace {
 
 HWY_EXPORT(SumRows);
@@ -180,10 +180,10 @@ void Nearest(const TBitmap& bmp, TBitmap& tmp, const std::vector<AxisTaps>& colu
 }
 
 }  // namespace
-}  // namespace resamplefast
+}  // namespace resample_simd
 
 bool BmpResizeFast(TBitmap& bmp, int rwidth, int rheight, TResizeMode mode) {
-  using namespace resamplefast;
+  using namespace resample_simd;
   if (!ResizeAccepted(bmp, rwidth, rheight, mode)) return false;
   TBitmap tmp = TBitmap::ForOverwrite(rwidth, rheight, pf24bit);  // every pixel is written below
   const std::vector<AxisTaps> columns = Axis(bmp.Width(), rwidth, mode, true);

@@ -15,7 +15,7 @@
 // error (no memory) leaves it as it was.
 //
 // This file holds the plain, literal forms, which define the results, and
-// the switch between them and the fast forms in rotation_fast.cpp.
+// the switch between them and the fast forms in rotation_simd.cpp.
 #include "imaging/rotation.h"
 
 #include <cmath>

@@ -31,7 +31,7 @@
 
 #ifndef TESSARIN_TONE_SIMD_SHARED
 #define TESSARIN_TONE_SIMD_SHARED
-namespace tonefast {
+namespace tone_simd {
 
 // The saturation factors as floats, with the bound of the head comment.
 struct SaturationLanes {
@@ -39,11 +39,11 @@ struct SaturationLanes {
   float bound;
 };
 
-}  // namespace tonefast
+}  // namespace tone_simd
 #endif
 
 HWY_BEFORE_NAMESPACE();
-namespace tonefast {
+namespace tone_simd {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
@@ -109,56 +109,49 @@ void SaturationRow(const std::uint8_t* in, std::uint8_t* row, int count, const S
 }
 
 }  // namespace HWY_NAMESPACE
-}  // namespace tonefast
+}  // namespace tone_simd
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "imaging/parallel.h"
+#include "imaging/pixel_access.h"
 
-namespace tonefast {
+namespace tone_simd {
 namespace {
 
 HWY_EXPORT(BrightnessRow);
 HWY_EXPORT(SaturationRow);
 
-// The rows a tone routine reads and writes. A picture that shares its
-// pixels is read where it is and written into a new picture, which then
-// replaces it: no copy first. Otherwise it is changed in place. The row
-// addresses are all taken here, on one thread.
-class Rows {
- public:
-  explicit Rows(TBitmap& bmp) : bmp_(bmp), in(std::size_t(bmp.Height())), out(std::size_t(bmp.Height())) {
-    if (bmp.SharesPixels()) fresh_ = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
-    TBitmap& target = fresh_.Width() > 0 ? fresh_ : bmp;
-    const TBitmap& source = bmp;
-    for (int y = 0; y < bmp.Height(); ++y) {
-      out[std::size_t(y)] = target.ScanLine(y);
-      in[std::size_t(y)] = source.ScanLine(y);
-    }
-  }
-  // Puts the new picture in place (when one was made).
-  void Finish() {
-    if (fresh_.Width() > 0) bmp_ = std::move(fresh_);
-  }
-
- private:
-  TBitmap& bmp_;
-  TBitmap fresh_;
-
- public:
-  std::vector<const std::uint8_t*> in;
-  std::vector<std::uint8_t*> out;
-};
-
 constexpr int kMinRows = 32;
 
-}  // namespace
-}  // namespace tonefast
+// Runs body(in, out) for every row, over threads: `in` the row as it is,
+// `out` where the new row goes (which may be `in`). A picture that shares
+// its pixels is read where it is and written into a new picture, which
+// then replaces it: no copy first. Otherwise it is changed in place.
+template <class Body>
+void ForEachRow(TBitmap& bmp, const Body& body) {
+  const bool shared = bmp.SharesPixels();
+  TBitmap fresh;
+  if (shared) fresh = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
+  {
+    // The const rows first: a shared picture stays shared.
+    const TBmpConstRows in(bmp);
+    const TBmpRows out(shared ? fresh : bmp);
+    ParallelRows(bmp.Height(), kMinRows, [&](int first, int end) {
+      for (int y = first; y < end; ++y) body(in.Row(y), out.Row(y));
+    });
+  }
+  if (shared) bmp = std::move(fresh);
+}
 
-namespace tonefast {
+}  // namespace
+}  // namespace tone_simd
+
+namespace tone_simd {
 namespace {
 
 // The saturation factors in float lanes; false when the percentage lies so
@@ -195,19 +188,16 @@ void MapBytes(const std::uint8_t* in, std::uint8_t* out, int n, const std::uint8
 }
 
 }  // namespace
-}  // namespace tonefast
+}  // namespace tone_simd
 
 bool BrightnessFast(TBitmap& bmp, int percent) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const int rr = BrightnessOffset(percent);
   if (rr == 0 || bmp.Width() == 0 || bmp.Height() == 0) return true;
-  tonefast::Rows rows(bmp);
   const int n = 3 * bmp.Width();
-  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    for (int y = first; y < end; ++y)
-      HWY_DYNAMIC_DISPATCH(tonefast::BrightnessRow)(rows.in[std::size_t(y)], rows.out[std::size_t(y)], n, rr);
+  tone_simd::ForEachRow(bmp, [&](const std::uint8_t* in, std::uint8_t* out) {
+    HWY_DYNAMIC_DISPATCH(tone_simd::BrightnessRow)(in, out, n, rr);
   });
-  rows.Finish();
   return true;
 }
 
@@ -217,36 +207,29 @@ bool ContrastFast(TBitmap& bmp, int nContrast) {
   const float value = ContrastFactor(nContrast);
   std::array<std::uint8_t, 256> table;
   for (int c = 0; c < 256; ++c) table[std::size_t(c)] = ContrastChannel(std::uint8_t(c), value);
-  tonefast::Rows rows(bmp);
   const int n = 3 * bmp.Width();
-  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    for (int y = first; y < end; ++y)
-      tonefast::MapBytes(rows.in[std::size_t(y)], rows.out[std::size_t(y)], n, table.data());
-  });
-  rows.Finish();
+  tone_simd::ForEachRow(
+      bmp, [&](const std::uint8_t* in, std::uint8_t* out) { tone_simd::MapBytes(in, out, n, table.data()); });
   return true;
 }
 
 bool SaturationFast(TBitmap& bmp, Extended percent) {
   if (bmp.PixelFormat() != pf24bit) return false;
   const SaturationFactors f(percent);
-  tonefast::SaturationLanes lanes{};
-  if (!tonefast::LanesFor(percent, f, lanes)) return SaturationPlain(bmp, percent);
-  tonefast::Rows rows(bmp);
+  tone_simd::SaturationLanes lanes{};
+  if (!tone_simd::LanesFor(percent, f, lanes)) return SaturationPlain(bmp, percent);
   const int w = bmp.Width();
-  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    for (int y = first; y < end; ++y) HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)
-    (rows.in[std::size_t(y)], rows.out[std::size_t(y)], w, lanes, f);
+  tone_simd::ForEachRow(bmp, [&](const std::uint8_t* in, std::uint8_t* out) {
+    HWY_DYNAMIC_DISPATCH(tone_simd::SaturationRow)(in, out, w, lanes, f);
   });
-  rows.Finish();
   return true;
 }
 
 void AdjustToneFast(TBitmap& bmp, int saturation, int contrast, int brightness) {
   if (bmp.PixelFormat() != pf24bit) return;
   const SaturationFactors f{Extended(saturation)};
-  tonefast::SaturationLanes lanes{};
-  if (saturation != 0 && !tonefast::LanesFor(Extended(saturation), f, lanes)) {
+  tone_simd::SaturationLanes lanes{};
+  if (saturation != 0 && !tone_simd::LanesFor(Extended(saturation), f, lanes)) {
     AdjustTonePlain(bmp, saturation, contrast, brightness);
     return;
   }
@@ -261,20 +244,14 @@ void AdjustToneFast(TBitmap& bmp, int saturation, int contrast, int brightness) 
     table[v] = brightness != 0 ? AdjustByte(c + offset) : std::uint8_t(c);
   }
   if (saturation == 0 && !contrastOn && brightness == 0) return;
-  tonefast::Rows rows(bmp);
   const int w = bmp.Width();
-  ParallelRows(bmp.Height(), tonefast::kMinRows, [&](int first, int end) {
-    for (int y = first; y < end; ++y) {
-      const std::uint8_t* in = rows.in[std::size_t(y)];
-      std::uint8_t* out = rows.out[std::size_t(y)];
-      if (saturation != 0) {
-        HWY_DYNAMIC_DISPATCH(tonefast::SaturationRow)(in, out, w, lanes, f);
-        in = out;
-      }
-      if (contrastOn || brightness != 0) tonefast::MapBytes(in, out, 3 * w, table);
+  tone_simd::ForEachRow(bmp, [&](const std::uint8_t* in, std::uint8_t* out) {
+    if (saturation != 0) {
+      HWY_DYNAMIC_DISPATCH(tone_simd::SaturationRow)(in, out, w, lanes, f);
+      in = out;
     }
+    if (contrastOn || brightness != 0) tone_simd::MapBytes(in, out, 3 * w, table);
   });
-  rows.Finish();
 }
 
 #endif  // HWY_ONCE
