@@ -125,12 +125,12 @@ std::uint8_t TurnedSquare::TurnedFast(int ix, int iy) const {
   const float rx = float(ix) + turn.xmin, ry = float(iy) + turn.ymin;
   float sx, sy;
   TurnSample s;
-  if (!turnfast::SourcePoint(turn, rx, ry, sx, sy)) return TurnedPlain(ix, iy);
-  if (!turnfast::SampleFromPoint(turn, sx, sy, s)) return 0;
+  if (!turn_sampling::SourcePoint(turn, rx, ry, sx, sy)) return TurnedPlain(ix, iy);
+  if (!turn_sampling::SampleFromPoint(turn, sx, sy, s)) return 0;
   const std::uint8_t p00 = Framed(s.x0, s.y0), p10 = Framed(s.x0 + 1, s.y0);
   const std::uint8_t p01 = Framed(s.x0, s.y0 + 1), p11 = Framed(s.x0 + 1, s.y0 + 1);
   std::uint8_t out;
-  if (turnfast::Blend(p00, p10, p01, p11, s, out)) return out;
+  if (turn_sampling::Blend(p00, p10, p01, p11, s, out)) return out;
   return TurnBlend(p00, p10, p01, p11, s);
 }
 

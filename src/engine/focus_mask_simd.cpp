@@ -197,7 +197,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   }
   // The exact source point of turned-square pixel (ix, iy).
   const auto sourcePoint = [&](int ix, int iy, float& sx, float& sy) {
-    if (!turnfast::SourcePoint(turn, float(ix) + turn.xmin, float(iy) + turn.ymin, sx, sy))
+    if (!turn_sampling::SourcePoint(turn, float(ix) + turn.xmin, float(iy) + turn.ymin, sx, sy))
       TurnSourcePoint(turn, ix, iy, sx, sy);
   };
 

@@ -289,7 +289,7 @@ void Run(const TBitmap& src, int zone, std::uint8_t* const* dstRows, const TBitm
 
 bool GaussianBlurFast(TBitmap& bmp, int zone) {
   if (bmp.PixelFormat() != pf24bit) return false;
-  if (zone < 1 || zone > 30) return false;
+  if (zone < kMinBlurZone || zone > kMaxBlurZone) return false;
   if (bmp.Width() == 0 || bmp.Height() == 0) return true;
   if (bmp.SharesPixels()) {
     // Blurring into a new picture saves copying the shared one first.

@@ -90,8 +90,8 @@ bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
         const float rx = float(ix) + g.xmin;
         float sx, sy;
         TurnSample s;
-        const bool covered = turnfast::SourcePoint(g, rx, ry, sx, sy)
-                                 ? turnfast::SampleFromPoint(g, sx, sy, s) != 0
+        const bool covered = turn_sampling::SourcePoint(g, rx, ry, sx, sy)
+                                 ? turn_sampling::SampleFromPoint(g, sx, sy, s) != 0
                                  : TurnSampleAt(g, ix, iy, s);
         if (!covered) {
           FillPixels(out + 3 * std::size_t(ix), 1, bkColor);
@@ -102,7 +102,7 @@ bool RotationFast(TBitmap& bmp, float angle, TColor bkColor) {
         const std::uint8_t* r1 = src.Row(s.y0 + 2) + 3 * std::size_t(s.x0 + 1);
         std::uint8_t* d = out + 3 * std::size_t(ix);
         for (int c = 0; c < 3; ++c) {
-          if (!turnfast::Blend(r0[c], r0[c + 3], r1[c], r1[c + 3], s, d[c]))
+          if (!turn_sampling::Blend(r0[c], r0[c + 3], r1[c], r1[c + 3], s, d[c]))
             d[c] = TurnBlend(r0[c], r0[c + 3], r1[c], r1[c + 3], s);
         }
       }

@@ -203,7 +203,7 @@ bool BrightnessFast(TBitmap& bmp, int percent) {
 
 bool ContrastFast(TBitmap& bmp, int nContrast) {
   if (bmp.PixelFormat() != pf24bit) return false;
-  if (nContrast > 100 || nContrast < -100) return false;
+  if (nContrast > kContrastLimit || nContrast < -kContrastLimit) return false;
   const float value = ContrastFactor(nContrast);
   std::array<std::uint8_t, 256> table;
   for (int c = 0; c < 256; ++c) table[std::size_t(c)] = ContrastChannel(std::uint8_t(c), value);

@@ -50,7 +50,7 @@ bool TurnSampleAt(const TurnGeometry& g, int ix, int iy, TurnSample& s);
 std::uint8_t TurnBlend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uint8_t p11,
                        const TurnSample& s);
 
-namespace turnfast {
+namespace turn_sampling {
 
 // a + b (exact doubles) rounded as extended then float rounding would.
 // False when the double sum is exactly halfway between two floats or below
@@ -135,4 +135,4 @@ inline bool Blend(std::uint8_t p00, std::uint8_t p10, std::uint8_t p01, std::uin
   return SumToByte(double(first) * double(s.coefy00), double(second) * double(s.coefy01), out);
 }
 
-}  // namespace turnfast
+}  // namespace turn_sampling
