@@ -24,8 +24,8 @@ struct FrameSelection {
   // The output frame number of source frame `index`, or nothing when the
   // speed or --every drops it (the cut is not looked at).
   std::optional<std::int64_t> OutputIndex(std::int64_t index) const {
-    // The first output frame at or after source frame `index` ...
-    const std::int64_t k = (index * 1000 + speedMilli - 1) / speedMilli;
+    // The first output frame past source frame index - 1 ...
+    const std::int64_t k = index == 0 ? 0 : (index - 1) * 1000 / speedMilli + 1;
     // ... is this frame only when it does not lie further on.
     if ((k * speedMilli + 999) / 1000 != index) return std::nullopt;
     if (k % every != 0) return std::nullopt;

@@ -14,6 +14,7 @@ extern "C" {
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -56,6 +57,32 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 using InputPtr = std::unique_ptr<AVFormatContext, InputClose>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+
+// FFmpeg's messages are not printed. A demuxer that meets the end of a
+// file too early only says so in a message, not in its results: the
+// messages of the thread that reads a file are kept, the first one that
+// says the file is cut short.
+thread_local std::string* tLogCapture = nullptr;
+
+void KeepLogMessage(void*, int level, const char* format, va_list args) {
+  if (!tLogCapture || level > AV_LOG_WARNING || !tLogCapture->empty()) return;
+  char line[512];
+  std::vsnprintf(line, sizeof line, format, args);
+  std::string text(line);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::string lower = text;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* sign : {"prematurely", "partial file", "truncat", "incomplete"})
+    if (lower.find(sign) != std::string::npos) *tLogCapture = text;
+}
+
+void QuietFFmpeg() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_WARNING);
+    av_log_set_callback(KeepLogMessage);
+  });
+}
 
 PacketPtr NewPacket() {
   PacketPtr p(av_packet_alloc());
@@ -249,9 +276,11 @@ class FileSource : public Source {
   FileSource(const std::string& path, int threads) : path_(path) {
     AVFormatContext* raw = nullptr;
     int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (rc == AVERROR_EOF) throw VideoError(path + ": is empty or has no video frames");
     if (rc < 0) throw VideoError(path + ": cannot be read as a video (" + AvError(rc) + ")");
     input_.reset(raw);
     rc = avformat_find_stream_info(raw, nullptr);
+    if (rc == AVERROR_EOF) throw VideoError(path + ": has no video frames");
     if (rc < 0) throw VideoError(path + ": cannot be read as a video (" + AvError(rc) + ")");
     const int index = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (index < 0) throw VideoError(path + ": has no video stream");
@@ -291,6 +320,11 @@ class FileSource : public Source {
   const SourceInfo& Info() const override { return info_; }
 
   void Run(const FrameCallback& frame, const AudioCallback& audio) override {
+    std::string cutShort;
+    tLogCapture = &cutShort;
+    struct Release {
+      ~Release() { tLogCapture = nullptr; }
+    } release;
     PacketPtr packet = NewPacket();
     FramePtr decoded = NewFrame();
     std::int64_t index = 0;
@@ -343,6 +377,7 @@ class FileSource : public Source {
       avcodec_send_packet(decoder_.get(), nullptr);
       drain();
     }
+    if (!cutShort.empty()) throw VideoError(path_ + ": damaged or truncated (" + cutShort + ")");
     if (going) FlushAudio(audio, std::numeric_limits<double>::infinity());
     if (index == 0) throw VideoError(path_ + ": has no video frames");
   }
@@ -586,6 +621,9 @@ class ContainerSink : public Sink {
     videoOut_->time_base = c->time_base;
     videoOut_->avg_frame_rate = c->framerate;
     if (copyAudio_ && source_.audio) {
+      // FFmpeg still calls some long-standard pairs experimental (FLAC or
+      // Opus in MP4); the copy is made all the same.
+      raw->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
       audioOut_ = avformat_new_stream(raw, nullptr);
       if (!audioOut_) throw std::bad_alloc();
       avcodec_parameters_copy(audioOut_->codecpar, source_.audio->codecpar);
@@ -693,7 +731,7 @@ void CheckVideoOutput(const VideoJob& job) {
 }
 
 VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoProgress&)>& progress) {
-  av_log_set_level(AV_LOG_QUIET);
+  QuietFFmpeg();
   CheckVideoOutput(job);
   if (job.inputs.empty()) throw VideoError("no input");
   const bool stills = job.inputs.size() > 1 || LooksLikeStill(job.inputs.front());
@@ -757,6 +795,7 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
       bool started = false;
       std::int64_t firstPts = 0;
       double firstSeconds = 0;
+      std::int64_t firstOutput = -1;
       source->Run(
           [&](std::int64_t index, double seconds, std::int64_t pts, const std::function<TBitmap()>& picture) {
             if (sel.PastCut(index, seconds)) return false;
@@ -770,7 +809,15 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
             Item item;
             item.index = index;
             item.output = *out;
-            item.pts = (pts - firstPts) * 1000 / sel.speedMilli;
+            // Timing unchanged: the source's own timestamps. Faster: one
+            // frame duration of the source per frame the speed keeps.
+            if (sel.KeepsTiming()) {
+              item.pts = pts - firstPts;
+            } else {
+              if (firstOutput < 0) firstOutput = *out;
+              item.pts =
+                  av_rescale_q((*out - firstOutput) * sel.every, av_inv_q(info.frameRate), info.timeBase);
+            }
             item.picture = picture();
             item.settings = job.recipe ? job.recipe->At(index, seconds) : job.settings;
             return decoded.Push(std::move(item));
