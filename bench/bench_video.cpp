@@ -8,6 +8,7 @@
 // on 2 cores are printed beside them.
 //
 //   bench_video [frames-scale]    (0.1 makes every clip ten times shorter)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,12 +16,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <string>
 
 #include "codecs/picture_io.h"
 #include "imaging/parallel.h"
-#include "video/video.h"
+#include "video/frame_settings.h"
 
 namespace {
 
@@ -31,15 +33,24 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 
 bool Run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
 
-// Runs `body` in a child process; its time and peak resident memory.
-std::pair<double, double> InChild(const std::function<bool()>& body) {
+// Runs a program in a child process (a fresh program: the thread pool of
+// this one would not survive a bare fork); its time and peak resident memory.
+std::pair<double, double> InChild(const std::vector<std::string>& args) {
   const auto start = Clock::now();
   const pid_t pid = fork();
-  if (pid == 0) _exit(body() ? 0 : 1);
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("  (the run failed)\n");
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("  (%s failed)\n", args[0].c_str());
   return {Seconds(start), usage.ru_maxrss / 1024.0};
 }
 
@@ -79,22 +90,10 @@ void Measure(const std::string& dir, const std::string& sample, int width, int h
     std::printf("  miniature alone                %7.1f fps   (goal >= %.0f)\n", fps, goalMiniature);
   }
 
-  VideoJob job;
-  job.inputs = {clip};
-  job.output = dir + "/out.mp4";
-  job.preset = "veryfast";
-  const auto [ours, peak] = InChild([&] {
-    try {
-      RunVideo(job, nullptr);
-      return true;
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", e.what());
-      return false;
-    }
-  });
-  const auto [theirs, theirPeak] = InChild([&] {
-    return Run("ffmpeg -v error -y -i " + clip + " -c:v libx264 -preset veryfast -an " + dir + "/ffmpeg.mp4");
-  });
+  const auto [ours, peak] =
+      InChild({TESSARIN_CLI_PROGRAM, "video", clip, "-o", dir + "/out.mp4", "--preset", "veryfast"});
+  const auto [theirs, theirPeak] = InChild(
+      {"ffmpeg", "-v", "error", "-y", "-i", clip, "-c:v", "libx264", "-preset", "veryfast", "-an", dir + "/ffmpeg.mp4"});
   std::printf("  decode + miniature + H.264     %7.1f fps   peak %5.0f MB%s\n", frames / ours, peak,
               height > 1080 ? "   (goal <= 400 MB)" : "");
   std::printf("  ffmpeg decode + H.264          %7.1f fps   peak %5.0f MB\n", frames / theirs, theirPeak);
@@ -108,6 +107,7 @@ int main(int argc, char** argv) {
   const fs::path source = fs::path(TESSARIN_SOURCE_DIR) / "samples" / "evening-glow.jpg";
   const fs::path dir = fs::temp_directory_path() / ("tessarin-bench-video-" + std::to_string(getpid()));
   fs::create_directories(dir);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::printf("video pipeline, %d threads\n", ThreadCount());
   Measure(dir.string(), source.string(), 1920, 1080, std::max(10, int(300 * scale)), 60);
   Measure(dir.string(), source.string(), 3840, 2160, std::max(10, int(120 * scale)), 15);
