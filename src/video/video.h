@@ -65,8 +65,8 @@ struct VideoResult {
   std::vector<std::string> notes;  // what was dropped and why
 };
 
-// True when `path` names a video output or input by its extension
-// (.mp4, .webm, .mkv, .mov, .avi, ...): not one of the still formats.
+// True when `output` names a series of stills: one printf number ("%d",
+// "%05d") and a picture extension, as in "out/frame_%05d.png".
 bool IsStillPattern(const std::string& output);
 
 // Checks the output name and the codecs it needs before any work.
