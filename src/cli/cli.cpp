@@ -19,6 +19,9 @@
 #include <stdexcept>
 
 #include "cli/arguments.h"
+#include "cli/setting_option.h"
+#include "cli/batch.h"
+#include "cli/video_command.h"
 #include "codecs/picture_io.h"
 #include "engine/guide_lines.h"
 #include "engine/miniature_engine.h"
@@ -28,6 +31,7 @@
 #include "imaging/resample.h"
 #include "imaging/rotation.h"
 #include "imaging/tone.h"
+#include "video/frame_settings.h"
 
 namespace {
 
@@ -72,17 +76,6 @@ BlurSlope SlopeOption(const std::string& text) {
   return Require(ParseSlope(text), "--slope", text, "one of narrow, medium, wide");
 }
 
-// An option for one of the effect's settings: its name, default and the
-// range it accepts all come from the settings table.
-void AddSetting(CLI::App* cmd, int& value, const TSetting& setting, const std::string& what,
-                const std::string& note = "") {
-  cmd->add_option("--" + std::string(setting.name), value,
-                  what + " (" + std::to_string(setting.acceptedMinimum) + ".." +
-                      std::to_string(setting.acceptedMaximum) + note + ")")
-      ->check(CLI::Range(setting.acceptedMinimum, setting.acceptedMaximum))
-      ->capture_default_str();
-}
-
 // Options shared by `miniature` and `mask`: where the focus band lies.
 struct FocusOptions {
   int angle = DefaultAngle;
@@ -102,22 +95,24 @@ struct FocusOptions {
                     "Size WxH of the view the point is given in (default: the picture's size)");
   }
 
-  // The focus settings for a picture of width x height, and the point.
-  std::pair<FocusSettings, TPoint> Resolve(int width, int height) const {
-    FocusSettings focus;
-    focus.viewWidth = width;
-    focus.viewHeight = height;
+  // The focus part of a frame's settings, the point and view parsed.
+  void Into(FrameSettings& s) const {
+    s.angle = angle;
+    s.depth = depth;
+    s.slope = SlopeOption(slope);
     if (!view.empty()) {
       const SizeArg v = SizeOption("--view", view);
-      focus.viewWidth = v.width;
-      focus.viewHeight = v.height;
+      s.viewWidth = v.width;
+      s.viewHeight = v.height;
     }
-    focus.angle = angle;
-    focus.depthSetting = depth;
-    focus.slope = SlopeOption(slope);
-    TPoint p{focus.viewWidth / 2, focus.viewHeight / 2};
-    if (!point.empty()) p = PointOption("--point", point);
-    return {focus, p};
+    if (!point.empty()) s.point = PointOption("--point", point);
+  }
+
+  // The focus settings for a picture of width x height, and the point.
+  std::pair<FocusSettings, TPoint> Resolve(int width, int height) const {
+    FrameSettings s;
+    Into(s);
+    return ResolveFocus(s, width, height);
   }
 };
 
@@ -199,6 +194,7 @@ struct Cli {
   bool errIsTerminal;
   CLI::App app{"Tessarin: give photographs the look of a miniature model.", "tessarin-cli"};
   std::function<int()> action;
+  std::size_t currentJob = 0;  // the job RunJobs is at
 
   // The one runner of every subcommand that makes pictures: for each job,
   // check the output, read the inputs, run the operation, write the
@@ -213,6 +209,7 @@ struct Cli {
     int status = kExitOk;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       const Job& job = jobs[i];
+      currentJob = i;
       bar.Show(i, FileNamePart(job.inputs.empty() ? job.output : job.inputs.front()));
       // What an error that is not about one file names: the picture being
       // made and where it was going.
@@ -263,10 +260,12 @@ struct Cli {
       int blur = DefaultBlur;
       FocusOptions focus;
       OutputOptions writing;
+      std::string recipe;
+      BatchOptions batch;
     };
     auto o = std::make_shared<Opts>();
     o->writing.Add(cmd, true);
-    cmd->add_option("IN", o->inputs, "Pictures to process")->required();
+    cmd->add_option("IN", o->inputs, "Pictures to process");
     auto* outOpt = cmd->add_option("-o,--output", o->output, "Output picture (one input only)");
     auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
     outOpt->excludes(dirOpt);
@@ -276,31 +275,57 @@ struct Cli {
     cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
     AddSetting(cmd, o->blur, kBlurSetting, "Blur beyond the focus band, in pixels", "; 0 = none");
     o->focus.Add(cmd, true);
+    cmd->add_option("--recipe", o->recipe,
+                    "Keyframes (JSON) that move the settings over the pictures, taken in sorted order");
+    o->batch.Add(cmd);
     cmd->callback([this, o] {
+      o->inputs = o->batch.Inputs(o->inputs);
+      if (o->inputs.empty()) throw UsageError("give pictures to process, or --files-from");
       if (o->output.empty() == o->outDir.empty()) throw UsageError("give either -o OUT or --out-dir DIR");
       if (!o->output.empty() && o->inputs.size() != 1)
         throw UsageError("-o takes one input; use --out-dir for several");
-      // Check the focus options once, before any file is read.
-      o->focus.Resolve(1, 1);
+      // Check the focus options and the recipe once, before any file is read.
+      FrameSettings settings;
+      settings.tone = !o->noTone;
+      settings.saturation = o->saturation;
+      settings.contrast = o->contrast;
+      settings.brightness = o->brightness;
+      settings.blur = o->blur;
+      o->focus.Into(settings);
+      std::optional<Recipe> recipe;
+      if (!o->recipe.empty()) {
+        recipe = RecipeOption(o->recipe, settings);
+        // A picture's frame number is its place in the sorted list.
+        std::sort(o->inputs.begin(), o->inputs.end());
+      }
       std::vector<Job> jobs;
+      std::vector<long long> frameOfJob;
       if (o->outDir.empty()) {
         jobs.push_back({{o->inputs.front()}, o->output});
       } else {
         const std::vector<std::string> outputs = OutDirOutputs(o->inputs, o->outDir);
         for (std::size_t i = 0; i < outputs.size(); ++i) jobs.push_back({{o->inputs[i]}, outputs[i]});
       }
-      action = [this, o, jobs] {
+      for (std::size_t i = 0; i < jobs.size(); ++i) frameOfJob.push_back((long long)i);
+      if (o->batch.skipExisting) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < jobs.size(); ++i)
+          if (!fs::exists(jobs[i].output)) {
+            jobs[kept] = jobs[i];
+            frameOfJob[kept++] = frameOfJob[i];
+          }
+        jobs.resize(kept);
+        frameOfJob.resize(kept);
+      }
+      o->batch.ApplyThreads();
+      action = [this, o, jobs, frameOfJob, settings, recipe] {
         if (!o->outDir.empty()) fs::create_directories(o->outDir);
         return RunJobs(
             jobs,
-            [o](std::vector<TBitmap>& pictures) {
-              MiniatureEngine engine;
-              engine.LoadPicture(pictures[0]);
-              if (!o->noTone) engine.ApplyTone(o->saturation, o->contrast, o->brightness);
-              const auto [focus, point] =
-                  o->focus.Resolve(engine.ModifiedBMP().Width(), engine.ModifiedBMP().Height());
-              engine.ApplyMiniature(point, focus, o->blur);
-              return engine.TargetBMP();
+            [this, frameOfJob, settings, recipe](std::vector<TBitmap>& pictures) {
+              const long long frame = frameOfJob[currentJob];
+              return MiniatureFrame(pictures[0],
+                                    recipe ? recipe->At(frame, double(frame) / recipe->fps) : settings);
             },
             o->writing);
       };
@@ -548,6 +573,7 @@ int RunTessarinCli(const std::vector<std::string>& args, std::ostream& out, std:
   cli.AddOverlay();
   cli.AddMask();
   cli.AddGuides();
+  AddVideoCommand(cli.app, cli.action, err, errIsTerminal);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
   try {
