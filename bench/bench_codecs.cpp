@@ -133,15 +133,22 @@ bool WriteAndSync(const std::string& path, const std::vector<std::uint8_t>& data
   return ::close(fd) == 0 && ok;
 }
 
-void Print(const char* what, double seconds, const std::string& path = "") {
+// Prints and returns `seconds`.
+double Print(const char* what, double seconds, const std::string& path = "") {
   if (seconds < 0) {
     std::printf("  %-40s failed\n", what);
-    return;
+    return seconds;
   }
   std::printf("  %-40s %8.1f ms", what, seconds * 1000);
   std::error_code ec;
   if (!path.empty()) std::printf("   (%6.1f MB file)", double(std::filesystem::file_size(path, ec)) / 1e6);
   std::printf("\n");
+  return seconds;
+}
+
+void Goal(const char* what, double value, double limit, const char* unit) {
+  std::printf("  %-48s %6.2f%s  (goal <= %.2f%s)  %s\n", what, value, unit, limit, unit,
+              value >= 0 && value <= limit ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -170,39 +177,52 @@ int main(int argc, char** argv) {
   std::printf(".jpg\n");
   Print("WritePicture (quality 90)", MedianSeconds(runs, [&] { return WritePicture(jpg, picture, error); }),
         jpg);
-  Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(jpg, back, error); }), jpg);
-  Print("ReadPicture + WritePicture", MedianSeconds(runs, [&] {
-          return ReadPicture(jpg, back, error) && WritePicture(out + ".jpg", back, error);
-        }));
+  const double jpegRead =
+      Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(jpg, back, error); }), jpg);
+  const double jpegBoth =
+      Print("ReadPicture + WritePicture", MedianSeconds(runs, [&] {
+              return ReadPicture(jpg, back, error) && WritePicture(out + ".jpg", back, error);
+            }));
   Run("djpeg -outfile '" + ppm + "' '" + jpg + "'");
-  Print("djpeg to /dev/null",
-        MedianSeconds(runs, [&] { return Run("djpeg -outfile /dev/null '" + jpg + "'"); }));
+  const double djpeg =
+      Print("djpeg to /dev/null",
+            MedianSeconds(runs, [&] { return Run("djpeg -outfile /dev/null '" + jpg + "'"); }));
   Print("cjpeg -quality 90 (from a PPM)", MedianSeconds(runs, [&] {
           return Run("cjpeg -quality 90 -outfile '" + out + "-c.jpg' '" + ppm + "'");
         }));
-  Print("djpeg | cjpeg -quality 90", MedianSeconds(runs, [&] {
-          return Run("djpeg '" + jpg + "' | cjpeg -quality 90 -outfile '" + out + "-dc.jpg'");
-        }));
+  const double djpegCjpeg =
+      Print("djpeg | cjpeg -quality 90", MedianSeconds(runs, [&] {
+              return Run("djpeg '" + jpg + "' | cjpeg -quality 90 -outfile '" + out + "-dc.jpg'");
+            }));
 
   std::printf(".png\n");
   Print("WritePicture", MedianSeconds(runs, [&] { return WritePicture(png, picture, error); }), png);
-  Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(png, back, error); }), png);
+  const double pngRead =
+      Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(png, back, error); }), png);
   std::vector<png_bytep> rows(kHeight);
   for (int y = 0; y < kHeight; ++y)
     rows[std::size_t(y)] = const_cast<png_bytep>(std::as_const(picture).ScanLine(y));
   std::vector<std::uint8_t> encoded;
   Print("libpng encode (same settings, memory)",
         MedianSeconds(runs, [&] { return LibpngWrite(rows, encoded); }));
-  Print("libpng decode (simplified API)", MedianSeconds(runs, [&] { return LibpngRead(png); }));
+  const double libpng =
+      Print("libpng decode (simplified API)", MedianSeconds(runs, [&] { return LibpngRead(png); }));
 
   std::printf(".bmp\n");
   Print("WritePicture", MedianSeconds(runs, [&] { return WritePicture(bmp, picture, error); }), bmp);
-  Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(bmp, back, error); }), bmp);
+  const double bmpRead =
+      Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(bmp, back, error); }), bmp);
   Print("read(2) of the file", MedianSeconds(runs, [&] { return !FileBytes(bmp).empty(); }));
   std::vector<std::uint8_t> bytes(std::filesystem::file_size(bmp), 1);
   Print("write(2) + fsync of as many bytes",
         MedianSeconds(runs, [&] { return WriteAndSync(out + ".bmp", bytes); }));
   if (!error.empty()) std::printf("error: %s\n", error.c_str());
+
+  std::printf("goals\n");
+  Goal("JPEG ReadPicture / djpeg", jpegRead / djpeg, 1.3, "x");
+  Goal("JPEG ReadPicture + WritePicture / djpeg | cjpeg", jpegBoth / djpegCjpeg, 1.5, "x");
+  Goal("PNG ReadPicture / libpng decode", pngRead / libpng, 1.3, "x");
+  Goal("BMP ReadPicture of 72 MB", bmpRead, 0.1, " s");
 
   std::filesystem::remove_all(dir);
   return 0;
