@@ -366,7 +366,9 @@ bool EncodeBmp(const TBitmap& picture, const EncodeContext&, Bytes& data, std::s
   const std::uint32_t stride = (width * 3 + 3) / 4 * 4;
   const std::uint32_t imageSize = stride * height;
   const std::uint32_t offset = 14 + 40;
-  data.assign(offset, 0);
+  data.clear();
+  ReserveOutput(data, offset + std::size_t(imageSize));
+  data.resize(offset, 0);
   auto put16 = [&](std::size_t at, std::uint32_t v) {
     data[at] = std::uint8_t(v), data[at + 1] = std::uint8_t(v >> 8);
   };
@@ -382,7 +384,6 @@ bool EncodeBmp(const TBitmap& picture, const EncodeContext&, Bytes& data, std::s
   put32(30, kRgb);
   put32(34, imageSize);
   // Each row and its padding appended in turn: no byte is written twice.
-  data.reserve(offset + std::size_t(imageSize));
   const std::uint8_t padding[3] = {0, 0, 0};
   for (std::uint32_t r = 0; r < height; ++r) {
     const std::uint8_t* src = picture.ScanLine(int(height - 1 - r));

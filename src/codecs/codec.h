@@ -70,6 +70,11 @@ inline std::uint8_t OverWhite(unsigned c, unsigned a) {
   return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
 }
 
+// Reserves room for `bytes` of an encoder's output in `data`; a large block
+// is marked for large pages before anything is written to it (fewer page
+// faults as it fills).
+void ReserveOutput(Bytes& data, std::size_t bytes);
+
 // Pixel rows of a picture being decoded, for decoders whose rows the data
 // may leave out (GIF frames, run-length BMP). A row's memory is taken the
 // first time it is asked for; rows never asked for come out in the fill
