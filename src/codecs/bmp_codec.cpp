@@ -25,6 +25,7 @@
 // to four bytes, no colour table.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,10 @@ void ReadUncompressed(ByteView d, const BmpHeader& h, const std::vector<TRGBTrip
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* src = d.data() + h.pixelOffset + std::size_t(r) * stride;
     TRGBTriple* dst = reinterpret_cast<TRGBTriple*>(picture.ScanLine(h.topDown ? r : height - 1 - r));
+    if (h.bitCount == 24) {  // stored as the picture holds it
+      std::memcpy(dst, src, std::size_t(width) * 3);
+      continue;
+    }
     for (int x = 0; x < width; ++x) {
       switch (h.bitCount) {
         case 1:
@@ -351,7 +356,7 @@ bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, st
   const std::uint64_t bytes =
       std::uint64_t(h.height) * ((std::uint64_t(h.width) * 3 + 3) & ~std::uint64_t(3));
   if (!CheckMemory(kFormat, bytes, context, error)) return false;
-  picture = TBitmap::ForOverwrite(int(h.width), int(h.height), pf24bit);  // every pixel is read below
+  picture = TBitmap::ForDecode(int(h.width), int(h.height), pf24bit);  // every pixel is read below
   ReadUncompressed(data, h, palette, picture);
   return true;
 }
@@ -361,7 +366,9 @@ bool EncodeBmp(const TBitmap& picture, const EncodeContext&, Bytes& data, std::s
   const std::uint32_t stride = (width * 3 + 3) / 4 * 4;
   const std::uint32_t imageSize = stride * height;
   const std::uint32_t offset = 14 + 40;
-  data.assign(offset + std::size_t(imageSize), 0);
+  data.clear();
+  ReserveOutput(data, offset + std::size_t(imageSize));
+  data.resize(offset, 0);
   auto put16 = [&](std::size_t at, std::uint32_t v) {
     data[at] = std::uint8_t(v), data[at + 1] = std::uint8_t(v >> 8);
   };
@@ -376,9 +383,12 @@ bool EncodeBmp(const TBitmap& picture, const EncodeContext&, Bytes& data, std::s
   put16(28, 24);      // bits per pixel
   put32(30, kRgb);
   put32(34, imageSize);
+  // Each row and its padding appended in turn: no byte is written twice.
+  const std::uint8_t padding[3] = {0, 0, 0};
   for (std::uint32_t r = 0; r < height; ++r) {
     const std::uint8_t* src = picture.ScanLine(int(height - 1 - r));
-    std::copy(src, src + std::size_t(width) * 3, data.begin() + offset + std::size_t(r) * stride);
+    data.insert(data.end(), src, src + std::size_t(width) * 3);
+    data.insert(data.end(), padding, padding + (stride - width * 3));
   }
   return true;
 }

@@ -6,10 +6,12 @@
 // the fault was found ("PNG: image data truncated: /path/x.png"), and the
 // caller throws the picture away. Before it takes any pixel memory it
 // checks the declared size against the picture limits and the memory the
-// decode needs against the context's budget; pixel rows are then taken as
-// they are decoded (RowStore), so a small file that lies about its size
-// costs little. An encoder turns a pf24bit picture into the file's bytes;
-// the caller alone touches the file system.
+// decode needs against the context's budget; pixel memory is then taken
+// only as rows are decoded (a TBitmap::ForDecode picture the rows go
+// straight into, or a RowStore where rows the data skips must come out in
+// another colour), so a small file that lies about its size costs little.
+// An encoder turns a pf24bit picture into the file's bytes; the caller
+// alone touches the file system.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +60,8 @@ bool CheckDeclaredSize(const char* format, std::int64_t width, std::int64_t heig
                        std::string& error);
 
 // Refuses a decode that needs more than the budget: `bytes` is everything
-// the decode holds at its peak (RowStore::Cost plus the decoder's own).
+// the decode may hold at its peak (RowStore::Cost, the measure of every
+// decoder's pixels, plus the decoder's own).
 bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& context, std::string& error);
 
 // A channel value `c` with alpha `a` (0 .. 255) over white:
@@ -68,8 +71,15 @@ inline std::uint8_t OverWhite(unsigned c, unsigned a) {
   return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255);
 }
 
-// Pixel rows of a picture being decoded. A row's memory is taken the first
-// time it is asked for; rows never asked for come out in the fill colour.
+// Reserves room for `bytes` of an encoder's output in `data`; a large block
+// is marked for large pages before anything is written to it (fewer page
+// faults as it fills).
+void ReserveOutput(Bytes& data, std::size_t bytes);
+
+// Pixel rows of a picture being decoded, for decoders whose rows the data
+// may leave out (GIF frames, run-length BMP). A row's memory is taken the
+// first time it is asked for; rows never asked for come out in the fill
+// colour.
 class RowStore {
  public:
   RowStore(int width, int height, TRGBTriple fill);
@@ -85,7 +95,9 @@ class RowStore {
   TBitmap Take();
 
   // Peak bytes of a decode into a RowStore: the rows, the finished picture
-  // (both exist while it is copied) and the row table.
+  // (both exist while it is copied) and the row table. Decoders that write
+  // straight into the picture hold less, and are measured by it all the
+  // same, so that every format meets the same budget.
   static std::uint64_t Cost(std::int64_t width, std::int64_t height);
 
  private:

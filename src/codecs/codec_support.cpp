@@ -1,6 +1,9 @@
 // What every decoder shares: the message format, the size and memory
 // checks made before any pixel memory is taken, and the row store that
-// takes pixel memory only as rows are decoded.
+// takes pixel memory only as rows are decoded; and the encoders' output
+// reservation.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +72,17 @@ bool CheckMemory(const char* format, std::uint64_t bytes, const DecodeContext& c
                           Mebibytes(context.budget) + " allowed",
                       context.path);
   return false;
+}
+
+void ReserveOutput(Bytes& data, std::size_t bytes) {
+  data.reserve(bytes);
+  // Only the whole large pages (2 MiB) inside the block; a hint the kernel
+  // may ignore.
+  constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
+  const auto at = reinterpret_cast<std::uintptr_t>(data.data());
+  const std::uintptr_t begin = (at + kLargePage - 1) / kLargePage * kLargePage;
+  const std::uintptr_t end = (at + data.capacity()) / kLargePage * kLargePage;
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 RowStore::RowStore(int width, int height, TRGBTriple fill)

@@ -1,5 +1,5 @@
-// The pure string rules around picture file names: the file-name part, the
-// lower-cased extension, the window title and the default save name.
+// The pure string rules around picture file names: the file-name part and
+// the lower-cased extension.
 //
 // The separator is "/"; on Windows backslash and colon separate too. The
 // extension is looked for in the file-name part only, so a period in a
@@ -35,12 +35,4 @@ std::string FileExtension(const std::string& path) {
   for (char& c : ext)
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return ext;
-}
-
-std::string WindowTitle(const std::string& path, int width, int height) {
-  return "Tessarin (" + FileNamePart(path) + ") " + std::to_string(width) + " x " + std::to_string(height);
-}
-
-std::string DefaultSaveName(const std::string& path) {
-  return "Tessarin_" + FileNamePart(path);
 }

@@ -17,7 +17,7 @@
 // is taken. A Huffman-coded file must hold at least one bit per 8 x 8 block
 // of every component (two for a sequential file), so a shorter one is
 // refused as truncated at once, whatever size it declares. The decode must
-// fit the budget: our rows are taken as they are decoded, and libjpeg's own
+// fit the budget: the picture's memory is taken as rows are decoded, and libjpeg's own
 // whole-picture buffers (progressive files) are held to the rest of the
 // budget with max_memory_to_use. More than kMaxScans scans are refused, so a
 // small progressive file cannot keep the decoder busy for minutes.
@@ -230,19 +230,26 @@ void ConvertRow(const unsigned char* src, unsigned char* dst, JDIMENSION width, 
   }
 }
 
-// Decodes every row into `rows`, taking each row as it comes; `scratch`
-// holds one decoded row of grey or CMYK before conversion.
-bool JpegReadPixels(JpegReader* r, RowStore* rows, unsigned char* scratch) {
+// Decodes every row into `rows` (the picture's rows, top first). Blue,
+// green, red output goes straight into them, as many rows at a time as
+// libjpeg gives; grey and CMYK come one row at a time through `scratch`
+// and are converted.
+bool JpegReadPixels(JpegReader* r, unsigned char* const* rows, unsigned char* scratch) {
   if (setjmp(r->trap.jump)) return false;
   jpeg_start_decompress(&r->info);
   const bool direct = r->info.out_color_space == JCS_EXT_BGR;
   const bool inverted = r->info.saw_Adobe_marker;
-  while (r->info.output_scanline < r->info.output_height) {
-    unsigned char* row = rows->Row(int(r->info.output_scanline), false);  // every pixel is written
-    if (row == nullptr) Fail(&r->trap, "out of memory");
-    JSAMPROW line = direct ? row : scratch;
+  const JDIMENSION height = r->info.output_height;
+  while (r->info.output_scanline < height) {
+    const JDIMENSION y = r->info.output_scanline;
+    if (direct) {
+      if (jpeg_read_scanlines(&r->info, const_cast<JSAMPARRAY>(rows + y), height - y) == 0)
+        Fail(&r->trap, "image data truncated");
+      continue;
+    }
+    JSAMPROW line = scratch;
     if (jpeg_read_scanlines(&r->info, &line, 1) != 1) Fail(&r->trap, "image data truncated");
-    if (!direct) ConvertRow(scratch, row, r->info.output_width, r->info.output_components, inverted);
+    ConvertRow(scratch, rows[y], r->info.output_width, r->info.output_components, inverted);
   }
   jpeg_finish_decompress(&r->info);
   return true;
@@ -340,13 +347,17 @@ bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, s
   constexpr std::uint64_t kLongMax = std::uint64_t(std::numeric_limits<long>::max());
   // (0 would mean no limit at all.)
   r->info.mem->max_memory_to_use = long(std::clamp<std::uint64_t>(context.budget - ours, 1, kLongMax));
-  RowStore rows(width, height, TRGBTriple{0, 0, 0});
+  // Rows are written into the picture as they are decoded; memory is taken
+  // only for the rows the data reaches.
+  TBitmap decoded = TBitmap::ForDecode(width, height, pf24bit);
+  std::vector<unsigned char*> rows(static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y) rows[std::size_t(y)] = decoded.ScanLine(y);
   std::vector<unsigned char> scratch(std::size_t(width) * 4);
-  if (!JpegReadPixels(r, &rows, scratch.data())) {
+  if (!JpegReadPixels(r, rows.data(), scratch.data())) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
-  picture = rows.Take();
+  picture = std::move(decoded);
   return true;
 }
 

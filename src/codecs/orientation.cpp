@@ -9,26 +9,8 @@
 //   8 (w - 1 - y, x)          stored a quarter turn clockwise: turn counter-clockwise
 #include "codecs/orientation.h"
 
-#include <algorithm>
-
+#include "imaging/mirror.h"
 #include "imaging/rotation.h"
-
-namespace {
-
-void MirrorLeftRight(TBitmap& picture) {
-  for (int y = 0; y < picture.Height(); ++y) {
-    auto* row = reinterpret_cast<TRGBTriple*>(picture.ScanLine(y));
-    std::reverse(row, row + picture.Width());
-  }
-}
-
-void MirrorTopBottom(TBitmap& picture) {
-  for (int top = 0, bottom = picture.Height() - 1; top < bottom; ++top, --bottom)
-    std::swap_ranges(picture.ScanLine(top), picture.ScanLine(top) + picture.RowBytes(),
-                     picture.ScanLine(bottom));
-}
-
-}  // namespace
 
 void ApplyOrientation(TBitmap& picture, int orientation) {
   if (picture.PixelFormat() != pf24bit) return;

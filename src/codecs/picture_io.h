@@ -104,6 +104,9 @@ bool CheckPictureExtension(const std::string& path, std::string& error);
 // itself checks again.
 bool CheckPictureTarget(const std::string& path, std::string& error);
 
+// --- The window's texts (window_title.cpp); they belong to the window and
+// are to move there. ---
+
 // "Tessarin (" + FileNamePart(path) + ") " + W + " x " + H
 std::string WindowTitle(const std::string& path, int width, int height);
 

@@ -15,9 +15,9 @@
 // Memory: the declared size is checked from the IHDR chunk before libpng
 // is started, and the image data must be long enough for it: deflate
 // expands at most 1032-fold, so IDAT chunks too short for the declared rows
-// are refused as truncated before any pixel memory is taken. Rows are then
-// taken as they are decoded (an interlaced picture needs all of its rows
-// at once). libpng's own limits hold the side to ours and any one chunk's
+// are refused as truncated before any pixel memory is taken. The picture's
+// memory is then taken as rows are decoded into it (an interlaced picture
+// needs a buffer of all of its rows at once). libpng's own limits hold the side to ours and any one chunk's
 // memory (a compressed profile or text) to kMaxChunkBytes. libpng only warns
 // when a chunk is longer than that limit and then allocates it all the
 // same, so its allocator here refuses any single block over the limit
@@ -207,11 +207,12 @@ void CompositeRow(const unsigned char* src, unsigned char* dst, std::size_t widt
 }
 
 // Sets up the transforms to 8-bit blue, green, red (and alpha when the
-// picture has transparency) and decodes every row into `rows`. A picture
-// without interlacing goes row by row through `scratch` (one row); an
-// interlaced one is read whole into `whole` (every row, top first), since
-// each pass adds to every row.
-bool PngReadPixels(PngReader* r, RowStore* rows, unsigned char* scratch, unsigned char* whole,
+// picture has transparency) and decodes every row into `rows` (the
+// picture's rows, top first). An opaque picture without interlacing is
+// decoded straight into them; a transparent one goes row by row through
+// `scratch` (one row) and is composited; an interlaced one is read whole
+// into `whole` (every row, top first), since each pass adds to every row.
+bool PngReadPixels(PngReader* r, unsigned char* const* rows, unsigned char* scratch, unsigned char* whole,
                    std::size_t rowBytes, bool transparent) {
   if (setjmp(r->trap.jump)) return false;
   png_structp png = r->png;
@@ -228,14 +229,16 @@ bool PngReadPixels(PngReader* r, RowStore* rows, unsigned char* scratch, unsigne
       for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, whole + std::size_t(y) * rowBytes, nullptr);
   }
   for (png_uint_32 y = 0; y < height; ++y) {
+    if (!whole && !transparent) {
+      png_read_row(png, rows[y], nullptr);
+      continue;
+    }
     unsigned char* src = whole ? whole + std::size_t(y) * rowBytes : scratch;
     if (!whole) png_read_row(png, src, nullptr);
-    unsigned char* dst = rows->Row(int(y), false);  // every pixel is written
-    if (dst == nullptr) png_error(png, "out of memory");
     if (transparent) {
-      CompositeRow(src, dst, width);
+      CompositeRow(src, rows[y], width);
     } else {
-      std::memcpy(dst, src, rowBytes);
+      std::memcpy(rows[y], src, rowBytes);
     }
   }
   png_read_end(png, nullptr);
@@ -335,14 +338,19 @@ bool DecodePng(ByteView data, const DecodeContext& context, TBitmap& picture, st
   const std::size_t rowBytes = std::size_t(width) * (transparent ? 4 : 3);
   const std::uint64_t buffers = interlaced ? std::uint64_t(rowBytes) * height : rowBytes;
   if (!CheckMemory(kFormat, RowStore::Cost(width, height) + buffers, context, error)) return false;
-  RowStore rows(int(width), int(height), TRGBTriple{0, 0, 0});
-  std::vector<unsigned char> scratch(interlaced ? 0 : rowBytes);
+  // Rows are written into the picture as they are decoded; memory is taken
+  // only for the rows the data reaches.
+  TBitmap decoded = TBitmap::ForDecode(int(width), int(height), pf24bit);
+  std::vector<unsigned char*> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y) rows[y] = decoded.ScanLine(int(y));
+  std::vector<unsigned char> scratch(interlaced || !transparent ? 0 : rowBytes);
   std::vector<unsigned char> whole(interlaced ? rowBytes * height : 0);
-  if (!PngReadPixels(r, &rows, scratch.data(), interlaced ? whole.data() : nullptr, rowBytes, transparent)) {
+  if (!PngReadPixels(r, rows.data(), scratch.data(), interlaced ? whole.data() : nullptr, rowBytes,
+                     transparent)) {
     error = FormatError(kFormat, r->trap.message, path);
     return false;
   }
-  picture = rows.Take();
+  picture = std::move(decoded);
   return true;
 }
 

@@ -60,6 +60,13 @@ struct TRect {
   int Height() const { return Bottom - Top; }
 };
 
+// Zeroed memory for a large buffer that is written once (a decoded
+// picture, a file read whole): blocks of a MiB and more are mapped from
+// the system in large pages where it can, and take real memory only as
+// they are first written; smaller ones come from operator new. Throws
+// std::bad_alloc when there is no memory.
+std::shared_ptr<std::uint8_t[]> NewLazyMemory(std::size_t bytes);
+
 class TBitmap {
  public:
   // Largest side and largest pixel count a bitmap may have; larger sizes
@@ -72,6 +79,12 @@ class TBitmap {
   // A bitmap whose pixels are left as the memory comes (not zeroed), for
   // routines that write every pixel before anything reads one.
   static TBitmap ForOverwrite(int width, int height, TPixelFormat format = pf24bit);
+  // A bitmap for a decoder that writes its rows as they come: every byte
+  // starts at zero (black), and the memory of a large picture is mapped
+  // untouched (NewLazyMemory), so it takes real memory only as rows are
+  // written: a file that declares more rows than it holds costs only the
+  // rows it reaches.
+  static TBitmap ForDecode(int width, int height, TPixelFormat format = pf24bit);
   TBitmap(const TBitmap&) = default;
   TBitmap& operator=(const TBitmap&) = default;
   // A moved-from bitmap is empty (0 x 0, same format).
@@ -130,7 +143,8 @@ class TBitmap {
  private:
   static std::size_t BytesPerPixel(TPixelFormat format);
   std::size_t Stride() const { return stride_; }
-  void Reallocate(int width, int height, TPixelFormat format, bool keepPixels, bool zeroed = true);
+  void Reallocate(int width, int height, TPixelFormat format, bool keepPixels, bool zeroed = true,
+                  bool lazy = false);
   // Gives this bitmap its own copy of the pixels when they are shared.
   void Detach();
 

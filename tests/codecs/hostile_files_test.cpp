@@ -4,8 +4,12 @@
 // 65000, BMP 2^31 rows). Each one gives a clear error that names the file
 // and says what is wrong, and none can take more than the budget. How long
 // each takes and how much memory it uses is measured by
-// bench/bench_hostile_files.
+// bench/bench_hostile_files. A picture's memory is taken only as its rows
+// are decoded, which a child process's peak memory shows.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -97,4 +101,55 @@ TEST(HostileFiles, DamagedAndMislabelledFilesGiveClearErrors) {
     }
   }
   EXPECT_GT(refused, 0);
+}
+
+// A PNG that declares 16384 x 16384 (768 MiB of pixels) and carries enough
+// image data for that, but whose data breaks down after 64 rows: reading it
+// must cost memory for those rows only (a decoder that zeroes or fills the
+// whole picture first takes all 768 MiB). Read in a child process, whose
+// peak resident memory is compared before and after.
+TEST(HostileFiles, MemoryIsTakenOnlyForTheRowsTheDataReaches) {
+  ScratchDir dir;
+  std::string error;
+  ASSERT_TRUE(WritePicture(dir.Path("p.png"), RandomPicture(4, 4, 3), error)) << error;
+  constexpr std::uint32_t kSide = 16384;
+  Bytes png = PngWithSize(LoadBytes(dir.Path("p.png")), kSide, kSide);
+  png.resize(33);  // signature and IHDR (8-bit RGB)
+  // 64 rows of filter 0 and black pixels, flushed, then bytes that are no
+  // deflate data (block type 3), as many as a picture this size needs.
+  Bytes rows(64 * (1 + 3 * std::size_t(kSide)), 0), idat(rows.size());
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+  z.next_in = rows.data(), z.avail_in = uInt(rows.size());
+  z.next_out = idat.data(), z.avail_out = uInt(idat.size());
+  ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+  idat.resize(z.total_out);
+  deflateEnd(&z);
+  idat.insert(idat.end(), 900 << 10, 0xFF);
+  auto chunk = [&png](const char* type, const Bytes& body) {
+    const std::size_t at = png.size();
+    png.resize(at + 12 + body.size());
+    Put32Be(png, at, std::uint32_t(body.size()));
+    std::copy(type, type + 4, png.begin() + std::ptrdiff_t(at + 4));
+    std::copy(body.begin(), body.end(), png.begin() + std::ptrdiff_t(at + 8));
+    Put32Be(png, at + 8 + body.size(), std::uint32_t(crc32(0, png.data() + at + 4, uInt(body.size() + 4))));
+  };
+  chunk("IDAT", idat);
+  chunk("IEND", {});
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    TBitmap picture;
+    std::string message;
+    const bool decoded = DecodePicture(png, "/hostile/lying.png", picture, message);
+    getrusage(RUSAGE_SELF, &after);
+    const bool refused = !decoded && message.find("PNG: ") == 0;
+    _exit(refused && after.ru_maxrss - before.ru_maxrss < (64 << 10) ? 0 : 1);  // kB
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "refused, and with less than 64 MiB";
 }
