@@ -103,12 +103,3 @@ bool CheckPictureExtension(const std::string& path, std::string& error);
 // Lets a caller refuse a save before doing the work for it; the save
 // itself checks again.
 bool CheckPictureTarget(const std::string& path, std::string& error);
-
-// --- The window's texts (window_title.cpp); they belong to the window and
-// are to move there. ---
-
-// "Tessarin (" + FileNamePart(path) + ") " + W + " x " + H
-std::string WindowTitle(const std::string& path, int width, int height);
-
-// "Tessarin_" + FileNamePart(path)
-std::string DefaultSaveName(const std::string& path);

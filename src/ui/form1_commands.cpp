@@ -23,6 +23,7 @@
 #include "ui/guard.h"
 #include "ui/guide_overlay.h"
 #include "ui/image_view.h"
+#include "ui/window_title.h"
 
 namespace {
 

@@ -44,10 +44,3 @@ TEST(FileNames, NamePartIsTextAfterLastSeparator) {
   EXPECT_EQ(FileExtension("/x/my.pics\\photo"), ".pics\\photo");
 #endif
 }
-
-TEST(FileNames, WindowTitleAndDefaultSaveName) {
-  EXPECT_EQ(WindowTitle("/pics/boat.jpg", 640, 480), "Tessarin (boat.jpg) 640 x 480");
-  EXPECT_EQ(WindowTitle("boat.PNG", 1, 65535), "Tessarin (boat.PNG) 1 x 65535");
-  EXPECT_EQ(DefaultSaveName("/pics/boat.jpg"), "Tessarin_boat.jpg");
-  EXPECT_EQ(DefaultSaveName("/home/u/my.pics/photo"), "Tessarin_photo");
-}

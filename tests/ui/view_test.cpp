@@ -11,6 +11,7 @@
 #include "ui/image_view.h"
 #include "ui/view_geometry.h"
 #include "ui/widgets.h"
+#include "ui/window_title.h"
 
 class TestViews : public QObject {
   Q_OBJECT
@@ -111,6 +112,13 @@ class TestViews : public QObject {
     QTRY_COMPARE(listed(), QStringList({"a.gif", "b.JPG", "c.jpeg", "d.png", "e.bmp"}));
     dialog.selectNameFilter(PictureNameFilters()[2]);
     QTRY_COMPARE(listed(), QStringList({"b.JPG"}));
+  }
+
+  void titleAndSaveName() {
+    QCOMPARE(WindowTitle("/pics/boat.jpg", 640, 480), std::string("Tessarin (boat.jpg) 640 x 480"));
+    QCOMPARE(WindowTitle("boat.PNG", 1, 65535), std::string("Tessarin (boat.PNG) 1 x 65535"));
+    QCOMPARE(DefaultSaveName("/pics/boat.jpg"), std::string("Tessarin_boat.jpg"));
+    QCOMPARE(DefaultSaveName("/home/u/my.pics/photo"), std::string("Tessarin_photo"));
   }
 
   // A frame keeps all four sides at every scale factor (a stroked

@@ -1,8 +1,4 @@
-// The texts the window makes from a picture's file name: its title and the
-// name a save proposes. They belong to the window and live apart here so
-// that they can move there whole; the declarations are at the end of
-// picture_io.h until then.
-#include <string>
+#include "ui/window_title.h"
 
 #include "codecs/picture_io.h"
 
