@@ -3,7 +3,9 @@
 // window resize (the view makes a new scaled copy) and a guide-line redraw
 // (angle slider moved). Each is timed from the change to the end of the
 // synchronous repaint, median and worst of many, beside what scaling the
-// full picture at every paint would cost.
+// full picture at every paint would cost. Then the commands on the same
+// picture, each from the click to its result shown (they run off the
+// user-interface thread), beside djpeg's decode of the same JPEG file.
 //
 // Run it on a display, or offscreen:
 //   xvfb-run -a bench/bench_window [photo]
@@ -12,6 +14,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 #include <algorithm>
@@ -36,7 +40,8 @@ class TBenchDialogs : public TDialogs {
   }
   void ShowInformation(QWidget*, const QString&) override {}
   QString OpenPicture(QWidget*, const QString&) override { return open; }
-  QString SavePicture(QWidget*, const QString&) override { return {}; }
+  QString SavePicture(QWidget*, const QString&) override { return save; }
+  QString save;
 };
 
 struct Times {
@@ -53,6 +58,23 @@ Times Measure(int runs, const std::function<void(int)>& frame) {
   }
   std::sort(ms.begin(), ms.end());
   return {ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back()};
+}
+
+// Runs a command and waits until its result is shown.
+double Command(TForm1& form, const std::function<void()>& start) {
+  QElapsedTimer timer;
+  timer.start();
+  start();
+  while (form.Work().Busy()) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  form.Image1->repaint();
+  return timer.nsecsElapsed() / 1e6;
+}
+
+double MedianOf(int runs, const std::function<double()>& run) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) ms.push_back(run());
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
 }
 
 void Print(const char* what, Times t) {
@@ -87,11 +109,7 @@ int main(int argc, char** argv) {
   form.show();
   if (!QTest::qWaitForWindowExposed(&form)) return 1;
   dialogs.open = path;
-  QElapsedTimer load;
-  load.start();
-  form.MenuFO->trigger();
-  form.Image1->repaint();
-  const double loadMs = load.nsecsElapsed() / 1e6;
+  const double loadMs = Command(form, [&] { form.MenuFO->trigger(); });
   QFile::remove(path);
   if (form.Engine().TargetBMP().Width() != 6000) return 1;
 
@@ -121,6 +139,47 @@ int main(int argc, char** argv) {
                   .width();
           (void)keep;
         }));
-  std::printf("Opening the file (read, chain, both views' pyramids): %.0f ms\n", loadMs);
+  std::printf("Opening the BMP file (read, chain, both views' pyramids): %.0f ms\n", loadMs);
+
+  // The commands on 24 megapixels, beside djpeg's decode of the same JPEG.
+  const QString jpeg = QDir::temp().filePath("tessarin-bench-window.jpg");
+  if (!WritePicture(QFile::encodeName(jpeg).toStdString(), picture, error)) return 1;
+  const double djpeg = MedianOf(5, [&] {
+    QElapsedTimer timer;
+    timer.start();
+    QProcess::execute("djpeg", {"-outfile", "/dev/null", jpeg});
+    return timer.nsecsElapsed() / 1e6;
+  });
+  dialogs.open = jpeg;
+  const auto open = [&] {
+    form.Work().Wait();
+    return Command(form, [&] { form.MenuFO->trigger(); });
+  };
+  std::printf("\n| %-45s | %8s | %8s |\n|---|---:|---:|\n", "command on 6000 x 4000 (ms, median)", "ms",
+              "/ djpeg");
+  const auto row = [&](const char* what, double ms) {
+    std::printf("| %-45s | %8.0f | %8.2f |\n", what, ms, ms / djpeg);
+  };
+  row("djpeg decode to /dev/null", djpeg);
+  row("open the JPEG, to the picture shown", MedianOf(5, open));
+  row("quarter turn of the whole chain",
+      MedianOf(5, [&] { return Command(form, [&] { form.MenuER->trigger(); }); }));
+  row("tone Apply", MedianOf(5, [&] { return Command(form, [&] { form.BitBtnEffects->click(); }); }));
+  row("miniature Apply", MedianOf(5, [&] { return Command(form, [&] { form.BitBtnBlur->click(); }); }));
+  row("resize to 3000 x 2000, Bicubic",
+      MedianOf(3, [&] { return Command(form, [&] { form.ResizePicture(3000, 2000, rmBicubic); }); }));
+  row("undo", MedianOf(5, [&] {
+        const double ms = Command(form, [&] { form.MenuEU->trigger(); });
+        form.MenuED->trigger();
+        return ms;
+      }));
+  form.MenuEU->trigger();  // back to 6000 x 4000
+  for (const char* ext : {"jpg", "png", "gif", "bmp"}) {
+    dialogs.save = QDir::temp().filePath(QString("tessarin-bench-window-save.") + ext);
+    const std::string what = std::string("save as ") + ext;
+    row(what.c_str(), MedianOf(3, [&] { return Command(form, [&] { form.MenuFS->trigger(); }); }));
+    QFile::remove(dialogs.save);
+  }
+  QFile::remove(jpeg);
   return 0;
 }

@@ -416,7 +416,7 @@ void TForm1::ShowBefore(bool before) {
   if (before == showingBefore_) return;
   if (before && (PageControl1->currentWidget() != TabSheetModified || !engine_.PictureLoaded())) return;
   showingBefore_ = before;
-  Image1->SetPicture(before ? engine_.OriginalBMP() : engine_.TargetBMP());
+  Image1->SetPicture(before ? engine_.OriginalBMP() : engine_.TargetBMP(), Image3);
 }
 
 // ---- Sliders and their captions ----

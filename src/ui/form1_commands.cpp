@@ -15,6 +15,7 @@
 #include <QSlider>
 #include <QUrl>
 #include <memory>
+#include <optional>
 
 #include "codecs/picture_io.h"
 #include "ui/busy_cursor.h"
@@ -44,12 +45,30 @@ QString FromUtf8(const std::string& text) {
 void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
                         std::function<void()> after) {
   auto next = std::make_shared<MiniatureEngine>(engine_);
+  // The views' copies of new pictures are made beside the command too.
+  struct TViews {
+    std::optional<TImageView::TPrepared> target, original;
+  };
+  auto views = std::make_shared<TViews>();
+  const TBitmap shownTarget = engine_.TargetBMP(), shownOriginal = engine_.OriginalBMP();
+  const auto same = [](const TBitmap& a, const TBitmap& b) {
+    return a.Width() == b.Width() && a.Height() == b.Height() &&
+           (a.Width() == 0 || a.ScanLine(0) == b.ScanLine(0));
+  };
   work_->Run(
-      what, [next, command = std::move(command)] { command(*next); },
-      [this, next, after = std::move(after)](std::exception_ptr error) {
+      what,
+      [=, command = std::move(command)] {
+        command(*next);
+        if (!same(next->TargetBMP(), shownTarget)) views->target = TImageView::Prepare(next->TargetBMP());
+        if (!same(next->OriginalBMP(), shownOriginal) && !same(next->OriginalBMP(), next->TargetBMP()))
+          views->original = TImageView::Prepare(next->OriginalBMP());
+      },
+      [this, next, views, after = std::move(after)](std::exception_ptr error) {
         RunGuarded(dialogs_, this, [&] {
           if (error) std::rethrow_exception(error);
           engine_ = std::move(*next);
+          if (views->target && !showingBefore_) Image1->Show(std::move(*views->target));
+          if (views->original) Image3->Show(std::move(*views->original));
           after();
         });
         UpdateCommands();
@@ -67,8 +86,8 @@ void TForm1::UpdateCommands() {
 }
 
 void TForm1::ShowPictures() {
-  Image1->SetPicture(showingBefore_ ? engine_.OriginalBMP() : engine_.TargetBMP());
-  Image3->SetPicture(engine_.OriginalBMP());
+  Image1->SetPicture(showingBefore_ ? engine_.OriginalBMP() : engine_.TargetBMP(), Image3);
+  Image3->SetPicture(engine_.OriginalBMP(), Image1);
   AnchorPoint();
 }
 

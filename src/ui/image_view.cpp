@@ -47,35 +47,67 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent) {
   });
 }
 
-void TImageView::SetPicture(const TBitmap& picture) {
-  if (picture.PixelFormat() != pf24bit) {
-    SetLevels(QImage());
-    return;
-  }
+namespace {
+
+bool SamePixels(const TBitmap& a, const TBitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat() &&
+         a.Width() > 0 && a.Height() > 0 && a.ScanLine(0) == b.ScanLine(0);
+}
+
+}  // namespace
+
+bool TImageView::Shows(const TBitmap& picture) const {
+  return SamePixels(picture, shown_);
+}
+
+TImageView::TPrepared TImageView::Prepare(const TBitmap& picture) {
+  if (picture.PixelFormat() != pf24bit || !picture.Width() || !picture.Height()) return {};
   // Rows of the working bitmap are blue, green, red, the layout of BGR888.
   QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
-  if (!picture.Width() || !picture.Height()) full = QImage();
   for (int y = 0; y < full.height(); ++y)
     std::memcpy(full.scanLine(y), picture.ScanLine(y), picture.RowBytes());
-  SetLevels(std::move(full));
+  return {picture, Levels(std::move(full))};
+}
+
+void TImageView::Show(TPrepared prepared) {
+  shown_ = std::move(prepared.source);
+  levels_ = std::move(prepared.levels);
+  scaledValid_ = false;
+  refine_.stop();
+  update();
+}
+
+void TImageView::SetPicture(const TBitmap& picture, const TImageView* other) {
+  if (Shows(picture)) return;
+  if (other != nullptr && other->Shows(picture)) {
+    Show({other->shown_, other->levels_});  // the images share their pixels
+    return;
+  }
+  Show(Prepare(picture));
 }
 
 void TImageView::FillClient(const QColor& color, QSize size) {
+  shown_ = TBitmap();
   if (!size.isValid()) size = this->size();
   QImage full(std::max(1, size.width()), std::max(1, size.height()), QImage::Format_BGR888);
   full.fill(color);
   SetLevels(std::move(full));
 }
 
-void TImageView::SetLevels(QImage full) {
-  levels_.clear();
+std::vector<QImage> TImageView::Levels(QImage full) {
+  std::vector<QImage> levels;
   if (!full.isNull()) {
-    levels_.push_back(std::move(full));
-    while (levels_.back().width() > kSmallestLevel && levels_.back().height() > kSmallestLevel) {
-      const QImage& last = levels_.back();
-      levels_.push_back(Halve(last, last.format() == QImage::Format_BGR888 ? 3 : 4));
+    levels.push_back(std::move(full));
+    while (levels.back().width() > kSmallestLevel && levels.back().height() > kSmallestLevel) {
+      const QImage& last = levels.back();
+      levels.push_back(Halve(last, last.format() == QImage::Format_BGR888 ? 3 : 4));
     }
   }
+  return levels;
+}
+
+void TImageView::SetLevels(QImage full) {
+  levels_ = Levels(std::move(full));
   scaledValid_ = false;
   refine_.stop();
   update();

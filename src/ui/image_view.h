@@ -24,7 +24,21 @@ class TImageView : public QWidget {
   explicit TImageView(QWidget* parent = nullptr);
 
   // Shows a copy of `picture` (pf24bit; any other format shows nothing).
-  void SetPicture(const TBitmap& picture);
+  // The picture the view already shows (the same pixels, shared) is not
+  // copied again, and one that `other` shows is taken from it.
+  void SetPicture(const TBitmap& picture, const TImageView* other = nullptr);
+
+  // A picture made ready to show: its copy and halvings. Prepare is safe
+  // on any thread, so that the work of a large picture can be done beside
+  // the command that made it; Show then only takes it.
+  struct TPrepared {
+    TBitmap source;
+    std::vector<QImage> levels;
+  };
+  static TPrepared Prepare(const TBitmap& picture);
+  void Show(TPrepared prepared);
+  // Whether the view shows these very pixels.
+  bool Shows(const TBitmap& picture) const;
   // Gives the view a picture of `size` (by default its own) in one colour,
   // as drawing on an image control without a picture does.
   void FillClient(const QColor& color, QSize size = {});
@@ -43,10 +57,14 @@ class TImageView : public QWidget {
 
  private:
   void SetLevels(QImage full);
+  static std::vector<QImage> Levels(QImage full);
   void MakeScaledCopy(bool quick);
 
   QImage empty_;
   std::vector<QImage> levels_;  // full size, then halvings down to a small size
+  // The picture shown, held so that its pixels (and so their address,
+  // by which a picture is known again) stay while it is shown.
+  TBitmap shown_;
   QImage scaled_;
   bool scaledValid_ = false;
   QSize scaledFor_;  // the view's size when scaled_ was made
