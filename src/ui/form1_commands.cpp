@@ -132,7 +132,9 @@ void TForm1::SetTitle() {
 }
 
 void TForm1::OpenFile(const QString& fileName) {
-  ReadFile(fileName);
+  // A name relative to the folder the program was started in: the save
+  // dialog then proposes that folder too.
+  ReadFile(fileName.isEmpty() ? fileName : QFileInfo(fileName).absoluteFilePath());
 }
 
 void TForm1::ReadFile(const QString& fileName) {
