@@ -105,7 +105,7 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
     std::string output, recipe, slope = "medium", point, view, frames, preset = "medium";
     bool noTone = false;
     double speed = 1, fps = 25;
-    int every = 1, crf = -1, quality = 90;
+    int every = 1, crf = -1, quality = kDefaultJpegQuality;
     std::optional<double> start, end;
     FrameSettings settings;
     BatchOptions batch;

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "codecs/picture_io.h"
 #include "video/frame_selection.h"
 #include "video/frame_settings.h"
 #include "video/recipe.h"
@@ -47,7 +48,7 @@ struct VideoJob {
   double fps = 25;  // for stills
   int crf = -1;     // -1: the encoder's default (H.264 23, VP9 32)
   std::string preset = "medium";
-  int quality = 90;  // JPEG stills
+  int quality = kDefaultJpegQuality;  // JPEG stills
   FrameSettings settings;
   std::optional<Recipe> recipe;
   FrameSelection selection;
