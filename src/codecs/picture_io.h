@@ -86,8 +86,19 @@ std::string FileExtension(const std::string& path);
 // The file-name part: text after the last separator.
 std::string FileNamePart(const std::string& path);
 
-// True for ".bmp", ".jpg", ".jpeg", ".gif", ".png" (any case).
+// True for the extension of any format in PictureFormats() (any case).
 bool IsSupportedExtension(const std::string& path);
+
+// A picture format the program reads and writes: its name ("JPEG",
+// "WebP", ...) and its extensions, lower-cased with the period, the usual
+// one first. PictureFormats() lists every one, in the order the file
+// dialogs show them: BMP, JPEG, GIF, PNG, then HEIF, AVIF, WebP, TIFF and
+// JPEG XL.
+struct TPictureFormat {
+  std::string name;
+  std::vector<std::string> extensions;
+};
+const std::vector<TPictureFormat>& PictureFormats();
 
 // The same test, with the message ReadPicture and WritePicture give for an
 // unsupported name put into `error`: lets a caller refuse an output name
