@@ -1,12 +1,16 @@
-// Decode and encode times of a 6000 x 4000 picture as JPEG, PNG and BMP
-// through ReadPicture/WritePicture, with libjpeg-turbo's own cjpeg and djpeg
-// run on the same files in the same run for comparison. Each figure is the
-// median of several runs. The picture is made here (smooth shading with
-// fixed noise, like a photo) and the files go to a temporary folder.
+// Decode and encode times of a 6000 x 4000 picture as JPEG, PNG, BMP, WebP,
+// AVIF, HEIC, TIFF and JPEG XL through ReadPicture/WritePicture, with each
+// library's own command-line programs run on the same files in the same run
+// for comparison (cjpeg/djpeg, cwebp/dwebp, heif-enc/heif-convert and
+// avifdec, tiffcp/tiff2rgba, cjxl/djxl). Each figure is the median of
+// several runs. The picture is made here (smooth shading with fixed noise,
+// like a photo) and the files go to a temporary folder.
 //
 // WritePicture includes making the temporary file, fsync and the rename;
-// the cjpeg and djpeg figures include starting the process and writing
-// their output file. Usage: bench_codecs [runs, default 3]
+// the programs' figures include starting the process, reading their input
+// (the .png for the encoders) and writing their output file (a PPM where
+// the program can write one, else a PNG, which costs it a deflate of the
+// whole picture). Usage: bench_codecs [runs, default 3]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -74,7 +78,7 @@ int main(int argc, char** argv) {
   const TBitmap picture = MakePhoto();
   std::printf("%d x %d picture, median of %d runs\n", kWidth, kHeight, runs);
 
-  for (const char* ext : {".jpg", ".png", ".bmp"}) {
+  for (const char* ext : {".jpg", ".png", ".bmp", ".webp", ".avif", ".heic", ".tif", ".jxl"}) {
     const std::string path = dir + "/picture" + ext;
     std::string error;
     std::printf("%s\n", ext);
@@ -84,16 +88,39 @@ int main(int argc, char** argv) {
     if (!error.empty()) std::printf("  error: %s\n", error.c_str());
   }
 
-  // The reference: libjpeg-turbo's command-line programs on the same data.
-  const std::string bmp = dir + "/picture.bmp", cjpeg = dir + "/cjpeg.jpg", ours = dir + "/picture.jpg";
-  std::printf(".jpg by libjpeg-turbo's programs\n");
-  Print("cjpeg -quality 90 (from the .bmp)",
-        MedianSeconds(runs, [&] { return Run("cjpeg -quality 90 -outfile '" + cjpeg + "' '" + bmp + "'"); }),
-        cjpeg);
-  Print(
-      "djpeg -bmp (WritePicture's .jpg)",
-      MedianSeconds(runs, [&] { return Run("djpeg -bmp -outfile '" + dir + "/djpeg.bmp' '" + ours + "'"); }),
-      dir + "/djpeg.bmp");
+  // The references: each library's command-line programs on the same data.
+  struct Tool {
+    const char* what;
+    std::string command;
+    std::string output;
+  };
+  const std::string png = "'" + dir + "/picture.png'";
+  const auto in = [&](const char* ext) { return "'" + dir + "/picture" + ext + "'"; };
+  const auto out = [&](const char* name) { return dir + "/" + name; };
+  const Tool tools[] = {
+      {"cjpeg -quality 90 (from the .bmp)",
+       "cjpeg -quality 90 -outfile '" + out("cjpeg.jpg") + "' " + in(".bmp"), out("cjpeg.jpg")},
+      {"djpeg -bmp", "djpeg -bmp -outfile '" + out("djpeg.bmp") + "' " + in(".jpg"), out("djpeg.bmp")},
+      {"cwebp -q 90", "cwebp -quiet -q 90 " + png + " -o '" + out("cwebp.webp") + "'", out("cwebp.webp")},
+      {"dwebp -ppm", "dwebp -quiet " + in(".webp") + " -ppm -o '" + out("dwebp.ppm") + "'", out("dwebp.ppm")},
+      {"heif-enc -A -q 90", "heif-enc -A -q 90 " + png + " -o '" + out("enc.avif") + "'", out("enc.avif")},
+      {"heif-convert (.avif to .png)", "heif-convert " + in(".avif") + " '" + out("avif.png") + "'",
+       out("avif.png")},
+      {"avifdec (.avif to .png)", "avifdec " + in(".avif") + " '" + out("avifdec.png") + "'",
+       out("avifdec.png")},
+      {"heif-enc -q 90", "heif-enc -q 90 " + png + " -o '" + out("enc.heic") + "'", out("enc.heic")},
+      {"heif-convert (.heic to .png)", "heif-convert " + in(".heic") + " '" + out("heic.png") + "'",
+       out("heic.png")},
+      {"tiffcp -c zip:p2", "tiffcp -c zip:p2 " + in(".tif") + " '" + out("tiffcp.tif") + "'",
+       out("tiffcp.tif")},
+      {"tiff2rgba -c none", "tiff2rgba -c none " + in(".tif") + " '" + out("rgba.tif") + "'",
+       out("rgba.tif")},
+      {"cjxl -q 90", "cjxl -q 90 " + png + " '" + out("cjxl.jxl") + "'", out("cjxl.jxl")},
+      {"djxl (.jxl to .ppm)", "djxl " + in(".jxl") + " '" + out("djxl.ppm") + "'", out("djxl.ppm")},
+  };
+  std::printf("the libraries' own programs\n");
+  for (const Tool& t : tools)
+    Print(t.what, MedianSeconds(runs, [&] { return Run(t.command + " > /dev/null 2>&1"); }), t.output);
 
   std::filesystem::remove_all(dir);
   return 0;

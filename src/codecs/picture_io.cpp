@@ -38,7 +38,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <initializer_list>
 #include <new>
 #include <random>
 #include <string>
@@ -57,7 +56,7 @@ struct Codec {
   bool (*decode)(ByteView, const codecs::DecodeContext&, TBitmap&, std::string&);
   bool (*encode)(const TBitmap&, const codecs::EncodeContext&, Bytes&, std::string&);
   bool metadata;                                  // the format carries EXIF, XMP or a colour profile
-  std::initializer_list<const char*> extensions;  // lower-cased, with the period
+  const char* extensions[2];                      // lower-cased, with the period; the second may be null
 };
 
 // Every format, in the order the file dialogs list them.
@@ -78,7 +77,7 @@ const Codec* CodecFor(const std::string& path) {
   const std::string ext = FileExtension(path);
   for (const Codec& codec : kCodecs)
     for (const char* e : codec.extensions)
-      if (ext == e) return &codec;
+      if (e != nullptr && ext == e) return &codec;
   return nullptr;
 }
 
@@ -86,7 +85,8 @@ std::string UnsupportedMessage(const std::string& path) {
   const std::string ext = FileExtension(path);
   std::string known;
   for (const Codec& codec : kCodecs)
-    for (const char* e : codec.extensions) known += (known.empty() ? "" : ", ") + std::string(e);
+    for (const char* e : codec.extensions)
+      if (e != nullptr) known += (known.empty() ? "" : ", ") + std::string(e);
   return (ext.empty() ? std::string("file name has no extension")
                       : "unsupported file extension \"" + ext + "\"") +
          " (supported: " + known + "): " + path;
@@ -532,9 +532,12 @@ bool IsSupportedExtension(const std::string& path) {
 const std::vector<TPictureFormat>& PictureFormats() {
   static const std::vector<TPictureFormat> formats = [] {
     std::vector<TPictureFormat> list;
-    for (const Codec& codec : kCodecs)
-      list.push_back(
-          {codec.name, std::vector<std::string>(codec.extensions.begin(), codec.extensions.end())});
+    for (const Codec& codec : kCodecs) {
+      TPictureFormat format{codec.name, {}};
+      for (const char* e : codec.extensions)
+        if (e != nullptr) format.extensions.push_back(e);
+      list.push_back(std::move(format));
+    }
     return list;
   }();
   return formats;
