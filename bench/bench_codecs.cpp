@@ -10,7 +10,8 @@
 // the programs' figures include starting the process, reading their input
 // (the .png for the encoders) and writing their output file (a PPM where
 // the program can write one, else a PNG, which costs it a deflate of the
-// whole picture). Usage: bench_codecs [runs, default 3]
+// whole picture). Usage: bench_codecs [runs, default 3] [width height,
+// default 6000 4000]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,19 +26,19 @@
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+int gWidth = 6000;  // set once from the command line
+int gHeight = 4000;
 
 TBitmap MakePhoto() {
-  TBitmap picture(kWidth, kHeight, pf24bit);
+  TBitmap picture(gWidth, gHeight, pf24bit);
   std::mt19937 rng(1);
-  for (int y = 0; y < kHeight; ++y) {
+  for (int y = 0; y < gHeight; ++y) {
     std::uint8_t* row = picture.ScanLine(y);
-    for (int x = 0; x < kWidth; ++x) {
+    for (int x = 0; x < gWidth; ++x) {
       const int noise = int(rng() % 9) - 4;
-      row[3 * x + 0] = std::uint8_t(std::clamp(64 + 128 * y / kHeight + noise, 0, 255));
-      row[3 * x + 1] = std::uint8_t(std::clamp(255 * x / kWidth + noise, 0, 255));
-      row[3 * x + 2] = std::uint8_t(std::clamp(255 - 200 * (x + y) / (kWidth + kHeight) + noise, 0, 255));
+      row[3 * x + 0] = std::uint8_t(std::clamp(64 + 128 * y / gHeight + noise, 0, 255));
+      row[3 * x + 1] = std::uint8_t(std::clamp(255 * x / gWidth + noise, 0, 255));
+      row[3 * x + 2] = std::uint8_t(std::clamp(255 - 200 * (x + y) / (gWidth + gHeight) + noise, 0, 255));
     }
   }
   return picture;
@@ -72,11 +73,13 @@ void Print(const char* what, double seconds, const std::string& path) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  if (argc > 3)
+    gWidth = std::clamp(std::atoi(argv[2]), 16, 16000), gHeight = std::clamp(std::atoi(argv[3]), 16, 16000);
   char folder[] = "/tmp/tessarin-bench-XXXXXX";
   if (!mkdtemp(folder)) return 1;
   const std::string dir = folder;
   const TBitmap picture = MakePhoto();
-  std::printf("%d x %d picture, median of %d runs\n", kWidth, kHeight, runs);
+  std::printf("%d x %d picture, median of %d runs\n", gWidth, gHeight, runs);
 
   for (const char* ext : {".jpg", ".png", ".bmp", ".webp", ".avif", ".heic", ".tif", ".jxl"}) {
     const std::string path = dir + "/picture" + ext;

@@ -11,10 +11,12 @@
 //
 // Memory: the size of the primary image (after rotation) is checked
 // against the picture limits, and libheif's own limit is set to our side,
-// before anything is decoded. The budget covers our rows plus what libheif
-// holds at its peak: the decoded planes (up to 16-bit 4:4:4 with alpha),
-// the interleaved RGB(A) picture and, when the picture is turned, its
-// turned copy.
+// before anything is decoded; then libheif's limit is lowered to the
+// longer declared side (with a margin, and not below 2048), since a grid image's canvas comes from its grid
+// item, not from the declared size. The budget covers our rows plus what
+// libheif holds at its peak, for a square of the longer side: the decoded
+// planes (up to 16-bit 4:4:4 with alpha), the interleaved RGB(A) picture
+// and, when the picture is turned, its turned copy.
 //
 // Writes: 8-bit RGB, converted by libheif to YCbCr 4:2:0, coded by x265
 // (HEIC) or aom (AVIF) at the lossy quality of the encoder, which takes the
@@ -86,7 +88,15 @@ bool Decode(ByteView data, const char* format, const DecodeContext& context, TBi
   const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
   const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ||
                     heif_image_handle_get_chroma_bits_per_pixel(handle.get()) > 8;
-  const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+  // A grid image's canvas comes from its grid item, which may say more than
+  // the declared size: libheif's own limit holds each side of whatever it
+  // builds to about the longer declared side, and the budget is checked
+  // for a square of that side.
+  const int longer = std::max(width, height);
+  // (Coded pictures are padded to whole coding blocks, and a grid's tiles
+  // may be larger than a small canvas: hence the margin and the floor.)
+  heif_context_set_maximum_image_size_limit(heif.get(), std::max(longer + 128, 2048));
+  const std::uint64_t pixels = std::uint64_t(longer) * std::uint64_t(longer);
   const std::uint64_t channelBytes = deep ? 2 : 1, channels = alpha ? 4 : 3;
   const std::uint64_t theirs = pixels * (4 * 2 + 2 * channels * channelBytes);
   if (!CheckMemory(format, RowStore::Cost(width, height) + theirs, context, error)) return false;
