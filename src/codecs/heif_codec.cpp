@@ -46,8 +46,11 @@ struct HeifDeleter {
 template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifDeleter>;
 
+// libheif's message, without the line break some of them end in.
 std::string Message(const heif_error& e) {
-  return e.message != nullptr && e.message[0] != '\0' ? e.message : "the file cannot be decoded";
+  std::string text = e.message != nullptr ? e.message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "the file cannot be decoded" : text;
 }
 
 // Opens `data` (not copied) and finds its primary image.

@@ -22,6 +22,7 @@
 // warning.
 #include <jxl/decode.h>
 #include <jxl/encode.h>
+#include <jxl/resizable_parallel_runner.h>
 #include <jxl/thread_parallel_runner.h>
 
 #include <cmath>
@@ -67,10 +68,24 @@ bool HasSignature(ByteView data) {
   return s == JXL_SIG_CODESTREAM || s == JXL_SIG_CONTAINER;
 }
 
+// The decoder's runner, set before the decode starts; it runs on the
+// calling thread until it is given threads.
+struct ResizableRunner {
+  void* runner = JxlResizableParallelRunnerCreate(nullptr);
+  ~ResizableRunner() {
+    if (runner != nullptr) JxlResizableParallelRunnerDestroy(runner);
+  }
+};
+
 bool ReadFirstFrame(JxlDecoder* dec, ByteView data, const DecodeContext& context, TBitmap& picture,
                     std::string& error) {
   const std::string& path = context.path;
-  std::unique_ptr<Runner> runner;
+  ResizableRunner runner;
+  if (runner.runner == nullptr ||
+      JxlDecoderSetParallelRunner(dec, JxlResizableParallelRunner, runner.runner) != JXL_DEC_SUCCESS) {
+    error = FormatError(kFormat, "the decoder cannot be started", path);
+    return false;
+  }
   std::unique_ptr<std::uint8_t[]> buffer;
   int width = 0, height = 0;
   bool alpha = false;
@@ -104,12 +119,8 @@ bool ReadFirstFrame(JxlDecoder* dec, ByteView data, const DecodeContext& context
       const std::uint64_t pixels = w * h;
       const std::uint64_t theirs = pixels * ((alpha ? 4 : 3) * (1 + 4 * 2));
       if (!CheckMemory(kFormat, RowStore::Cost(width, height) + theirs, context, error)) return false;
-      runner = std::make_unique<Runner>(pixels);
-      if (runner->runner != nullptr &&
-          JxlDecoderSetParallelRunner(dec, JxlThreadParallelRunner, runner->runner) != JXL_DEC_SUCCESS) {
-        error = FormatError(kFormat, "the decoder cannot be started", path);
-        return false;
-      }
+      if (pixels >= kThreadedPixels)
+        JxlResizableParallelRunnerSetThreads(runner.runner, JxlResizableParallelRunnerSuggestThreads(w, h));
     } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
       const JxlPixelFormat format{alpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
       std::size_t size = 0;
