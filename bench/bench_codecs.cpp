@@ -7,7 +7,12 @@
 //         8-bit blue, green, red) and encoding one buffer with the
 //         settings the PNG writer uses;
 //   BMP   the file read whole with read(2), and written with write(2) and
-//         fsync (no library: the floor is the system's own copying).
+//         fsync (no library: the floor is the system's own copying);
+//   WebP, AVIF, HEIC, TIFF, JPEG XL   the libraries' own programs (cwebp
+//         and dwebp, heif-enc, heif-convert and avifdec, tiffcp and
+//         tiff2rgba, cjxl and djxl), which also start a process, read their
+//         input and write an output file (a PPM where they can, else a PNG,
+//         which costs them a deflate of the whole picture).
 // Each figure is the median of several runs. The picture is the one at the
 // path given (a photograph, say), or else made here (smooth shading with
 // fixed noise); the files go to a temporary folder.
@@ -218,11 +223,49 @@ int main(int argc, char** argv) {
         MedianSeconds(runs, [&] { return WriteAndSync(out + ".bmp", bytes); }));
   if (!error.empty()) std::printf("error: %s\n", error.c_str());
 
+  // The formats of phones and the web, beside their libraries' programs.
+  struct Tool {
+    const char* what;
+    std::string command;
+  };
+  const std::string pngIn = "'" + png + "'";
+  const auto in = [&](const char* ext) { return "'" + dir + "/picture" + ext + "'"; };
+  const auto to = [&](const char* name) { return "'" + out + name + "'"; };
+  double reads[5] = {};
+  const char* formats[] = {".webp", ".avif", ".heic", ".tif", ".jxl"};
+  for (int i = 0; i < 5; ++i) {
+    const std::string path = dir + "/picture" + formats[i];
+    std::printf("%s\n", formats[i]);
+    Print("WritePicture (quality 90)", MedianSeconds(runs, [&] { return WritePicture(path, picture, error); }),
+          path);
+    reads[i] = Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(path, back, error); }), path);
+  }
+  const Tool tools[] = {
+      {"cwebp -q 90 (from the .png)", "cwebp -quiet -q 90 " + pngIn + " -o " + to("c.webp")},
+      {"dwebp -ppm", "dwebp -quiet " + in(".webp") + " -ppm -o " + to("d.ppm")},
+      {"heif-enc -A -q 90 (from the .png)", "heif-enc -A -q 90 " + pngIn + " -o " + to("e.avif")},
+      {"heif-convert (.avif to .png)", "heif-convert " + in(".avif") + " " + to("a.png")},
+      {"avifdec (.avif to .png)", "avifdec " + in(".avif") + " " + to("ad.png")},
+      {"heif-enc -q 90 (from the .png)", "heif-enc -q 90 " + pngIn + " -o " + to("e.heic")},
+      {"heif-convert (.heic to .png)", "heif-convert " + in(".heic") + " " + to("h.png")},
+      {"tiffcp -c zip:p2", "tiffcp -c zip:p2 " + in(".tif") + " " + to("c.tif")},
+      {"tiff2rgba -c none", "tiff2rgba -c none " + in(".tif") + " " + to("r.tif")},
+      {"cjxl -q 90 (from the .png)", "cjxl -q 90 " + pngIn + " " + to("c.jxl")},
+      {"djxl (.jxl to .ppm)", "djxl " + in(".jxl") + " " + to("d.ppm")},
+  };
+  std::printf("the libraries' own programs\n");
+  double toolTimes[std::size(tools)] = {};
+  for (std::size_t i = 0; i < std::size(tools); ++i)
+    toolTimes[i] = Print(tools[i].what, MedianSeconds(runs, [&] { return Run(tools[i].command + " > /dev/null 2>&1"); }));
+
   std::printf("goals\n");
   Goal("JPEG ReadPicture / djpeg", jpegRead / djpeg, 1.3, "x");
   Goal("JPEG ReadPicture + WritePicture / djpeg | cjpeg", jpegBoth / djpegCjpeg, 1.5, "x");
   Goal("PNG ReadPicture / libpng decode", pngRead / libpng, 1.3, "x");
   Goal("BMP ReadPicture of 72 MB", bmpRead, 0.1, " s");
+  Goal("WebP ReadPicture / dwebp", reads[0] / toolTimes[1], 1.3, "x");
+  Goal("AVIF ReadPicture / avifdec", reads[1] / toolTimes[4], 1.3, "x");
+  Goal("HEIC ReadPicture / heif-convert", reads[2] / toolTimes[6], 1.3, "x");
 
   std::filesystem::remove_all(dir);
   return 0;

@@ -43,8 +43,8 @@ struct DecodeContext {
 // What an encoder is told besides the picture.
 struct EncodeContext {
   const std::string& path;                       // named in every message
-  int quality = kDefaultJpegQuality;             // JPEG quality, 1 to 100
-  const TSaveMetadata* metadata = nullptr;       // written by the JPEG and PNG encoders
+  int quality = kDefaultJpegQuality;             // 1 to 100, the JPEG scale; each lossy encoder maps it
+  const TSaveMetadata* metadata = nullptr;       // written by the encoders of formats that carry it
   std::vector<std::string>* warnings = nullptr;  // written, but not everything: what was left out
 
   // Adds a warning (at most a few, each once); never throws.
@@ -116,5 +116,31 @@ bool EncodeBmp(const TBitmap& picture, const EncodeContext& context, Bytes& data
 bool EncodeJpeg(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
 bool EncodePng(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
 bool EncodeGif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+
+// HEIF (HEVC) and AVIF (AV1) through libheif: either decoder reads both
+// (the file says which it holds); they differ in the name in messages.
+bool DecodeHeif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool DecodeAvif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool EncodeHeic(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool EncodeAvif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool DecodeWebp(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool EncodeWebp(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool DecodeTiff(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool EncodeTiff(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+bool DecodeJxl(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+bool EncodeJxl(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
+
+// The EXIF, XMP and colour profile of a HEIF/AVIF or JPEG XL file, for
+// ReadMetadata (exiv2 reads the other formats). Their decoders already
+// apply the file's own rotation and mirroring, so there is no orientation
+// to apply after them. False, with `problem`, when the file cannot be
+// parsed.
+bool ReadHeifMetadata(ByteView data, TPictureMetadata& meta, std::string& problem);
+bool ReadJxlMetadata(ByteView data, TPictureMetadata& meta, std::string& problem);
+
+// Adds `exif` (a TIFF structure) to the TIFF file `tiff` as its EXIF IFD
+// and IFD0 tags, with exiv2; the picture's own tags stay as written. On
+// failure `tiff` is unchanged and `problem` says why.
+bool WriteTiffExif(Bytes& tiff, const std::vector<std::uint8_t>& exif, std::string& problem);
 
 }  // namespace codecs

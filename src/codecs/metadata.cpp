@@ -7,10 +7,13 @@
 // collector instead of the error stream.
 #include "codecs/metadata.h"
 
+#include <cstring>
 #include <exiv2/exiv2.hpp>
 #include <iomanip>
 #include <mutex>
 #include <sstream>
+
+#include "codecs/codec.h"
 
 namespace {
 
@@ -87,6 +90,24 @@ bool ReadMetadata(std::span<const std::uint8_t> file, TPictureMetadata& meta, in
                   std::string& problem) {
   meta = {};
   orientation = 1;
+  // HEIF, AVIF and JPEG XL through their own libraries; their decoders
+  // have applied the orientation already.
+  const bool isoMedia = file.size() >= 12 && std::memcmp(file.data() + 4, "ftyp", 4) == 0;
+  const bool jxl = (file.size() >= 2 && file[0] == 0xFF && file[1] == 0x0A) ||
+                   (file.size() >= 12 && std::memcmp(file.data(), "\0\0\0\x0CJXL \r\n\x87\n", 12) == 0);
+  if (isoMedia || jxl) {
+    try {
+      TPictureMetadata read;
+      if (!(jxl ? codecs::ReadJxlMetadata(file, read, problem)
+                : codecs::ReadHeifMetadata(file, read, problem)))
+        return false;
+      meta = std::move(read);
+      return true;
+    } catch (const std::exception& e) {
+      problem = e.what();
+      return false;
+    }
+  }
   std::string log;
   try {
     TExivLog route(log);
@@ -99,7 +120,44 @@ bool ReadMetadata(std::span<const std::uint8_t> file, TPictureMetadata& meta, in
         Exiv2::ByteOrder order = image->byteOrder();
         if (order == Exiv2::invalidByteOrder) order = Exiv2::littleEndian;
         Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, order, exif);
+        if (image->imageType() == Exiv2::ImageType::tiff) {
+          // A TIFF file's IFD0 holds the picture's own layout, and its
+          // profile, XMP and IPTC, as tags: the EXIF kept is the rest.
+          Exiv2::ExifData tags = exif;
+          for (const char* name : {"InterColorProfile",
+                                   "XMLPacket",
+                                   "IPTCNAA",
+                                   "ImageResources",
+                                   "NewSubfileType",
+                                   "SubfileType",
+                                   "ImageWidth",
+                                   "ImageLength",
+                                   "BitsPerSample",
+                                   "Compression",
+                                   "PhotometricInterpretation",
+                                   "FillOrder",
+                                   "StripOffsets",
+                                   "SamplesPerPixel",
+                                   "RowsPerStrip",
+                                   "StripByteCounts",
+                                   "PlanarConfiguration",
+                                   "Predictor",
+                                   "TileWidth",
+                                   "TileLength",
+                                   "TileOffsets",
+                                   "TileByteCounts",
+                                   "ExtraSamples",
+                                   "SampleFormat",
+                                   "ColorMap",
+                                   "PageNumber",
+                                   "Orientation"}) {
+            const auto it = tags.findKey(Exiv2::ExifKey(std::string("Exif.Image.") + name));
+            if (it != tags.end()) tags.erase(it);
+          }
+          if (!tags.empty()) Exiv2::ExifParser::encode(blob, order, tags);
+        } else {
+          Exiv2::ExifParser::encode(blob, order, exif);
+        }
         read.exif.assign(blob.begin(), blob.end());
       }
       read.xmp = image->xmpPacket();
@@ -164,6 +222,37 @@ TSaveMetadata PrepareMetadata(const TPictureMetadata& meta, int width, int heigh
   }
   if (problem.empty() && !log.empty()) problem = log;
   return out;
+}
+
+bool codecs::WriteTiffExif(Bytes& tiff, const std::vector<std::uint8_t>& exif, std::string& problem) {
+  std::string log;
+  try {
+    TExivLog route(log);
+    Exiv2::ExifData data;
+    Exiv2::ExifParser::decode(data, exif.data(), std::uint32_t(exif.size()));
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(tiff.data(), long(tiff.size()));
+    image->readMetadata();
+    // The tags the writer set (the profile, XMP) stay; EXIF adds the rest.
+    Exiv2::ExifData merged = image->exifData();
+    for (const Exiv2::Exifdatum& d : data)
+      if (merged.findKey(Exiv2::ExifKey(d.key())) == merged.end()) merged.add(d);
+    image->setExifData(merged);
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    if (log.empty() && io.open() == 0) {
+      Bytes written(std::size_t(io.size()));
+      const long read = io.read(written.data(), long(written.size()));
+      io.close();
+      if (read == long(written.size())) {
+        tiff = std::move(written);
+        return true;
+      }
+    }
+  } catch (const std::exception& e) {
+    if (log.empty()) log = e.what();
+  }
+  problem = log.empty() ? "exiv2 cannot write it" : log;
+  return false;
 }
 
 std::vector<std::uint8_t> IptcPhotoshopBlock(const std::vector<std::uint8_t>& iptc) {

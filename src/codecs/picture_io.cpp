@@ -41,29 +41,41 @@ struct Codec {
   const char* name;
   bool (*decode)(ByteView, const codecs::DecodeContext&, TBitmap&, std::string&);
   bool (*encode)(const TBitmap&, const codecs::EncodeContext&, Bytes&, std::string&);
-  bool metadata;  // the format carries EXIF, XMP, IPTC and a colour profile
+  bool metadata;                                  // the format carries EXIF, XMP or a colour profile
+  const char* extensions[2];                      // lower-cased, with the period; the second may be null
 };
 
-// The format of a path, by its lower-cased extension; nullptr for none of
-// the five.
+// Every format, in the order the file dialogs list them.
+const Codec kCodecs[] = {
+    {"BMP", codecs::DecodeBmp, codecs::EncodeBmp, false, {".bmp"}},
+    {"JPEG", codecs::DecodeJpeg, codecs::EncodeJpeg, true, {".jpg", ".jpeg"}},
+    {"GIF", codecs::DecodeGif, codecs::EncodeGif, false, {".gif"}},
+    {"PNG", codecs::DecodePng, codecs::EncodePng, true, {".png"}},
+    {"HEIF", codecs::DecodeHeif, codecs::EncodeHeic, true, {".heic", ".heif"}},
+    {"AVIF", codecs::DecodeAvif, codecs::EncodeAvif, true, {".avif"}},
+    {"WebP", codecs::DecodeWebp, codecs::EncodeWebp, true, {".webp"}},
+    {"TIFF", codecs::DecodeTiff, codecs::EncodeTiff, true, {".tif", ".tiff"}},
+    {"JPEG XL", codecs::DecodeJxl, codecs::EncodeJxl, true, {".jxl"}},
+};
+
+// The format of a path, by its lower-cased extension; nullptr for none.
 const Codec* CodecFor(const std::string& path) {
-  static const Codec kBmp{"BMP", codecs::DecodeBmp, codecs::EncodeBmp, false};
-  static const Codec kJpeg{"JPEG", codecs::DecodeJpeg, codecs::EncodeJpeg, true};
-  static const Codec kGif{"GIF", codecs::DecodeGif, codecs::EncodeGif, false};
-  static const Codec kPng{"PNG", codecs::DecodePng, codecs::EncodePng, true};
   const std::string ext = FileExtension(path);
-  if (ext == ".bmp") return &kBmp;
-  if (ext == ".jpg" || ext == ".jpeg") return &kJpeg;
-  if (ext == ".gif") return &kGif;
-  if (ext == ".png") return &kPng;
+  for (const Codec& codec : kCodecs)
+    for (const char* e : codec.extensions)
+      if (e != nullptr && ext == e) return &codec;
   return nullptr;
 }
 
 std::string UnsupportedMessage(const std::string& path) {
   const std::string ext = FileExtension(path);
+  std::string known;
+  for (const Codec& codec : kCodecs)
+    for (const char* e : codec.extensions)
+      if (e != nullptr) known += (known.empty() ? "" : ", ") + std::string(e);
   return (ext.empty() ? std::string("file name has no extension")
                       : "unsupported file extension \"" + ext + "\"") +
-         " (supported: .bmp, .jpg, .jpeg, .gif, .png): " + path;
+         " (supported: " + known + "): " + path;
 }
 
 // The codec for a path's extension; nullptr, with the message saying which
@@ -271,6 +283,20 @@ bool CheckPictureTarget(const std::string& path, std::string& error) {
 
 bool IsSupportedExtension(const std::string& path) {
   return CodecFor(path) != nullptr;
+}
+
+const std::vector<TPictureFormat>& PictureFormats() {
+  static const std::vector<TPictureFormat> formats = [] {
+    std::vector<TPictureFormat> list;
+    for (const Codec& codec : kCodecs) {
+      TPictureFormat format{codec.name, {}};
+      for (const char* e : codec.extensions)
+        if (e != nullptr) format.extensions.push_back(e);
+      list.push_back(std::move(format));
+    }
+    return list;
+  }();
+  return formats;
 }
 
 bool CheckPictureExtension(const std::string& path, std::string& error) {

@@ -1,10 +1,11 @@
-// Picture files: reading and writing BMP, JPEG, GIF and PNG.
+// Picture files: reading and writing BMP, JPEG, GIF, PNG, HEIF, AVIF, WebP,
+// TIFF and JPEG XL.
 //
 // Reading brings every picture to a 24-bit TBitmap (pf24bit; blue, green,
 // red; row 0 at the top). Writing takes a pf24bit TBitmap. The format is
-// chosen by the lower-cased extension of the path alone: ".bmp", ".jpg" or
-// ".jpeg", ".gif", ".png". Any other extension is refused with a message
-// naming the supported ones; nothing is read or written then.
+// chosen by the lower-cased extension of the path alone (PictureFormats()
+// lists them). Any other extension is refused with a message naming the
+// supported ones; nothing is read or written then.
 //
 // Failures never throw: they return false and put into `error` a message
 // that says what is wrong and with which file.
@@ -30,9 +31,11 @@
 bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 
 // The same, and the picture's metadata (EXIF, XMP, IPTC and the colour
-// profile of a JPEG or PNG file; nothing for BMP and GIF) into `metadata`
-// (may be null). Every read stands a JPEG or PNG picture upright by its EXIF
-// orientation, so everything after sees it as the camera held it; metadata
+// profile, as far as the format carries them; nothing for BMP and GIF) into
+// `metadata` (may be null). Every read stands a JPEG, PNG, WebP or TIFF
+// picture upright by its EXIF orientation (HEIF, AVIF and JPEG XL turn by
+// their own boxes and headers, in the decoder), so everything after sees it
+// as the camera held it; metadata
 // that cannot be read is left out with a warning and the picture still
 // opens. A file that is damaged but still gives a picture (libjpeg's
 // warnings) adds messages naming the file to `warnings` (may be null).
@@ -56,8 +59,8 @@ inline constexpr int kDefaultJpegQuality = 90;
 
 // How a picture is written.
 struct TWriteOptions {
-  int jpegQuality = kDefaultJpegQuality;       // 1 to 100
-  const TPictureMetadata* metadata = nullptr;  // carried into JPEG and PNG files, brought up to date
+  int jpegQuality = kDefaultJpegQuality;       // 1 to 100; also the WebP, AVIF, HEIC and JPEG XL quality
+  const TPictureMetadata* metadata = nullptr;  // carried into every format but BMP and GIF, brought up to date
 };
 
 // The same with options; what had to be left out of the metadata (a block
@@ -89,8 +92,19 @@ std::string FileExtension(const std::string& path);
 // The file-name part: text after the last separator.
 std::string FileNamePart(const std::string& path);
 
-// True for ".bmp", ".jpg", ".jpeg", ".gif", ".png" (any case).
+// True for the extension of any format in PictureFormats() (any case).
 bool IsSupportedExtension(const std::string& path);
+
+// A picture format the program reads and writes: its name ("JPEG",
+// "WebP", ...) and its extensions, lower-cased with the period, the usual
+// one first. PictureFormats() lists every one, in the order the file
+// dialogs show them: BMP, JPEG, GIF, PNG, then HEIF, AVIF, WebP, TIFF and
+// JPEG XL.
+struct TPictureFormat {
+  std::string name;
+  std::vector<std::string> extensions;
+};
+const std::vector<TPictureFormat>& PictureFormats();
 
 // The same test, with the message ReadPicture and WritePicture give for an
 // unsupported name put into `error`: lets a caller refuse an output name

@@ -2,7 +2,8 @@
 //
 // Reads: every colour type and bit depth. libpng's transforms bring each
 // to 8-bit blue, green, red: palettes and grey below 8 bits are expanded,
-// 16-bit channels are cut to their high byte (libpng's strip), grey is
+// 16-bit channels are rounded to 8 bits, v * 255 / 65535 to the nearest
+// (libpng's scale; before, they were cut to their high byte), grey is
 // spread to three channels, Adam7 interlacing is undone, and a transparent
 // colour (tRNS) becomes an alpha channel. Alpha is composited over white
 // here, in the stored values (c * a + 255 * (255 - a)) / 255 rounded half
@@ -217,7 +218,7 @@ bool PngReadPixels(PngReader* r, unsigned char* const* rows, unsigned char* scra
   if (setjmp(r->trap.jump)) return false;
   png_structp png = r->png;
   png_set_expand(png);
-  png_set_strip_16(png);
+  png_set_scale_16(png);
   png_set_gray_to_rgb(png);
   png_set_bgr(png);
   const int passes = png_set_interlace_handling(png);

@@ -6,6 +6,8 @@
 // preview of the selected picture.
 #include "ui/dialogs.h"
 
+#include "codecs/picture_io.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,15 +19,32 @@
 #include <QVBoxLayout>
 
 const QList<TPictureFilter>& PictureFilters() {
-  static const QList<TPictureFilter> filters = {
-      {QString::fromUtf8("すべて (*.gif;*.jpg;*.jpeg;*.png;*.bmp)"),
-       {"*.gif", "*.jpg", "*.jpeg", "*.png", "*.bmp"}},
-      {QString::fromUtf8("GIF 画像 (*.gif)"), {"*.gif"}},
-      {QString::fromUtf8("JPEG イメージファイル (*.jpg)"), {"*.jpg"}},
-      {QString::fromUtf8("JPEG イメージファイル (*.jpeg)"), {"*.jpeg"}},
-      {QString::fromUtf8("Portable Network Graphics (*.png)"), {"*.png"}},
-      {QString::fromUtf8("ビットマップ (*.bmp)"), {"*.bmp"}},
-  };
+  static const QList<TPictureFilter> filters = [] {
+    // The five of the first formats, as they have always been; then one
+    // entry for each format added since, labelled in the same style. The
+    // first entry lists every extension the program reads.
+    QList<TPictureFilter> list = {
+        {QString::fromUtf8("GIF 画像 (*.gif)"), {"*.gif"}},
+        {QString::fromUtf8("JPEG イメージファイル (*.jpg)"), {"*.jpg"}},
+        {QString::fromUtf8("JPEG イメージファイル (*.jpeg)"), {"*.jpeg"}},
+        {QString::fromUtf8("Portable Network Graphics (*.png)"), {"*.png"}},
+        {QString::fromUtf8("ビットマップ (*.bmp)"), {"*.bmp"}},
+    };
+    QStringList every = {"*.gif", "*.jpg", "*.jpeg", "*.png", "*.bmp"};
+    for (const TPictureFormat& format : PictureFormats()) {
+      QStringList patterns;
+      for (const std::string& e : format.extensions) {
+        const QString pattern = "*" + QString::fromStdString(e);
+        if (!every.contains(pattern)) patterns << pattern;
+      }
+      if (patterns.isEmpty()) continue;
+      every << patterns;
+      list << TPictureFilter{QString::fromStdString(format.name) + QString::fromUtf8(" 画像 (") + patterns.join(';') + ")",
+                             patterns};
+    }
+    list.prepend({QString::fromUtf8("すべて (") + every.join(';') + ")", every});
+    return list;
+  }();
   return filters;
 }
 

@@ -112,8 +112,8 @@ TEST_F(CliTest, RefusedOperationsWriteNothing) {
   const std::string in = Save("in.png", RandomPicture(8, 8, 5));
   const std::vector<std::vector<std::string>> cases = {
       {"tone", Path("nothing.png"), Path("o.png")},
-      {"tone", in, Path("o.tiff")},
-      {"miniature", in, "-o", Path("o.tiff")},
+      {"tone", in, Path("o.psd")},
+      {"miniature", in, "-o", Path("o.psd")},
       {"rotate", in, Path("o"), "--quarter", "left"},
   };
   for (const auto& args : cases) {

@@ -20,7 +20,7 @@ TEST(FileNames, ExtensionIsLastPeriodOfNamePartLowerCased) {
       {"photo", "", false},
       {"photo.", ".", false},
       {".png", ".png", true},
-      {"/pics/boat.tiff", ".tiff", false},
+      {"/pics/boat.psd", ".psd", false},
       {"/pics/boat.jpg.txt", ".txt", false},
       {"/pics/bo\xC3\x84t.\xC3\x84PG", ".\xC3\x84pg", false},  // only ASCII letters are lower-cased
       {"", "", false},

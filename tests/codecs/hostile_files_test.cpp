@@ -72,7 +72,7 @@ TEST(HostileFiles, DamagedAndMislabelledFilesGiveClearErrors) {
   ScratchDir dir;
   BudgetScope budget(kBudget);
   const TBitmap picture = RandomPicture(61, 47, 2);
-  const char* const exts[] = {".bmp", ".jpg", ".png", ".gif"};
+  const char* const exts[] = {".bmp", ".jpg", ".png", ".gif", ".webp", ".tif", ".heic", ".avif", ".jxl"};
   std::mt19937 rng(7);
   int refused = 0;
   for (const char* ext : exts) {
@@ -96,7 +96,10 @@ TEST(HostileFiles, DamagedAndMislabelledFilesGiveClearErrors) {
     }
     // Mislabelled: the bytes of every other format under this extension.
     for (const char* other : exts) {
-      if (other == ext) continue;
+      // One reader takes HEIF and AVIF alike (the file says which it is).
+      if (other == ext || (std::string(ext) + other == ".heic.avif") ||
+          (std::string(ext) + other == ".avif.heic"))
+        continue;
       EXPECT_NE(ErrorOf(good, std::string("mislabelled") + other), "") << ext << " as " << other;
     }
   }

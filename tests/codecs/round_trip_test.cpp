@@ -121,10 +121,10 @@ TEST(RoundTrip, GifKeepsAtMost256ColoursCloseToOriginal) {
 TEST(Saving, UnsupportedExtensionWritesNothing) {
   ScratchDir dir;
   const TBitmap picture = SolidPicture(4, 4, {1, 2, 3});
-  for (const char* name : {"photo.tif", "photo", "my.png/"}) {
+  for (const char* name : {"photo.psd", "photo", "my.png/"}) {
     std::string error;
     EXPECT_FALSE(WritePicture(dir.Path(name), picture, error)) << name;
-    EXPECT_NE(error.find(".bmp, .jpg, .jpeg, .gif, .png"), std::string::npos) << error;
+    EXPECT_NE(error.find(".bmp, .jpg, .jpeg, .gif, .png, .heic"), std::string::npos) << error;
   }
   EXPECT_TRUE(dir.Entries().empty());
 }
@@ -179,7 +179,7 @@ TEST(Reading, FailuresNameTheFileAndKeepThePicture) {
   ScratchDir dir;
   SaveBytes(dir.Path("empty.png"), Bytes{});
   std::filesystem::create_directories(dir.Path("folder.jpg"));
-  SaveBytes(dir.Path("photo.tiff"), Bytes{'I', 'I', '*', 0});
+  SaveBytes(dir.Path("photo.psd"), Bytes{'8', 'B', 'P', 'S'});
   struct Case {
     std::string path;
     const char* says;
@@ -188,7 +188,7 @@ TEST(Reading, FailuresNameTheFileAndKeepThePicture) {
       {dir.Path("missing.png"), "cannot open file"},
       {dir.Path("empty.png"), "file is empty"},
       {dir.Path("folder.jpg"), "not a regular file"},
-      {dir.Path("photo.tiff"), "supported: .bmp, .jpg, .jpeg, .gif, .png"},
+      {dir.Path("photo.psd"), "supported: .bmp, .jpg, .jpeg, .gif, .png, .heic"},
       {dir.Path("photo"), "no extension"},
   };
   for (const Case& c : cases) {

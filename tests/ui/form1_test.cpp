@@ -645,7 +645,7 @@ class TestForm1 : public QObject {
   void failedSaveKeepsTheChangesFlag_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("message");
-    QTest::newRow("unknown extension") << "result.tiff"
+    QTest::newRow("unknown extension") << "result.psd"
                                        << "unsupported file extension";
     QTest::newRow("missing folder") << "gone/result.png"
                                     << "gone";

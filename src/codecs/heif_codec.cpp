@@ -1,0 +1,310 @@
+// HEIF (HEVC, ".heic"/".heif") and AVIF (AV1, ".avif") files through
+// libheif, with its libde265/dav1d decoders and x265/aom encoders.
+//
+// Reads: the primary image only (thumbnails, depth maps and further images
+// are left alone), with the file's crop, rotation and mirroring applied by
+// libheif, so the EXIF orientation is not applied again after it. 8-bit
+// pictures come as libheif's own RGB conversion gives them; 10- and 12-bit
+// ones are decoded to 16-bit channels and reduced to 8 bits by rounding,
+// (v * 255 + max / 2) / max with max = 2^bits - 1. Alpha is composited over
+// white as for PNG.
+//
+// Memory: the size of the primary image (after rotation) is checked
+// against the picture limits, and libheif's own limit is set to our side,
+// before anything is decoded; then libheif's limit is lowered to the
+// longer declared side (with a margin, and not below 2048), since a grid image's canvas comes from its grid
+// item, not from the declared size. The budget covers our rows plus what
+// libheif holds at its peak, for a square of the longer side: the decoded
+// planes (up to 16-bit 4:4:4 with alpha), the interleaved RGB(A) picture
+// and, when the picture is turned, its turned copy.
+//
+// Writes: 8-bit RGB, converted by libheif to YCbCr 4:2:0, coded by x265
+// (HEIC) or aom (AVIF) at the lossy quality of the encoder, which takes the
+// same 1 to 100 as --quality. EXIF, XMP and the colour profile are stored
+// as libheif stores them (Exif item, "mime" item, "prof" colour box); IPTC
+// has no place in the format and is left out with a warning.
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/codec.h"
+
+namespace codecs {
+namespace {
+
+struct HeifDeleter {
+  void operator()(heif_context* p) const { heif_context_free(p); }
+  void operator()(heif_image_handle* p) const { heif_image_handle_release(p); }
+  void operator()(heif_image* p) const { heif_image_release(p); }
+  void operator()(heif_encoder* p) const { heif_encoder_release(p); }
+  void operator()(heif_decoding_options* p) const { heif_decoding_options_free(p); }
+};
+template <typename T>
+using HeifPtr = std::unique_ptr<T, HeifDeleter>;
+
+// libheif's message, without the line break some of them end in.
+std::string Message(const heif_error& e) {
+  std::string text = e.message != nullptr ? e.message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "the file cannot be decoded" : text;
+}
+
+// Opens `data` (not copied) and finds its primary image.
+bool OpenPrimary(ByteView data, const char* format, const std::string& path, HeifPtr<heif_context>& context,
+                 HeifPtr<heif_image_handle>& handle, std::string& error) {
+  context.reset(heif_context_alloc());
+  if (!context) {
+    error = FormatError(format, "out of memory", path);
+    return false;
+  }
+  heif_context_set_maximum_image_size_limit(context.get(), int(kMaxPictureSide));
+  heif_error e = heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr);
+  if (e.code != heif_error_Ok) {
+    error = FormatError(format, Message(e), path);
+    return false;
+  }
+  heif_image_handle* primary = nullptr;
+  e = heif_context_get_primary_image_handle(context.get(), &primary);
+  handle.reset(primary);
+  if (e.code != heif_error_Ok) {
+    error = FormatError(format, Message(e), path);
+    return false;
+  }
+  return true;
+}
+
+// Decodes the primary image of `data` into `picture`, with `format` in
+// every message.
+bool Decode(ByteView data, const char* format, const DecodeContext& context, TBitmap& picture,
+            std::string& error) {
+  const std::string& path = context.path;
+  HeifPtr<heif_context> heif;
+  HeifPtr<heif_image_handle> handle;
+  if (!OpenPrimary(data, format, path, heif, handle, error)) return false;
+  const int width = heif_image_handle_get_width(handle.get());
+  const int height = heif_image_handle_get_height(handle.get());
+  if (!CheckDeclaredSize(format, width, height, path, error)) return false;
+  const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+  const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ||
+                    heif_image_handle_get_chroma_bits_per_pixel(handle.get()) > 8;
+  // A grid image's canvas comes from its grid item, which may say more than
+  // the declared size: libheif's own limit holds each side of whatever it
+  // builds to about the longer declared side, and the budget is checked
+  // for a square of that side.
+  const int longer = std::max(width, height);
+  // (Coded pictures are padded to whole coding blocks, and a grid's tiles
+  // may be larger than a small canvas: hence the margin and the floor.)
+  heif_context_set_maximum_image_size_limit(heif.get(), std::max(longer + 128, 2048));
+  const std::uint64_t pixels = std::uint64_t(longer) * std::uint64_t(longer);
+  const std::uint64_t channelBytes = deep ? 2 : 1, channels = alpha ? 4 : 3;
+  const std::uint64_t theirs = pixels * (4 * 2 + 2 * channels * channelBytes);
+  if (!CheckMemory(format, RowStore::Cost(width, height) + theirs, context, error)) return false;
+
+  HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+  if (!options) {
+    error = FormatError(format, "out of memory", path);
+    return false;
+  }
+  options->ignore_transformations = 0;
+  const heif_chroma chroma =
+      deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+           : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+  heif_image* decoded = nullptr;
+  const heif_error e = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
+  HeifPtr<heif_image> image(decoded);
+  if (e.code != heif_error_Ok || !image) {
+    error = FormatError(format, Message(e), path);
+    return false;
+  }
+  if (heif_image_get_width(image.get(), heif_channel_interleaved) != width ||
+      heif_image_get_height(image.get(), heif_channel_interleaved) != height) {
+    error = FormatError(format, "the decoded picture does not have its declared size", path);
+    return false;
+  }
+  int stride = 0;
+  const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+  if (plane == nullptr) {
+    error = FormatError(format, "the decoded picture has no pixels", path);
+    return false;
+  }
+  const int bits = deep ? heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) : 8;
+  if (bits < 1 || bits > 16) {
+    error = FormatError(format, "unsupported bit depth", path);
+    return false;
+  }
+  const unsigned max = (1u << bits) - 1;
+  RowStore rows(width, height, TRGBTriple{0, 0, 0});
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* dst = rows.Row(y, false);  // every pixel is written
+    if (dst == nullptr) {
+      error = FormatError(format, "out of memory", path);
+      return false;
+    }
+    const std::uint8_t* src = plane + std::size_t(y) * std::size_t(stride);
+    for (int x = 0; x < width; ++x, dst += 3) {
+      unsigned c[4];
+      for (unsigned k = 0; k < channels; ++k) {
+        if (deep) {
+          const std::uint8_t* p = src + (std::size_t(x) * channels + k) * 2;
+          const unsigned v = std::min<unsigned>(unsigned(p[0] | p[1] << 8), max);
+          c[k] = (v * 255 + max / 2) / max;
+        } else {
+          c[k] = src[std::size_t(x) * channels + k];
+        }
+      }
+      if (alpha) {
+        for (int k = 0; k < 3; ++k) c[k] = OverWhite(c[k], c[3]);
+      }
+      dst[0] = std::uint8_t(c[2]), dst[1] = std::uint8_t(c[1]), dst[2] = std::uint8_t(c[0]);
+    }
+  }
+  picture = rows.Take();
+  return true;
+}
+
+heif_error AppendOutput(heif_context*, const void* data, size_t size, void* userdata) {
+  try {
+    Bytes* out = static_cast<Bytes*>(userdata);
+    const std::uint8_t* bytes = static_cast<const std::uint8_t*>(data);
+    out->insert(out->end(), bytes, bytes + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+  } catch (...) {
+    return heif_error{heif_error_Memory_allocation_error, heif_suberror_Unspecified, "out of memory"};
+  }
+}
+
+bool Encode(const TBitmap& picture, heif_compression_format compression, const char* format,
+            const EncodeContext& context, Bytes& data, std::string& error) {
+  const std::string& path = context.path;
+  const auto fail = [&](const heif_error& e) {
+    error = FormatError(format, Message(e), path);
+    return false;
+  };
+  HeifPtr<heif_context> heif(heif_context_alloc());
+  if (!heif) return fail({heif_error_Memory_allocation_error, heif_suberror_Unspecified, "out of memory"});
+  heif_encoder* rawEncoder = nullptr;
+  heif_error e = heif_context_get_encoder_for_format(heif.get(), compression, &rawEncoder);
+  HeifPtr<heif_encoder> encoder(rawEncoder);
+  if (e.code != heif_error_Ok) return fail(e);
+  if ((e = heif_encoder_set_lossy_quality(encoder.get(), context.quality)).code != heif_error_Ok)
+    return fail(e);
+  const int width = picture.Width(), height = picture.Height();
+  heif_image* rawImage = nullptr;
+  e = heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage);
+  HeifPtr<heif_image> image(rawImage);
+  if (e.code != heif_error_Ok) return fail(e);
+  if ((e = heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8)).code !=
+      heif_error_Ok)
+    return fail(e);
+  int stride = 0;
+  std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = picture.ScanLine(y);
+    std::uint8_t* dst = plane + std::size_t(y) * std::size_t(stride);
+    for (int x = 0; x < width; ++x, src += 3, dst += 3) dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
+  }
+  const TSaveMetadata* meta = context.metadata;
+  if (meta != nullptr && !meta->icc.empty()) {
+    e = heif_image_set_raw_color_profile(image.get(), "prof", meta->icc.data(), meta->icc.size());
+    if (e.code != heif_error_Ok) return fail(e);
+  }
+  heif_image_handle* rawHandle = nullptr;
+  e = heif_context_encode_image(heif.get(), image.get(), encoder.get(), nullptr, &rawHandle);
+  HeifPtr<heif_image_handle> handle(rawHandle);
+  if (e.code != heif_error_Ok) return fail(e);
+  if (meta != nullptr) {
+    // libheif puts the offset of the TIFF header in front of the EXIF data.
+    if (!meta->exif.empty() && (e = heif_context_add_exif_metadata(heif.get(), handle.get(),
+                                                                   meta->exif.data(), int(meta->exif.size())))
+                                       .code != heif_error_Ok)
+      return fail(e);
+    if (!meta->xmp.empty() &&
+        (e = heif_context_add_XMP_metadata(heif.get(), handle.get(), meta->xmp.data(), int(meta->xmp.size())))
+                .code != heif_error_Ok)
+      return fail(e);
+    if (!meta->iptc.empty())
+      context.Warn(FormatError(format, "IPTC data has no place in the file; left out", path));
+  }
+  Bytes out;
+  heif_writer writer{1, AppendOutput};
+  if ((e = heif_context_write(heif.get(), &writer, &out)).code != heif_error_Ok) return fail(e);
+  data = std::move(out);
+  return true;
+}
+
+}  // namespace
+
+bool DecodeHeif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  return Decode(data, "HEIF", context, picture, error);
+}
+
+bool DecodeAvif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
+  return Decode(data, "AVIF", context, picture, error);
+}
+
+bool EncodeHeic(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error) {
+  return Encode(picture, heif_compression_HEVC, "HEIF", context, data, error);
+}
+
+bool EncodeAvif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error) {
+  return Encode(picture, heif_compression_AV1, "AVIF", context, data, error);
+}
+
+bool ReadHeifMetadata(ByteView data, TPictureMetadata& meta, std::string& problem) {
+  HeifPtr<heif_context> heif;
+  HeifPtr<heif_image_handle> handle;
+  std::string error;
+  if (!OpenPrimary(data, "HEIF", "", heif, handle, error)) {
+    problem = error;
+    return false;
+  }
+  const int count = heif_image_handle_get_number_of_metadata_blocks(handle.get(), nullptr);
+  std::vector<heif_item_id> ids(std::size_t(std::max(count, 0)));
+  heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids.data(), count);
+  for (const heif_item_id id : ids) {
+    const char* typeName = heif_image_handle_get_metadata_type(handle.get(), id);
+    const char* contentName = heif_image_handle_get_metadata_content_type(handle.get(), id);
+    const std::string type = typeName ? typeName : "", content = contentName ? contentName : "";
+    const bool exif = type == "Exif";
+    const bool xmp = type == "mime" && content == "application/rdf+xml";
+    if (!exif && !xmp) continue;
+    Bytes block(heif_image_handle_get_metadata_size(handle.get(), id));
+    const heif_error e = heif_image_handle_get_metadata(handle.get(), id, block.data());
+    if (e.code != heif_error_Ok) {
+      problem = Message(e);
+      return false;
+    }
+    if (exif) {
+      // A big-endian offset from after itself to the TIFF header.
+      if (block.size() < 4) {
+        problem = "EXIF block too short";
+        return false;
+      }
+      const std::uint64_t offset = std::uint64_t(block[0]) << 24 | std::uint64_t(block[1]) << 16 |
+                                   std::uint64_t(block[2]) << 8 | block[3];
+      if (offset > block.size() - 4) {
+        problem = "EXIF block has a bad header offset";
+        return false;
+      }
+      meta.exif.assign(block.begin() + std::ptrdiff_t(4 + offset), block.end());
+    } else {
+      meta.xmp.assign(block.begin(), block.end());
+    }
+  }
+  const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.get());
+  if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
+    meta.icc.resize(heif_image_handle_get_raw_color_profile_size(handle.get()));
+    const heif_error e = heif_image_handle_get_raw_color_profile(handle.get(), meta.icc.data());
+    if (e.code != heif_error_Ok) {
+      problem = Message(e);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace codecs
