@@ -236,9 +236,10 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 5; ++i) {
     const std::string path = dir + "/picture" + formats[i];
     std::printf("%s\n", formats[i]);
-    Print("WritePicture (quality 90)", MedianSeconds(runs, [&] { return WritePicture(path, picture, error); }),
-          path);
-    reads[i] = Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(path, back, error); }), path);
+    Print("WritePicture (quality 90)",
+          MedianSeconds(runs, [&] { return WritePicture(path, picture, error); }), path);
+    reads[i] =
+        Print("ReadPicture", MedianSeconds(runs, [&] { return ReadPicture(path, back, error); }), path);
   }
   const Tool tools[] = {
       {"cwebp -q 90 (from the .png)", "cwebp -quiet -q 90 " + pngIn + " -o " + to("c.webp")},
@@ -256,7 +257,8 @@ int main(int argc, char** argv) {
   std::printf("the libraries' own programs\n");
   double toolTimes[std::size(tools)] = {};
   for (std::size_t i = 0; i < std::size(tools); ++i)
-    toolTimes[i] = Print(tools[i].what, MedianSeconds(runs, [&] { return Run(tools[i].command + " > /dev/null 2>&1"); }));
+    toolTimes[i] = Print(tools[i].what,
+                         MedianSeconds(runs, [&] { return Run(tools[i].command + " > /dev/null 2>&1"); }));
 
   std::printf("goals\n");
   Goal("JPEG ReadPicture / djpeg", jpegRead / djpeg, 1.3, "x");

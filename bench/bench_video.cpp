@@ -16,8 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "codecs/picture_io.h"
@@ -29,9 +29,13 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
-bool Run(const std::string& command) { return std::system((command + " > /dev/null 2>&1").c_str()) == 0; }
+bool Run(const std::string& command) {
+  return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
 
 // Runs a program in a child process (a fresh program: the thread pool of
 // this one would not survive a bare fork); its time and peak resident memory.
@@ -59,11 +63,11 @@ void Measure(const std::string& dir, const std::string& sample, int width, int h
   const std::string clip = dir + "/clip" + std::to_string(height) + ".mp4";
   // A slow pan across the photo, scaled so the frame fits inside it.
   const int scaledWidth = width * 5 / 4;
-  const std::string make = "ffmpeg -v error -y -loop 1 -framerate 30 -i " + sample + " -frames:v " +
-                           std::to_string(frames) + " -vf \"scale=" + std::to_string(scaledWidth) +
-                           ":-2,crop=" + std::to_string(width) + ":" + std::to_string(height) + ":x='(iw-ow)*n/" +
-                           std::to_string(frames) + "':y='(ih-oh)/2'\" -c:v libx264 -preset veryfast -crf 20 " +
-                           "-pix_fmt yuv420p " + clip;
+  const std::string make =
+      "ffmpeg -v error -y -loop 1 -framerate 30 -i " + sample + " -frames:v " + std::to_string(frames) +
+      " -vf \"scale=" + std::to_string(scaledWidth) + ":-2,crop=" + std::to_string(width) + ":" +
+      std::to_string(height) + ":x='(iw-ow)*n/" + std::to_string(frames) +
+      "':y='(ih-oh)/2'\" -c:v libx264 -preset veryfast -crf 20 " + "-pix_fmt yuv420p " + clip;
   if (!Run(make)) {
     std::printf("cannot make %s with ffmpeg\n", clip.c_str());
     return;
@@ -92,8 +96,8 @@ void Measure(const std::string& dir, const std::string& sample, int width, int h
 
   const auto [ours, peak] =
       InChild({TESSARIN_CLI_PROGRAM, "video", clip, "-o", dir + "/out.mp4", "--preset", "veryfast"});
-  const auto [theirs, theirPeak] = InChild(
-      {"ffmpeg", "-v", "error", "-y", "-i", clip, "-c:v", "libx264", "-preset", "veryfast", "-an", dir + "/ffmpeg.mp4"});
+  const auto [theirs, theirPeak] = InChild({"ffmpeg", "-v", "error", "-y", "-i", clip, "-c:v", "libx264",
+                                            "-preset", "veryfast", "-an", dir + "/ffmpeg.mp4"});
   std::printf("  decode + miniature + H.264     %7.1f fps   peak %5.0f MB%s\n", frames / ours, peak,
               height > 1080 ? "   (goal <= 400 MB)" : "");
   std::printf("  ffmpeg decode + H.264          %7.1f fps   peak %5.0f MB\n", frames / theirs, theirPeak);

@@ -41,8 +41,8 @@ struct Codec {
   const char* name;
   bool (*decode)(ByteView, const codecs::DecodeContext&, TBitmap&, std::string&);
   bool (*encode)(const TBitmap&, const codecs::EncodeContext&, Bytes&, std::string&);
-  bool metadata;                                  // the format carries EXIF, XMP or a colour profile
-  const char* extensions[2];                      // lower-cased, with the period; the second may be null
+  bool metadata;              // the format carries EXIF, XMP or a colour profile
+  const char* extensions[2];  // lower-cased, with the period; the second may be null
 };
 
 // Every format, in the order the file dialogs list them.

@@ -59,8 +59,9 @@ inline constexpr int kDefaultJpegQuality = 90;
 
 // How a picture is written.
 struct TWriteOptions {
-  int jpegQuality = kDefaultJpegQuality;       // 1 to 100; also the WebP, AVIF, HEIC and JPEG XL quality
-  const TPictureMetadata* metadata = nullptr;  // carried into every format but BMP and GIF, brought up to date
+  int jpegQuality = kDefaultJpegQuality;  // 1 to 100; also the WebP, AVIF, HEIC and JPEG XL quality
+  const TPictureMetadata* metadata =
+      nullptr;  // carried into every format but BMP and GIF, brought up to date
 };
 
 // The same with options; what had to be left out of the metadata (a block

@@ -119,7 +119,8 @@ bool TurnSampleAt(const TurnGeometry& g, int ix, int iy, TurnSample& s) {
   TurnSourcePoint(g, ix, iy, sx, sy);
   const int cx = int(std::ceil(sx)), cy = int(std::ceil(sy));
   const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
-  if (!turn_sampling::InPicture(cx, cy, g.w, g.h) && !turn_sampling::InPicture(x0, y0, g.w, g.h)) return false;
+  if (!turn_sampling::InPicture(cx, cy, g.w, g.h) && !turn_sampling::InPicture(x0, y0, g.w, g.h))
+    return false;
   s.x0 = x0;
   s.y0 = y0;
   s.coefx01 = ToFloat(Extended(sx) - x0);

@@ -6,8 +6,6 @@
 // preview of the selected picture.
 #include "ui/dialogs.h"
 
-#include "codecs/picture_io.h"
-
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,6 +15,8 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
+
+#include "codecs/picture_io.h"
 
 const QList<TPictureFilter>& PictureFilters() {
   static const QList<TPictureFilter> filters = [] {
@@ -39,8 +39,9 @@ const QList<TPictureFilter>& PictureFilters() {
       }
       if (patterns.isEmpty()) continue;
       every << patterns;
-      list << TPictureFilter{QString::fromStdString(format.name) + QString::fromUtf8(" 画像 (") + patterns.join(';') + ")",
-                             patterns};
+      list << TPictureFilter{
+          QString::fromStdString(format.name) + QString::fromUtf8(" 画像 (") + patterns.join(';') + ")",
+          patterns};
     }
     list.prepend({QString::fromUtf8("すべて (") + every.join(';') + ")", every});
     return list;

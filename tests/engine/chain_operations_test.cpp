@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <new>
 
@@ -90,7 +90,9 @@ TEST(ChainOperations, RunningOutOfMemoryAnywhereChangesNothing) {
   } operations[] = {
       {"tone", [](MiniatureEngine& e) { e.ApplyTone(60, 5, 20); }},
       {"miniature",
-       [](MiniatureEngine& e) { e.ApplyMiniature({30, 22}, FocusSettings{60, 45, 45, 20, BlurSlope::Medium}, 6); }},
+       [](MiniatureEngine& e) {
+         e.ApplyMiniature({30, 22}, FocusSettings{60, 45, 45, 20, BlurSlope::Medium}, 6);
+       }},
       {"quarter turn", [](MiniatureEngine& e) { e.Rotate90(true); }},
       {"resize", [](MiniatureEngine& e) { e.Resize(31, 70, rmLanczos); }},
   };
@@ -127,11 +129,26 @@ TEST(ChainOperations, SettingsOutsideTheTableAreRefusedFirst) {
       {"saturation 101", [](MiniatureEngine& e) { e.ApplyTone(101, 0, 0); }},
       {"contrast -101", [](MiniatureEngine& e) { e.ApplyTone(0, -101, 0); }},
       {"brightness -101", [](MiniatureEngine& e) { e.ApplyTone(0, 0, -101); }},
-      {"angle 91", [&](MiniatureEngine& e) { e.ApplyMiniature({1, 1}, {60, 45, 91, 50}, 7); }},
-      {"depth 0", [&](MiniatureEngine& e) { e.ApplyMiniature({1, 1}, {60, 45, 0, 0}, 7); }},
-      {"depth 201", [&](MiniatureEngine& e) { e.ApplyMiniature({1, 1}, {60, 45, 0, 201}, 7); }},
-      {"blur -1", [&](MiniatureEngine& e) { e.ApplyMiniature({1, 1}, focus, -1); }},
-      {"blur 31", [&](MiniatureEngine& e) { e.ApplyMiniature({1, 1}, focus, 31); }},
+      {"angle 91",
+       [&](MiniatureEngine& e) {
+         e.ApplyMiniature({1, 1}, {60, 45, 91, 50}, 7);
+       }},
+      {"depth 0",
+       [&](MiniatureEngine& e) {
+         e.ApplyMiniature({1, 1}, {60, 45, 0, 0}, 7);
+       }},
+      {"depth 201",
+       [&](MiniatureEngine& e) {
+         e.ApplyMiniature({1, 1}, {60, 45, 0, 201}, 7);
+       }},
+      {"blur -1",
+       [&](MiniatureEngine& e) {
+         e.ApplyMiniature({1, 1}, focus, -1);
+       }},
+      {"blur 31",
+       [&](MiniatureEngine& e) {
+         e.ApplyMiniature({1, 1}, focus, 31);
+       }},
   };
   for (const auto& op : refused) {
     MiniatureEngine e = Started();
@@ -153,7 +170,9 @@ TEST(ChainHistory, UndoAndRedoRoundTripEveryCommand) {
   } commands[] = {
       {"tone", [](MiniatureEngine& e) { e.ApplyTone(60, 5, 20); }},
       {"miniature",
-       [](MiniatureEngine& e) { e.ApplyMiniature({30, 22}, FocusSettings{60, 45, 45, 20, BlurSlope::Medium}, 6); }},
+       [](MiniatureEngine& e) {
+         e.ApplyMiniature({30, 22}, FocusSettings{60, 45, 45, 20, BlurSlope::Medium}, 6);
+       }},
       {"quarter turn", [](MiniatureEngine& e) { e.Rotate90(false); }},
       {"resize", [](MiniatureEngine& e) { e.Resize(31, 70, rmLanczos); }},
   };

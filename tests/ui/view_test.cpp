@@ -81,7 +81,8 @@ class TestViews : public QObject {
 
   void filterLabelsAsWrittenAndTheRightFilesListed() {
     QTemporaryDir dir;
-    for (const char* name : {"a.gif", "b.JPG", "c.jpeg", "d.png", "e.bmp", "f.txt", "g.jpg.psd", "h.HEIC", "i.tif"}) {
+    for (const char* name :
+         {"a.gif", "b.JPG", "c.jpeg", "d.png", "e.bmp", "f.txt", "g.jpg.psd", "h.HEIC", "i.tif"}) {
       QFile f(dir.filePath(name));
       QVERIFY(f.open(QIODevice::WriteOnly));
     }
@@ -92,15 +93,17 @@ class TestViews : public QObject {
     QVERIFY(types);
     QStringList shown;
     for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
-    QCOMPARE(shown,
-             QStringList(
-                 {QString::fromUtf8("すべて (*.gif;*.jpg;*.jpeg;*.png;*.bmp;*.heic;*.heif;*.avif;*.webp;*.tif;*.tiff;*.jxl)"),
-                  QString::fromUtf8("GIF 画像 (*.gif)"), QString::fromUtf8("JPEG イメージファイル (*.jpg)"),
-                  QString::fromUtf8("JPEG イメージファイル (*.jpeg)"),
-                  QString("Portable Network Graphics (*.png)"), QString::fromUtf8("ビットマップ (*.bmp)"),
-                  QString::fromUtf8("HEIF 画像 (*.heic;*.heif)"), QString::fromUtf8("AVIF 画像 (*.avif)"),
-                  QString::fromUtf8("WebP 画像 (*.webp)"), QString::fromUtf8("TIFF 画像 (*.tif;*.tiff)"),
-                  QString::fromUtf8("JPEG XL 画像 (*.jxl)")}));
+    QCOMPARE(
+        shown,
+        QStringList(
+            {QString::fromUtf8(
+                 "すべて (*.gif;*.jpg;*.jpeg;*.png;*.bmp;*.heic;*.heif;*.avif;*.webp;*.tif;*.tiff;*.jxl)"),
+             QString::fromUtf8("GIF 画像 (*.gif)"), QString::fromUtf8("JPEG イメージファイル (*.jpg)"),
+             QString::fromUtf8("JPEG イメージファイル (*.jpeg)"),
+             QString("Portable Network Graphics (*.png)"), QString::fromUtf8("ビットマップ (*.bmp)"),
+             QString::fromUtf8("HEIF 画像 (*.heic;*.heif)"), QString::fromUtf8("AVIF 画像 (*.avif)"),
+             QString::fromUtf8("WebP 画像 (*.webp)"), QString::fromUtf8("TIFF 画像 (*.tif;*.tiff)"),
+             QString::fromUtf8("JPEG XL 画像 (*.jxl)")}));
     auto* list = dialog.findChild<QListView*>("listView");
     QVERIFY(list);
     dialog.show();
