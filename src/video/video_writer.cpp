@@ -52,9 +52,9 @@ std::string StillName(const std::string& pattern, std::int64_t number) {
   const std::size_t at = pattern.find('%');
   std::size_t end = at + 1;
   while (end < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[end]))) ++end;
-  const std::string spec = pattern.substr(at, end - at) + "lld";
+  const std::string conversion = pattern.substr(at, end - at) + "lld";
   char text[64];
-  std::snprintf(text, sizeof text, spec.c_str(), static_cast<long long>(number));
+  std::snprintf(text, sizeof text, conversion.c_str(), static_cast<long long>(number));
   return pattern.substr(0, at) + text + pattern.substr(end + 1);
 }
 
