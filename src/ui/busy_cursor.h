@@ -3,6 +3,7 @@
 // (an exception included).
 #pragma once
 
+#include <QCursor>
 #include <QGuiApplication>
 
 class TBusyCursor {

@@ -26,7 +26,6 @@
 
 #include "codecs/picture_io.h"
 #include "engine/version.h"
-#include "ui/busy_cursor.h"
 #include "ui/form2.h"
 #include "ui/guard.h"
 #include "ui/guide_overlay.h"

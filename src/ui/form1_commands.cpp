@@ -18,7 +18,6 @@
 #include <optional>
 
 #include "codecs/picture_io.h"
-#include "ui/busy_cursor.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/guard.h"
@@ -51,10 +50,7 @@ void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&
   };
   auto views = std::make_shared<TViews>();
   const TBitmap shownTarget = engine_.TargetBMP(), shownOriginal = engine_.OriginalBMP();
-  const auto same = [](const TBitmap& a, const TBitmap& b) {
-    return a.Width() == b.Width() && a.Height() == b.Height() &&
-           (a.Width() == 0 || a.ScanLine(0) == b.ScanLine(0));
-  };
+  const auto same = &TImageView::SamePixels;
   work_->Run(
       what,
       [=, command = std::move(command)] {

@@ -47,14 +47,10 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent) {
   });
 }
 
-namespace {
-
-bool SamePixels(const TBitmap& a, const TBitmap& b) {
+bool TImageView::SamePixels(const TBitmap& a, const TBitmap& b) {
   return a.Width() == b.Width() && a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat() &&
          a.Width() > 0 && a.Height() > 0 && a.ScanLine(0) == b.ScanLine(0);
 }
-
-}  // namespace
 
 bool TImageView::Shows(const TBitmap& picture) const {
   return SamePixels(picture, shown_);

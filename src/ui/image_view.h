@@ -39,6 +39,8 @@ class TImageView : public QWidget {
   void Show(TPrepared prepared);
   // Whether the view shows these very pixels.
   bool Shows(const TBitmap& picture) const;
+  // Whether two pictures share their pixels (copies of one picture do).
+  static bool SamePixels(const TBitmap& a, const TBitmap& b);
   // Gives the view a picture of `size` (by default its own) in one colour,
   // as drawing on an image control without a picture does.
   void FillClient(const QColor& color, QSize size = {});

@@ -1,9 +1,7 @@
 #include "ui/work_runner.h"
 
-#include <QCursor>
 #include <QFuture>
 #include <QFutureWatcher>
-#include <QGuiApplication>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
@@ -23,7 +21,6 @@ TWorkRunner::TWorkRunner(QObject* parent) : QObject(parent) {}
 
 TWorkRunner::~TWorkRunner() {
   if (job_) job_->future.waitForFinished();
-  if (busy_) QGuiApplication::restoreOverrideCursor();
 }
 
 void TWorkRunner::SetInline(bool inlineJobs) {
@@ -37,7 +34,7 @@ void TWorkRunner::Run(const QString& what, std::function<void()> work,
   busy_ = true;
   what_ = what;
   job_ = job;
-  QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  busyCursor_.emplace();
   emit Started(what);
   const auto body = [job, work = std::move(work)] {
     try {
@@ -74,7 +71,7 @@ void TWorkRunner::Complete(const std::shared_ptr<Job>& job) {
   if (job_ == job) job_.reset();
   busy_ = false;
   what_.clear();
-  QGuiApplication::restoreOverrideCursor();
+  busyCursor_.reset();
   emit Finished();
   job->done(job->error);
 }

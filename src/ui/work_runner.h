@@ -11,6 +11,9 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
+
+#include "ui/busy_cursor.h"
 
 class TWorkRunner : public QObject {
   Q_OBJECT
@@ -45,6 +48,7 @@ class TWorkRunner : public QObject {
   void Complete(const std::shared_ptr<Job>& job);
 
   bool busy_ = false;
+  std::optional<TBusyCursor> busyCursor_;  // for as long as a job runs
   QString what_;
   std::shared_ptr<Job> job_;
 };
