@@ -26,6 +26,8 @@ int ThreadsFromEnvironment() {
 
 // Set while a thread runs tasks of a job, so that nested calls run inline.
 thread_local bool insideJob = false;
+// The flag of the innermost TCancelScope on this thread.
+thread_local const std::atomic<bool>* cancelFlag = nullptr;
 
 class Pool {
  public:
@@ -47,8 +49,10 @@ class Pool {
       for (int i = 0; i < tasks; ++i) body(i);
       return;
     }
-    std::lock_guard<std::mutex> jobLock(jobMutex_);
-    if (threads_.load() == 1) {
+    // While another thread's job has the workers, this one does its own
+    // tasks rather than wait for them.
+    std::unique_lock<std::mutex> jobLock(jobMutex_, std::try_to_lock);
+    if (!jobLock.owns_lock() || threads_.load() == 1) {
       RunInline(tasks, body);
       return;
     }
@@ -174,7 +178,23 @@ void SetThreadCount(int count) {
 }
 
 void ParallelFor(int tasks, const std::function<void(int)>& body) {
-  ThePool().Run(tasks, body);
+  const std::atomic<bool>* cancel = insideJob ? nullptr : cancelFlag;
+  if (cancel == nullptr) {
+    ThePool().Run(tasks, body);
+    return;
+  }
+  ThePool().Run(tasks, [&](int i) {
+    if (cancel->load(std::memory_order_relaxed)) throw TCancelled();
+    body(i);
+  });
+}
+
+TCancelScope::TCancelScope(const std::atomic<bool>& flag) : outer_(cancelFlag) {
+  cancelFlag = &flag;
+}
+
+TCancelScope::~TCancelScope() {
+  cancelFlag = outer_;
 }
 
 void ParallelRows(int rows, int minRows, const std::function<void(int, int)>& body) {

@@ -5,12 +5,14 @@
 // number of threads or on how the rows are split.
 //
 // Idle workers sleep on a condition variable; nothing spins. One job runs
-// at a time: a second caller waits for the first job to finish, and a
-// call made from inside a job (a routine calling another) runs inline on
-// its thread. An exception thrown by a task is rethrown to the caller once
-// every task of the job has finished or been skipped.
+// at a time: a second caller does its tasks itself on its own thread while
+// the first job has the workers, and a call made from inside a job (a
+// routine calling another) runs inline on its thread. An exception thrown by a task is rethrown to the caller
+// once every task of the job has finished or been skipped.
 #pragma once
 
+#include <atomic>
+#include <exception>
 #include <functional>
 
 // Threads the fast paths use, the calling thread included. Read once from
@@ -29,3 +31,25 @@ void ParallelFor(int tasks, const std::function<void(int)>& body);
 // (the last may be shorter) and runs body(first, end) for each, `end`
 // exclusive.
 void ParallelRows(int rows, int minRows, const std::function<void(int, int)>& body);
+
+// Work that may be given up: while a TCancelScope lives on a thread, every
+// ParallelFor and ParallelRows called from that thread checks its flag
+// before each task and, once the flag is set, skips the rest and throws
+// TCancelled. The routines leave their output unfinished then; the
+// engine's operations, which make their results aside, leave nothing
+// changed.
+class TCancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "cancelled"; }
+};
+
+class TCancelScope {
+ public:
+  explicit TCancelScope(const std::atomic<bool>& flag);
+  ~TCancelScope();
+  TCancelScope(const TCancelScope&) = delete;
+  TCancelScope& operator=(const TCancelScope&) = delete;
+
+ private:
+  const std::atomic<bool>* outer_;
+};
