@@ -45,3 +45,10 @@ GuideLines PutLine(TPoint point, int viewWidth, int viewHeight, int angle, int d
   lines.yellowC = LineThrough(lines.sideC.X, lines.sideC.Y, angle, t, viewWidth, viewHeight);
   return lines;
 }
+
+int DepthSettingFor(double halfWidth, int viewWidth, int viewHeight) {
+  const int side = std::min(viewWidth, viewHeight);
+  if (side <= 0) return DefaultDepth;
+  const long setting = std::lround(halfWidth * 600 / side);
+  return int(std::clamp<long>(setting, kDepthSetting.minimum, kDepthSetting.maximum));
+}

@@ -23,3 +23,8 @@ struct GuideLines {
 // angle -90..90 and depth setting 1..200. End points may lie far outside
 // the view; drawing clips them.
 GuideLines PutLine(TPoint point, int viewWidth, int viewHeight, int angle, int depthSetting);
+
+// The depth setting (1..200) whose band, drawn in a view of viewWidth x
+// viewHeight, has the half-width nearest to `halfWidth` view pixels: what
+// dragging a side line to that distance from the middle line sets.
+int DepthSettingFor(double halfWidth, int viewWidth, int viewHeight);

@@ -64,6 +64,7 @@ struct FocusSettings {
   int angle = DefaultAngle;  // degrees, positive tilts the band clockwise
   int depthSetting = DefaultDepth;
   BlurSlope slope = BlurSlope::Medium;
+  bool operator==(const FocusSettings&) const = default;
 };
 
 // Degrees to radians, as one extended constant.
