@@ -2,11 +2,30 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
+#include <cmath>
 
 namespace {
 
 const QColor kMiddleLine(255, 0, 0);
 const QColor kSideLine(255, 255, 0);
+const QColor kOutline(0, 0, 0, 150);
+constexpr double kHandleRadius = 4;
+// A press must move this far (pixels, either way) to drag a line or the
+// handle; less is a click.
+constexpr int kDragStart = 3;
+
+QPointF Direction(int angle) {
+  const double a = angle * M_PI / 180;
+  return {std::cos(a), std::sin(a)};
+}
+
+// Distance of `p` from the whole line through the segment.
+double DistanceFromLine(const GuideSegment& s, QPointF p) {
+  const double dx = s.x2 - s.x1, dy = s.y2 - s.y1, length = std::hypot(dx, dy);
+  if (length == 0) return std::hypot(p.x() - s.x1, p.y() - s.y1);
+  return std::abs(dx * (p.y() - s.y1) - dy * (p.x() - s.x1)) / length;
+}
 
 }  // namespace
 
@@ -14,9 +33,33 @@ TGuideOverlay::TGuideOverlay(QWidget* parent) : QWidget(parent) {
   // Only the lines are opaque; the view beneath shows everywhere else.
   setAttribute(Qt::WA_TranslucentBackground);
   setAutoFillBackground(false);
+  setMouseTracking(true);  // the pointer's shape says what a press would drag
+  setCursor(Qt::CrossCursor);
 }
 
-void TGuideOverlay::SetLines(const GuideLines& lines) {
+QPointF TGuideOverlay::HandlePosition() const {
+  const QPointF centre(point_.X, point_.Y), along = Direction(angle_) * kHandleDistance;
+  // On the side of the point that is on the overlay, the right (or lower) one when both are.
+  const QRectF area(rect());
+  return area.contains(centre + along) || !area.contains(centre - along) ? centre + along : centre - along;
+}
+
+double TGuideOverlay::DistanceFromMiddle(QPointF p) const {
+  const QPointF d = Direction(angle_);
+  return std::abs(d.x() * (p.y() - point_.Y) - d.y() * (p.x() - point_.X));
+}
+
+int TGuideOverlay::AngleTowards(TPoint point, QPointF p) {
+  double a = std::atan2(p.y() - point.Y, p.x() - point.X) * 180 / M_PI;
+  if (a > 90) a -= 180;
+  if (a <= -90) a += 180;
+  return std::clamp(int(std::lround(a)), -90, 90);
+}
+
+void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
+  lines_ = lines;
+  point_ = point;
+  angle_ = angle;
   const qreal dpr = devicePixelRatioF();
   picture_ =
       QImage(QSize(std::max(1, width()), std::max(1, height())) * dpr, QImage::Format_ARGB32_Premultiplied);
@@ -24,15 +67,45 @@ void TGuideOverlay::SetLines(const GuideLines& lines) {
   picture_.fill(Qt::transparent);
   QPainter painter(&picture_);
   painter.setRenderHint(QPainter::Antialiasing, false);
-  const auto draw = [&](const GuideSegment& s, const QColor& color) {
-    painter.setPen(QPen(color, 1));
+  const auto draw = [&](const GuideSegment& s, const QPen& pen) {
+    painter.setPen(pen);
     painter.drawLine(s.x1, s.y1, s.x2, s.y2);
   };
-  draw(lines.red, kMiddleLine);
-  draw(lines.yellowB, kSideLine);
-  draw(lines.yellowC, kSideLine);
+  // The outlines first, the handle over them, the lines themselves last
+  // and whole.
+  for (const GuideSegment* s : {&lines.red, &lines.yellowB, &lines.yellowC}) draw(*s, QPen(kOutline, 3));
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(QPen(kOutline, 1.5));
+  painter.setBrush(kMiddleLine);
+  painter.drawEllipse(HandlePosition(), kHandleRadius, kHandleRadius);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  draw(lines.red, QPen(kMiddleLine, 1));
+  draw(lines.yellowB, QPen(kSideLine, 1));
+  draw(lines.yellowC, QPen(kSideLine, 1));
   painter.end();
   update();
+}
+
+TGuideOverlay::TGrab TGuideOverlay::GrabAt(QPointF p) const {
+  const QPointF h = HandlePosition();
+  if (std::hypot(p.x() - h.x(), p.y() - h.y()) <= kHandleRadius + kGrabDistance) return TGrab::Angle;
+  const double side = std::min(DistanceFromLine(lines_.yellowB, p), DistanceFromLine(lines_.yellowC, p));
+  if (side <= kGrabDistance && side < DistanceFromLine(lines_.red, p)) return TGrab::Depth;
+  return TGrab::Point;
+}
+
+void TGuideOverlay::UpdateCursor(TGrab grab) {
+  switch (grab) {
+    case TGrab::Angle:
+      setCursor(moved_ ? Qt::ClosedHandCursor : Qt::OpenHandCursor);
+      break;
+    case TGrab::Depth:
+      setCursor(std::abs(angle_) <= 45 ? Qt::SizeVerCursor : Qt::SizeHorCursor);
+      break;
+    default:
+      setCursor(Qt::CrossCursor);
+      break;
+  }
 }
 
 void TGuideOverlay::resizeEvent(QResizeEvent* event) {
@@ -49,9 +122,52 @@ void TGuideOverlay::paintEvent(QPaintEvent*) {
 void TGuideOverlay::mousePressEvent(QMouseEvent* event) {
   // Taking the press makes the release come here, whichever button it is.
   event->accept();
+  if (grab_ != TGrab::None) return;  // a second button during a drag
+  pressedAt_ = event->position();
+  grab_ = GrabAt(pressedAt_);
+  moved_ = false;
+}
+
+void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
+  const QPointF p = event->position();
+  if (grab_ == TGrab::None) {
+    UpdateCursor(GrabAt(p));
+    return;
+  }
+  if (!moved_ && (p - pressedAt_).manhattanLength() < kDragStart && grab_ != TGrab::Point) return;
+  moved_ = true;
+  UpdateCursor(grab_);
+  switch (grab_) {
+    case TGrab::Point:
+      emit PointDragged(p.toPoint().x(), p.toPoint().y());
+      break;
+    case TGrab::Depth:
+      emit DepthDragged(DistanceFromMiddle(p));
+      break;
+    case TGrab::Angle:
+      // Near the focus point the direction means little.
+      if (std::hypot(p.x() - point_.X, p.y() - point_.Y) >= kGrabDistance * 2)
+        emit AngleDragged(AngleTowards(point_, p));
+      break;
+    case TGrab::None:
+      break;
+  }
 }
 
 void TGuideOverlay::mouseReleaseEvent(QMouseEvent* event) {
+  const TGrab grab = grab_;
+  grab_ = TGrab::None;
   const QPoint p = event->position().toPoint();
+  UpdateCursor(GrabAt(event->position()));
+  // A drag of a line or the handle ends where it is; anything else is the click.
+  if ((grab == TGrab::Depth || grab == TGrab::Angle) && moved_) return;
   emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TGuideOverlay::wheelEvent(QWheelEvent* event) {
+  event->accept();
+  wheel_ += event->angleDelta().y();
+  const int notches = wheel_ / 120;
+  wheel_ -= notches * 120;
+  if (notches != 0) emit Turned(notches);
 }

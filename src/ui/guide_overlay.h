@@ -1,10 +1,20 @@
 // The see-through overlay over the picture view on which the guide lines
-// are drawn and the focus point is clicked. Its picture is rebuilt from
+// are drawn and the focus point is placed. Its picture is rebuilt from
 // nothing at every SetLines: fully transparent, then the three lines, one
-// pixel wide, clipped to the overlay by the drawing itself.
+// pixel wide, each with a thin dark outline so it stays readable on a busy
+// photo, clipped to the overlay by the drawing itself; and a small handle
+// on the red line for turning the band.
+//
+// The mouse: a click places the focus point (MouseUp on the release); a
+// press and drag moves it, the lines following (PointDragged); a drag that
+// starts on a yellow line sets the band's half-width (DepthDragged), one
+// that starts on the handle its angle (AngleDragged); the wheel turns the
+// band by a degree a notch (Turned). A press on a line or the handle that
+// does not move is a click like any other.
 #pragma once
 
 #include <QImage>
+#include <QPointF>
 #include <QWidget>
 
 #include "engine/guide_lines.h"
@@ -15,13 +25,32 @@ class TGuideOverlay : public QWidget {
  public:
   explicit TGuideOverlay(QWidget* parent = nullptr);
 
-  // Draws the red middle line, then the two yellow side lines.
-  void SetLines(const GuideLines& lines);
+  // Draws the lines for the focus point `point` and the angle `angle`.
+  void SetLines(const GuideLines& lines, TPoint point, int angle);
   const QImage& Picture() const { return picture_; }
+
+  // Where the angle handle sits, in the overlay's pixels.
+  QPointF HandlePosition() const;
+  // The pointer's distance from a line counts as on it up to this.
+  static constexpr double kGrabDistance = 4;
+  // The handle's distance from the focus point along the red line.
+  static constexpr double kHandleDistance = 48;
+
+  // Half-width of the band (overlay pixels) for a yellow line dragged to
+  // `p`: its distance from the red line.
+  double DistanceFromMiddle(QPointF p) const;
+  // The angle of the red line through the focus point and `p`, in whole
+  // degrees -90..90 (positive turns the band clockwise).
+  static int AngleTowards(TPoint point, QPointF p);
 
  signals:
   // A mouse button was released over the overlay, at (x, y) in its pixels.
   void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+  void PointDragged(int x, int y);
+  void DepthDragged(double halfWidth);
+  void AngleDragged(int angle);
+  // Notches of the wheel, positive away from the user.
+  void Turned(int notches);
   // The overlay has a new size.
   void Resized();
 
@@ -29,8 +58,21 @@ class TGuideOverlay : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
+  enum class TGrab { None, Point, Depth, Angle };
+  TGrab GrabAt(QPointF p) const;
+  void UpdateCursor(TGrab grab);
+
   QImage picture_;
+  GuideLines lines_;
+  TPoint point_;
+  int angle_ = 0;
+  TGrab grab_ = TGrab::None;  // what the pressed button drags
+  QPointF pressedAt_;
+  bool moved_ = false;  // the press has become a drag
+  int wheel_ = 0;       // eighths of a degree not yet turned
 };
