@@ -28,6 +28,7 @@
 #include "ui/form1.h"
 #include "ui/guide_overlay.h"
 #include "ui/image_view.h"
+#include "ui/live_preview.h"
 
 namespace {
 
@@ -81,6 +82,38 @@ void Print(const char* what, Times t) {
   std::printf("| %-45s | %8.2f | %8.2f | %8.2f |\n", what, t.median, t.p90, t.worst);
 }
 
+// The live preview on the loaded picture: a step of each slider in turn
+// with the preview on, from the change to the repainted view; the exact
+// result after the last change; and the lower Apply with the preview off.
+void PreviewLines(TForm1& form) {
+  // The tone settings applied first, so that the lower Apply makes what the preview shows.
+  Command(form, [&] { form.BitBtnEffects->click(); });
+  form.MenuCP->trigger();
+  QSlider* sliders[] = {form.TrackBarSaturation, form.TrackBarContrast, form.TrackBarBrightness,
+                        form.TrackBarAngle,      form.TrackBarDepth,    form.TrackBarBlur};
+  const Times frame = Measure(120, [&](int i) {
+    QSlider* s = sliders[i % 6];
+    s->setValue(s->value() + ((i / 6) % 2 ? -1 : 1));  // back and forth: the tone stays applied
+    form.Image1->repaint();
+  });
+  std::printf("preview frame: median %.1f ms, p90 %.1f ms (device pixel ratio %.0f, frame %d x %d)\n",
+              frame.median, frame.p90, form.devicePixelRatioF(), form.Image1->Preview().width(),
+              form.Image1->Preview().height());
+  const double exact = MedianOf(5, [&] {
+    QElapsedTimer timer;
+    timer.start();
+    form.TrackBarAngle->setValue(form.TrackBarAngle->value() == 5 ? -5 : 5);
+    while (form.LivePreview().State() != TLivePreview::TState::Exact)
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+    form.Image1->repaint();
+    return timer.nsecsElapsed() / 1e6;
+  });
+  std::printf("exact after release: median %.0f ms\n", exact);
+  form.MenuCP->trigger();
+  const double apply = MedianOf(5, [&] { return Command(form, [&] { form.BitBtnBlur->click(); }); });
+  std::printf("apply: median %.0f ms (exact after release / apply = %.2f)\n", apply, exact / apply);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +149,20 @@ int main(int argc, char** argv) {
   std::printf("Platform %s, picture 6000 x 4000, view %d x %d, device pixel ratio %.2f\n",
               qPrintable(QGuiApplication::platformName()), form.Image1->width(), form.Image1->height(),
               form.devicePixelRatioF());
+  PreviewLines(form);
+  if (qEnvironmentVariableIsSet("TESSARIN_BENCH_PREVIEW_ONLY")) return 0;
+  {
+    // The same at twice the scale: the frames have four times the pixels.
+    QProcess twice;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_SCALE_FACTOR", "2");
+    env.insert("TESSARIN_BENCH_PREVIEW_ONLY", "1");
+    twice.setProcessEnvironment(env);
+    twice.setProcessChannelMode(QProcess::ForwardedChannels);
+    std::fflush(stdout);
+    twice.start(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+    twice.waitForFinished(-1);
+  }
   std::printf("| %-45s | %8s | %8s | %8s |\n|---|---:|---:|---:|\n", "frame (ms)", "median", "90%", "worst");
   const int runs = 60;
   Print("repaint of the picture view and guide lines", Measure(runs, [&](int) { form.Image1->repaint(); }));

@@ -30,6 +30,7 @@
 #include "ui/guard.h"
 #include "ui/guide_overlay.h"
 #include "ui/image_view.h"
+#include "ui/live_preview.h"
 #include "ui/pencil_glyph.h"
 #include "ui/widgets.h"
 
@@ -136,6 +137,9 @@ void TForm1::FormCreate() {
   layout->addWidget(Panel1);
   BuildMenus();
   BuildProgressPanel();
+  live_ = new TLivePreview(
+      Image1, PreviewMark, [this] { return CurrentLook(); },
+      [this]() -> const MiniatureEngine& { return engine_; }, [this] { return !work_->Busy(); }, this);
   // The window cannot be made so small that a control is cut off: the
   // panel keeps the height of its two frames, the pictures a usable width.
   Panel1->setMinimumHeight(kPanelMinimumHeight);
@@ -180,7 +184,27 @@ void TForm1::BuildPages() {
   PageControl1->addTab(TabSheetOriginal, "Original");
   PageControl1->addTab(TabSheetModified, "Modified");
   PageControl1->setCurrentWidget(TabSheetModified);
+  // Says what the view shows while the live preview is on; the mouse goes
+  // through it to the overlay.
+  PreviewMark = new QLabel(TabSheetModified);
+  PreviewMark->setObjectName("PreviewMark");
+  PreviewMark->setAttribute(Qt::WA_TransparentForMouseEvents);
+  PreviewMark->setStyleSheet(
+      "QLabel { background: rgba(0, 0, 0, 160); color: white; padding: 3px 6px; border-radius: 3px; }");
+  PreviewMark->move(8, 8);
+  PreviewMark->hide();
   connect(Image2, &TGuideOverlay::MouseUp, this, GuardedSlot(this, dialogs_, &TForm1::Image2MouseUp));
+  // Dragging on the view: the focus point, a side line (the depth), the
+  // handle or the wheel (the angle). The sliders follow, within their ranges.
+  connect(Image2, &TGuideOverlay::PointDragged, this, [this](int x, int y) {
+    RunGuarded(dialogs_, this, [&] { SetPoint({x, y}); });
+  });
+  connect(Image2, &TGuideOverlay::DepthDragged, this, [this](double halfWidth) {
+    TrackBarDepth->setValue(DepthSettingFor(halfWidth, Image2->width(), Image2->height()));
+  });
+  connect(Image2, &TGuideOverlay::AngleDragged, this, [this](int angle) { TrackBarAngle->setValue(angle); });
+  connect(Image2, &TGuideOverlay::Turned, this,
+          [this](int notches) { TrackBarAngle->setValue(TrackBarAngle->value() + notches); });
 }
 
 void TForm1::BuildPanel() {
@@ -256,6 +280,8 @@ void TForm1::BuildMenus() {
   MenuC3 = MakeAction(MenuC, "MenuC3", "Blur Slope Wide (&3)", true, false);
   MenuC->addSeparator()->setObjectName("N4");
   MenuCL = MakeAction(MenuC, "MenuCL", "Show Guide Lines (&L)", true, true);
+  // Off at every start: the window then behaves as it always has.
+  MenuCP = MakeAction(MenuC, "MenuCP", "Live Preview (&P)", true, false);
   MenuC->addSeparator()->setObjectName("N3");
   MenuCV = MakeAction(MenuC, "MenuCV", "Version (&V)");
 
@@ -278,6 +304,7 @@ void TForm1::BuildMenus() {
   connect(MenuC2, &QAction::triggered, this, slot(&TForm1::MenuC2Click));
   connect(MenuC3, &QAction::triggered, this, slot(&TForm1::MenuC3Click));
   connect(MenuCL, &QAction::triggered, this, slot(&TForm1::MenuCLClick));
+  connect(MenuCP, &QAction::triggered, this, slot(&TForm1::MenuCPClick));
   connect(MenuCV, &QAction::triggered, this, slot(&TForm1::MenuCVClick));
   connect(MenuEL, &QAction::triggered, this, slot(&TForm1::MenuELClick));
   connect(MenuER, &QAction::triggered, this, slot(&TForm1::MenuERClick));
@@ -356,6 +383,7 @@ void TForm1::FormShow() {
   LabelAngle->setNum(TrackBarAngle->value());
   LabelDepth->setNum(TrackBarDepth->value());
   LabelBlur->setNum(TrackBarBlur->value());
+  live_->Update();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -415,19 +443,24 @@ void TForm1::ShowBefore(bool before) {
   if (before == showingBefore_) return;
   if (before && (PageControl1->currentWidget() != TabSheetModified || !engine_.PictureLoaded())) return;
   showingBefore_ = before;
+  if (before) live_->SetSuspended(true);
   Image1->SetPicture(before ? engine_.OriginalBMP() : engine_.TargetBMP(), Image3);
+  if (!before) live_->SetSuspended(false);
 }
 
 // ---- Sliders and their captions ----
 
 void TForm1::TrackBarSaturationChange() {
   LabelSaturation->setNum(TrackBarSaturation->value());
+  live_->Update();
 }
 void TForm1::TrackBarContrastChange() {
   LabelContrast->setNum(TrackBarContrast->value());
+  live_->Update();
 }
 void TForm1::TrackBarBrightnessChange() {
   LabelBrightness->setNum(TrackBarBrightness->value());
+  live_->Update();
 }
 
 void TForm1::TrackBarAngleChange() {
@@ -442,6 +475,7 @@ void TForm1::TrackBarDepthChange() {
 
 void TForm1::TrackBarBlurChange() {
   LabelBlur->setNum(TrackBarBlur->value());
+  live_->Update();
 }
 
 void TForm1::Label5Click() {
@@ -476,6 +510,7 @@ BlurSlope TForm1::SlopeChoice() const {
 // handler runs; the slope items then put it on themselves alone.
 void TForm1::CheckSlopeItem(QAction* chosen) {
   for (QAction* item : {MenuC1, MenuC2, MenuC3}) item->setChecked(item == chosen);
+  live_->Update();
 }
 
 void TForm1::MenuC1Click() {
@@ -494,7 +529,9 @@ void TForm1::PutLine() {
   const GuideLines lines =
       ::PutLine(point_, Image2->width(), Image2->height(), TrackBarAngle->value(), TrackBarDepth->value());
   guideDepth_ = lines.depth;
-  Image2->SetLines(lines);
+  Image2->SetLines(lines, point_, TrackBarAngle->value());
+  // The band has moved: so has the preview.
+  live_->Update();
 }
 
 void TForm1::Image2MouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
@@ -541,4 +578,23 @@ void TForm1::OverlayResized() {
 
 void TForm1::MenuCLClick() {
   Image2->setVisible(MenuCL->isChecked());
+}
+
+void TForm1::MenuCPClick() {
+  live_->SetEnabled(MenuCP->isChecked());
+}
+
+TLook TForm1::CurrentLook() const {
+  TLook look;
+  look.saturation = TrackBarSaturation->value();
+  look.contrast = TrackBarContrast->value();
+  look.brightness = TrackBarBrightness->value();
+  look.point = point_;
+  look.focus.viewWidth = Image2->width();
+  look.focus.viewHeight = Image2->height();
+  look.focus.angle = TrackBarAngle->value();
+  look.focus.depthSetting = TrackBarDepth->value();
+  look.focus.slope = SlopeChoice();
+  look.blur = TrackBarBlur->value();
+  return look;
 }

@@ -14,8 +14,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "engine/miniature_engine.h"
+#include "engine/preview.h"
 #include "ui/dialogs.h"
 #include "ui/work_runner.h"
 
@@ -29,6 +31,7 @@ class QTabWidget;
 class TCaptionLabel;
 class TGuideOverlay;
 class TImageView;
+class TLivePreview;
 class TShape;
 class TForm2;
 
@@ -63,6 +66,10 @@ class TForm1 : public QMainWindow {
 
   // Long commands run here, off the user-interface thread.
   TWorkRunner& Work() { return *work_; }
+  // Config > Live Preview.
+  TLivePreview& LivePreview() { return *live_; }
+  // What the two "Apply" buttons take from the controls now.
+  TLook CurrentLook() const;
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -81,6 +88,7 @@ class TForm1 : public QMainWindow {
   void BitBtnBlurClick();
   void Image2MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
   void MenuCLClick();
+  void MenuCPClick();
   void MenuC1Click();
   void MenuC2Click();
   void MenuC3Click();
@@ -125,6 +133,7 @@ class TForm1 : public QMainWindow {
   QWidget* TabSheetModified;
   TImageView* Image1;
   TGuideOverlay* Image2;
+  QLabel* PreviewMark;  // says that the Modified tab shows a preview
   TImageView* Image3;
   QMenu* MenuF;
   QMenu* MenuC;
@@ -137,6 +146,7 @@ class TForm1 : public QMainWindow {
   QAction* MenuC2;
   QAction* MenuC3;
   QAction* MenuCL;
+  QAction* MenuCP;  // Live Preview
   QAction* MenuCV;
   QAction* MenuEL;
   QAction* MenuER;
@@ -169,9 +179,10 @@ class TForm1 : public QMainWindow {
   void RotateChain(bool plus);
   // Runs `command` on a copy of the engine off the user-interface thread;
   // when it completes, the copy becomes the engine and `after` runs. An
-  // error goes to an error box and leaves the engine as it was.
+  // error goes to an error box and leaves the engine as it was. `applied`:
+  // the settings whose result the command makes TargetBMP, when it does.
   void RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
-                  std::function<void()> after);
+                  std::function<void()> after, std::optional<TLook> applied = std::nullopt);
   // Enables the commands that need the engine to be idle, and Undo and Redo.
   void UpdateCommands();
   // The focus point: set from the overlay's pixels, kept on the same spot
@@ -193,6 +204,7 @@ class TForm1 : public QMainWindow {
   TDialogs& dialogs_;
   MiniatureEngine engine_;
   TWorkRunner* work_;
+  TLivePreview* live_ = nullptr;
   TPoint point_;        // the focus point, in overlay pixels
   double anchorX_ = 0;  // the focus point's offset from the overlay's centre,
   double anchorY_ = 0;  // in pixels of the picture (of the overlay without one)

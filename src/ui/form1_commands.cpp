@@ -23,6 +23,7 @@
 #include "ui/guard.h"
 #include "ui/guide_overlay.h"
 #include "ui/image_view.h"
+#include "ui/live_preview.h"
 #include "ui/window_title.h"
 
 namespace {
@@ -42,7 +43,7 @@ QString FromUtf8(const std::string& text) {
 }  // namespace
 
 void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
-                        std::function<void()> after) {
+                        std::function<void()> after, std::optional<TLook> applied) {
   auto next = std::make_shared<MiniatureEngine>(engine_);
   // The views' copies of new pictures are made beside the command too.
   struct TViews {
@@ -59,13 +60,14 @@ void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&
         if (!same(next->OriginalBMP(), shownOriginal) && !same(next->OriginalBMP(), next->TargetBMP()))
           views->original = TImageView::Prepare(next->OriginalBMP());
       },
-      [this, next, views, after = std::move(after)](std::exception_ptr error) {
+      [this, next, views, applied, after = std::move(after)](std::exception_ptr error) {
         RunGuarded(dialogs_, this, [&] {
           if (error) std::rethrow_exception(error);
           engine_ = std::move(*next);
           if (views->target && !showingBefore_) Image1->Show(std::move(*views->target));
           if (views->original) Image3->Show(std::move(*views->original));
           after();
+          live_->EngineChanged(applied);
         });
         UpdateCommands();
       });
@@ -99,21 +101,27 @@ void TForm1::BitBtnEffectsClick() {
 }
 
 void TForm1::ApplyMiniature() {
-  FocusSettings focus;
-  focus.viewWidth = Image2->width();
-  focus.viewHeight = Image2->height();
-  focus.angle = TrackBarAngle->value();
-  focus.depthSetting = TrackBarDepth->value();
-  focus.slope = SlopeChoice();
-  const TPoint point = point_;
-  const int blur = TrackBarBlur->value();
+  const TLook look = CurrentLook();
+  // With the tone settings the picture has, the result is all of the look.
+  std::optional<TLook> applied;
+  if (ToneApplied(engine_, look)) applied = look;
   RunCommand(
-      "Making the miniature", [=](MiniatureEngine& e) { e.ApplyMiniature(point, focus, blur); },
-      [this] { ShowPictures(); });
+      "Making the miniature",
+      [look](MiniatureEngine& e) { e.ApplyMiniature(look.point, look.focus, look.blur); },
+      [this] { ShowPictures(); }, applied);
 }
 
 void TForm1::BitBtnBlurClick() {
   if (!engine_.PictureLoaded() || work_->Busy()) return;
+  // The live preview may have made this very result already.
+  const TLook look = CurrentLook();
+  if (const std::shared_ptr<MiniatureEngine> exact = live_->ExactFor(look)) {
+    engine_ = *exact;
+    ShowPictures();
+    live_->EngineChanged(look);
+    UpdateCommands();
+    return;
+  }
   ApplyMiniature();
 }
 
@@ -257,6 +265,7 @@ void TForm1::MenuEUClick() {
   engine_.Undo();
   ShowPictures();
   SetTitle();
+  live_->EngineChanged();
   UpdateCommands();
 }
 
@@ -265,5 +274,6 @@ void TForm1::MenuEDClick() {
   engine_.Redo();
   ShowPictures();
   SetTitle();
+  live_->EngineChanged();
   UpdateCommands();
 }

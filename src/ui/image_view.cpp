@@ -65,7 +65,27 @@ TImageView::TPrepared TImageView::Prepare(const TBitmap& picture) {
   return {picture, Levels(std::move(full))};
 }
 
+void TImageView::ShowPreview(const TBitmap& frame) {
+  if (frame.PixelFormat() != pf24bit || !frame.Width() || !frame.Height()) return;
+  // Into the image of the last frame when it fits (no new memory per frame).
+  if (preview_.width() != frame.Width() || preview_.height() != frame.Height())
+    preview_ = QImage(frame.Width(), frame.Height(), QImage::Format_RGB32);
+  for (int y = 0; y < frame.Height(); ++y) {
+    const std::uint8_t* s = frame.ScanLine(y);
+    auto* d = reinterpret_cast<QRgb*>(preview_.scanLine(y));
+    for (int x = 0; x < frame.Width(); ++x) d[x] = qRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
+  }
+  update();
+}
+
+void TImageView::ClearPreview() {
+  if (preview_.isNull()) return;
+  preview_ = QImage();
+  update();
+}
+
 void TImageView::Show(TPrepared prepared) {
+  preview_ = QImage();
   shown_ = std::move(prepared.source);
   levels_ = std::move(prepared.levels);
   scaledValid_ = false;
@@ -84,6 +104,7 @@ void TImageView::SetPicture(const TBitmap& picture, const TImageView* other) {
 
 void TImageView::FillClient(const QColor& color, QSize size) {
   shown_ = TBitmap();
+  preview_ = QImage();
   if (!size.isValid()) size = this->size();
   QImage full(std::max(1, size.width()), std::max(1, size.height()), QImage::Format_BGR888);
   full.fill(color);
@@ -151,6 +172,14 @@ void TImageView::MakeScaledCopy(bool quick) {
 }
 
 void TImageView::paintEvent(QPaintEvent*) {
+  if (!preview_.isNull()) {
+    // Made at the size on screen: a blit, scaled only while a resize waits
+    // for a new one.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(PictureRect()), preview_);
+    return;
+  }
   const QImage& copy = ScaledCopy();
   if (copy.isNull()) return;
   QPainter painter(this);

@@ -41,6 +41,13 @@ class TImageView : public QWidget {
   bool Shows(const TBitmap& picture) const;
   // Whether two pictures share their pixels (copies of one picture do).
   static bool SamePixels(const TBitmap& a, const TBitmap& b);
+  // Shows `frame` (24-bit; a preview, usually smaller than the picture) in
+  // the picture's place, fitted to the same rectangle, until the next
+  // picture or ClearPreview.
+  void ShowPreview(const TBitmap& frame);
+  void ClearPreview();
+  bool ShowsPreview() const { return !preview_.isNull(); }
+  const QImage& Preview() const { return preview_; }
   // Gives the view a picture of `size` (by default its own) in one colour,
   // as drawing on an image control without a picture does.
   void FillClient(const QColor& color, QSize size = {});
@@ -68,6 +75,7 @@ class TImageView : public QWidget {
   // by which a picture is known again) stay while it is shown.
   TBitmap shown_;
   QImage scaled_;
+  QImage preview_;
   bool scaledValid_ = false;
   QSize scaledFor_;  // the view's size when scaled_ was made
   QTimer refine_;    // remakes a quick copy once the size settles

@@ -17,7 +17,7 @@ struct TWorkRunner::Job {
   bool completed = false;
 };
 
-TWorkRunner::TWorkRunner(QObject* parent) : QObject(parent) {}
+TWorkRunner::TWorkRunner(QObject* parent, bool showBusy) : QObject(parent), showBusy_(showBusy) {}
 
 TWorkRunner::~TWorkRunner() {
   if (job_) job_->future.waitForFinished();
@@ -34,7 +34,7 @@ void TWorkRunner::Run(const QString& what, std::function<void()> work,
   busy_ = true;
   what_ = what;
   job_ = job;
-  busyCursor_.emplace();
+  if (showBusy_) busyCursor_.emplace();
   emit Started(what);
   const auto body = [job, work = std::move(work)] {
     try {

@@ -19,7 +19,9 @@ class TWorkRunner : public QObject {
   Q_OBJECT
 
  public:
-  explicit TWorkRunner(QObject* parent = nullptr);
+  // `showBusy`: the busy cursor shows while a job runs (work the user
+  // waits for); work done ahead of need runs without it.
+  explicit TWorkRunner(QObject* parent = nullptr, bool showBusy = true);
   // Waits for a running job; its completion is not run.
   ~TWorkRunner() override;
 
@@ -47,6 +49,7 @@ class TWorkRunner : public QObject {
   struct Job;
   void Complete(const std::shared_ptr<Job>& job);
 
+  bool showBusy_;
   bool busy_ = false;
   std::optional<TBusyCursor> busyCursor_;  // for as long as a job runs
   QString what_;

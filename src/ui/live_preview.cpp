@@ -1,0 +1,219 @@
+#include "ui/live_preview.h"
+
+#include <QLabel>
+#include <cmath>
+
+#include "imaging/parallel.h"
+#include "ui/image_view.h"
+#include "ui/work_runner.h"
+
+TLivePreview::TLivePreview(TImageView* view, QLabel* mark, std::function<TLook()> look,
+                           std::function<const MiniatureEngine&()> engine, std::function<bool()> idle,
+                           QObject* parent)
+    : QObject(parent),
+      view_(view),
+      mark_(mark),
+      look_(std::move(look)),
+      engine_(std::move(engine)),
+      idle_(std::move(idle)),
+      exactWork_(new TWorkRunner(this, false)) {
+  settle_.setSingleShot(true);
+  settle_.setInterval(kSettleMs);
+  connect(&settle_, &QTimer::timeout, this, [this] { StartExact(); });
+  remake_.setSingleShot(true);
+  remake_.setInterval(kSettleMs);
+  connect(&remake_, &QTimer::timeout, this, [this] {
+    sourceOf_ = TBitmap();
+    Update();
+  });
+  mark_->hide();
+}
+
+TLivePreview::~TLivePreview() {
+  CancelExact();  // the runner, destroyed after this, waits for it
+}
+
+void TLivePreview::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (enabled) {
+    Update();
+    return;
+  }
+  CancelExact();
+  settle_.stop();
+  remake_.stop();
+  exact_.reset();
+  preview_.Clear();
+  sourceOf_ = TBitmap();
+  if (!suspended_) ShowApplied();
+  ShowState(TState::Off);
+}
+
+void TLivePreview::SetSuspended(bool suspended) {
+  if (suspended == suspended_) return;
+  suspended_ = suspended;
+  if (!enabled_) return;
+  if (suspended) {
+    CancelExact();
+    settle_.stop();
+    view_->ClearPreview();
+    mark_->hide();
+  } else {
+    Update();
+  }
+}
+
+void TLivePreview::EngineChanged(std::optional<TLook> applied) {
+  ++version_;
+  applied_ = applied;
+  exact_.reset();
+  CancelExact();
+  Update();
+}
+
+std::shared_ptr<MiniatureEngine> TLivePreview::ExactFor(const TLook& look) const {
+  if (!exact_ || exact_->version != version_ || exact_->toneStep || !(exact_->look == look)) return nullptr;
+  return exact_->engine;
+}
+
+void TLivePreview::ShowApplied() {
+  view_->ClearPreview();
+  const MiniatureEngine& engine = engine_();
+  if (engine.PictureLoaded()) view_->SetPicture(engine.TargetBMP());
+}
+
+void TLivePreview::ShowState(TState state, const QString& text) {
+  state_ = state;
+  // Whether the lower "Apply" alone makes it, or the tone "Apply" first.
+  const QString pending = state == TState::Failed || ToneApplied(engine_(), look_())
+                              ? tr("not applied")
+                              : tr("tone and miniature not applied");
+  switch (state) {
+    case TState::Draft:
+      mark_->setText(tr("Preview, reduced \u2013 %1").arg(pending));
+      break;
+    case TState::Exact:
+      mark_->setText(tr("Preview, full size \u2013 %1").arg(pending));
+      break;
+    case TState::Failed:
+      mark_->setText(tr("No preview: %1").arg(text));
+      break;
+    default:
+      break;
+  }
+  const bool marked = state == TState::Draft || state == TState::Exact || state == TState::Failed;
+  if (marked) {
+    mark_->adjustSize();
+    mark_->raise();
+  }
+  mark_->setVisible(marked);
+  emit Shown(state);
+}
+
+QSize TLivePreview::FrameSize() const {
+  const qreal dpr = view_->devicePixelRatioF();
+  const QRect rect = view_->PictureRect();
+  return {std::max(1, int(std::lround(rect.width() * dpr))),
+          std::max(1, int(std::lround(rect.height() * dpr)))};
+}
+
+void TLivePreview::Update() {
+  if (!enabled_ || suspended_) return;
+  const MiniatureEngine& engine = engine_();
+  if (!engine.PictureLoaded()) {
+    view_->ClearPreview();
+    ShowState(TState::Off);
+    return;
+  }
+  const TLook look = look_();
+  if (applied_ && *applied_ == look) {
+    settle_.stop();
+    CancelExact();
+    ShowApplied();
+    ShowState(TState::Applied);
+    return;
+  }
+  if (exact_ && exact_->version == version_ && exact_->look == look) {
+    settle_.stop();
+    view_->ClearPreview();
+    view_->SetPicture(exact_->engine->TargetBMP());
+    ShowState(TState::Exact);
+    return;
+  }
+  const QSize size = FrameSize();
+  if (!TImageView::SamePixels(sourceOf_, engine.ResizedBMP())) {
+    preview_.SetPicture(engine.ResizedBMP(), size.width(), size.height());
+    sourceOf_ = engine.ResizedBMP();
+    sourceFor_ = size;
+  } else if (size != sourceFor_) {
+    remake_.start();  // the frame is drawn scaled until the size settles
+  }
+  // A job for other settings stops; this one starts once they keep still.
+  if (runningLook_ && !(*runningLook_ == look)) cancel_->store(true);
+  settle_.start();
+  try {
+    view_->ShowPreview(preview_.Render(look));
+  } catch (const std::exception& error) {
+    view_->ClearPreview();
+    ShowState(TState::Failed, QString::fromStdString(error.what()));
+    return;
+  }
+  ShowState(TState::Draft);
+}
+
+void TLivePreview::StartExactNow() {
+  settle_.stop();
+  StartExact();
+}
+
+void TLivePreview::StartExact() {
+  if (!enabled_ || suspended_ || !idle_() || state_ != TState::Draft) return;
+  const TLook look = look_();
+  if (exactWork_->Busy()) {
+    // Started again when the running job ends.
+    if (!(*runningLook_ == look)) cancel_->store(true);
+    return;
+  }
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  cancel_ = cancel;
+  runningLook_ = look;
+  auto next = std::make_shared<MiniatureEngine>(engine_());
+  const bool toneStep = !ToneApplied(*next, look);
+  auto prepared = std::make_shared<TImageView::TPrepared>();
+  const std::uint64_t version = version_;
+  exactWork_->Run(
+      tr("Making the full-size preview"),
+      [=] {
+        const TCancelScope scope(*cancel);
+        ApplyLook(*next, look);
+        if (cancel->load()) throw TCancelled();
+        *prepared = TImageView::Prepare(next->TargetBMP());
+      },
+      [=, this](std::exception_ptr error) {
+        runningLook_.reset();
+        const bool current = enabled_ && !suspended_ && version == version_ && look == look_();
+        if (current && !error) {
+          exact_ = TExact{look, version, toneStep, next};
+          view_->Show(std::move(*prepared));
+          ShowState(TState::Exact);
+          return;
+        }
+        if (current && error) {
+          try {
+            std::rethrow_exception(error);
+          } catch (const TCancelled&) {
+          } catch (const std::exception& e) {
+            // The settings cannot make a picture (the frame could): said, not tried again.
+            ShowState(TState::Failed, QString::fromStdString(e.what()));
+            return;
+          }
+        }
+        // The settings moved on while it ran: once they keep still, again.
+        if (!settle_.isActive()) StartExact();
+      });
+}
+
+void TLivePreview::CancelExact() {
+  if (cancel_) cancel_->store(true);
+}
