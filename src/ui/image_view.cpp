@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "imaging/parallel.h"
 #include "ui/view_geometry.h"
 
 namespace {
@@ -13,23 +14,37 @@ constexpr int kSmallestLevel = 256;
 
 // Half the size, each pixel the rounded mean of a 2 x 2 block (a last odd
 // row or column is averaged with itself). Works on the first three bytes of
-// each pixel of `src` (`srcBytes` per pixel) and writes RGB32.
+// each pixel of `src` (`srcBytes` per pixel) and writes RGB32. Bands of
+// rows are made at once on the toolkit's threads; each pixel is computed
+// the same way whichever band it falls in.
 QImage Halve(const QImage& src, int srcBytes) {
   const int w = std::max(1, src.width() / 2), h = std::max(1, src.height() / 2);
   QImage out(w, h, QImage::Format_RGB32);
   const int lastX = src.width() - 1, lastY = src.height() - 1;
-  for (int y = 0; y < h; ++y) {
-    const uchar* r0 = src.constScanLine(std::min(2 * y, lastY));
-    const uchar* r1 = src.constScanLine(std::min(2 * y + 1, lastY));
-    auto* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-    for (int x = 0; x < w; ++x) {
-      const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
-      int c[3];
-      for (int k = 0; k < 3; ++k) c[k] = (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
+  // Blocks wholly inside the picture: every block but a lone column's.
+  const int whole = src.width() / 2;
+  // Taken once here: scanLine() is not for several threads at once.
+  uchar* const outBits = out.bits();
+  const qsizetype outStride = out.bytesPerLine();
+  ParallelRows(h, 32, [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      const uchar* r0 = src.constScanLine(std::min(2 * y, lastY));
+      const uchar* r1 = src.constScanLine(std::min(2 * y + 1, lastY));
+      auto* d = reinterpret_cast<QRgb*>(outBits + y * outStride);
       // Both source layouts keep blue, green, red in their first three bytes.
-      d[x] = qRgb(c[2], c[1], c[0]);
+      const auto mean = [&](int a, int b, int k) {
+        return (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
+      };
+      for (int x = 0; x < whole; ++x) {
+        const int a = 2 * x * srcBytes, b = a + srcBytes;
+        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
+      }
+      for (int x = whole; x < w; ++x) {
+        const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
+        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
+      }
     }
-  }
+  });
   return out;
 }
 
@@ -60,8 +75,13 @@ TImageView::TPrepared TImageView::Prepare(const TBitmap& picture) {
   if (picture.PixelFormat() != pf24bit || !picture.Width() || !picture.Height()) return {};
   // Rows of the working bitmap are blue, green, red, the layout of BGR888.
   QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
-  for (int y = 0; y < full.height(); ++y)
-    std::memcpy(full.scanLine(y), picture.ScanLine(y), picture.RowBytes());
+  // Row addresses are taken here, once; the copy runs in bands.
+  std::vector<uchar*> rows(std::size_t(full.height()));
+  for (int y = 0; y < full.height(); ++y) rows[std::size_t(y)] = full.scanLine(y);
+  ParallelRows(full.height(), 64, [&](int first, int end) {
+    for (int y = first; y < end; ++y)
+      std::memcpy(rows[std::size_t(y)], picture.ScanLine(y), picture.RowBytes());
+  });
   return {picture, Levels(std::move(full))};
 }
 
