@@ -67,20 +67,18 @@ struct TShown {
   double first, full;
 };
 TShown CommandShown(TForm1& form, const std::function<void()>& start) {
-  const qint64 before = form.Image1->Picture().cacheKey();
   QElapsedTimer timer;
-  timer.start();
   double first = -1;
+  const QMetaObject::Connection shown = QObject::connect(&form.Work(), &TWorkRunner::InterimShown, [&] {
+    form.Image1->repaint();
+    first = timer.nsecsElapsed() / 1e6;
+  });
+  timer.start();
   start();
-  while (form.Work().Busy()) {
-    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (first < 0 && form.Work().Busy() && form.Image1->Picture().cacheKey() != before) {
-      form.Image1->repaint();
-      first = timer.nsecsElapsed() / 1e6;
-    }
-  }
+  while (form.Work().Busy()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   form.Image1->repaint();
   const double full = timer.nsecsElapsed() / 1e6;
+  QObject::disconnect(shown);
   return {first < 0 ? full : first, full};
 }
 
