@@ -5,7 +5,9 @@
 // synchronous repaint, median and worst of many, beside what scaling the
 // full picture at every paint would cost. Then the commands on the same
 // picture, each from the click to its result shown (they run off the
-// user-interface thread), beside djpeg's decode of the same JPEG file.
+// user-interface thread), beside djpeg's decode of the same JPEG file;
+// opening the JPEG is timed to its reduced first view and to the full
+// picture.
 //
 // Run it on a display, or offscreen:
 //   xvfb-run -a bench/bench_window [photo]

@@ -1,8 +1,11 @@
 #include "ui/image_view.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QThread>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "imaging/parallel.h"
 #include "ui/view_geometry.h"
@@ -12,12 +15,23 @@ namespace {
 // Levels stop halving below this side; smaller pictures scale fast anyway.
 constexpr int kSmallestLevel = 256;
 
+// Runs body(first, end) over rows 0 .. rows - 1: in bands on the toolkit's
+// threads when called beside a command, at once on the user-interface
+// thread, which must never wait for the pool while a command holds it.
+void ForRows(int rows, int minRows, const std::function<void(int, int)>& body) {
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() == app->thread()) {
+    body(0, rows);
+  } else {
+    ParallelRows(rows, minRows, body);
+  }
+}
+
 // Half the size, each pixel the rounded mean of a 2 x 2 block (a last odd
 // row or column is averaged with itself). Works on the first three bytes of
 // each pixel of the width x height picture whose rows `row(y)` gives
-// (`srcBytes` per pixel) and writes RGB32. Bands of rows are made at once
-// on the toolkit's threads; each pixel is computed the same way whichever
-// band it falls in.
+// (`srcBytes` per pixel) and writes RGB32. Each pixel is computed the same
+// way whichever band of rows it falls in.
 template <typename Rows>
 QImage Halve(int width, int height, int srcBytes, const Rows& row) {
   const int w = std::max(1, width / 2), h = std::max(1, height / 2);
@@ -28,7 +42,7 @@ QImage Halve(int width, int height, int srcBytes, const Rows& row) {
   // Taken once here: scanLine() is not for several threads at once.
   uchar* const outBits = out.bits();
   const qsizetype outStride = out.bytesPerLine();
-  ParallelRows(h, 32, [&](int first, int end) {
+  ForRows(h, 32, [&](int first, int end) {
     for (int y = first; y < end; ++y) {
       const uchar* r0 = row(std::min(2 * y, lastY));
       const uchar* r1 = row(std::min(2 * y + 1, lastY));
@@ -65,7 +79,7 @@ QImage FullCopy(const TBitmap& picture) {
   // Row addresses are taken here, once; the copy runs in bands.
   std::vector<uchar*> rows(std::size_t(full.height()));
   for (int y = 0; y < full.height(); ++y) rows[std::size_t(y)] = full.scanLine(y);
-  ParallelRows(full.height(), 64, [&](int first, int end) {
+  ForRows(full.height(), 64, [&](int first, int end) {
     for (int y = first; y < end; ++y)
       std::memcpy(rows[std::size_t(y)], picture.ScanLine(y), picture.RowBytes());
   });

@@ -4,7 +4,9 @@
 // Painting never scales a large picture: the view keeps a pyramid of
 // halvings made once when the picture is set, and a scaled copy of the
 // exact size on screen made from the nearest larger level when the picture
-// or the view's size changes. A repaint is then one blit.
+// or the view's size changes. A repaint is then one blit. The full-size
+// level of a large picture is copied only when something needs it (a view
+// larger than the first halving, or Picture()).
 //
 // While the window is being resized the copy is first made quickly by
 // sampling the level, and remade with averaging once the size has stayed
