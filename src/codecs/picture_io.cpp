@@ -228,7 +228,8 @@ bool ReadReducedPicture(const std::string& path, int boxWidth, int boxHeight, TB
   std::string error;
   return Guarded(path, error, [&](const Codec*& codec) {
     codec = CodecFor(path);
-    if (codec == nullptr || codec->decode != codecs::DecodeJpeg || boxWidth < 1 || boxHeight < 1) return false;
+    if (codec == nullptr || codec->decode != codecs::DecodeJpeg || boxWidth < 1 || boxHeight < 1)
+      return false;
     FileBytes data;
     int width = 0, height = 0;
     if (!LoadFile(path, data, error) || !codecs::JpegDimensions(data.View(), width, height)) return false;

@@ -195,7 +195,8 @@ TEST(MetadataFiles, EveryOrientationIsReadUpright) {
 TEST(MetadataFiles, ReducedFirstLookStandsUprightAndCoversTheBox) {
   const struct {
     int boxWidth, boxHeight, width, height;  // 0 x 0: no reduced picture
-  } cases[] = {{24, 12, 24, 16}, {12, 8, 12, 8}, {6, 4, 6, 4}, {3, 2, 6, 4}, {48, 32, 0, 0}, {100, 100, 0, 0}};
+  } cases[] = {{24, 12, 24, 16}, {12, 8, 12, 8}, {6, 4, 6, 4},
+               {3, 2, 6, 4},     {48, 32, 0, 0}, {100, 100, 0, 0}};
   const struct {
     int x, y;
     Rgb colour;

@@ -265,9 +265,11 @@ class TestEditor : public QObject {
       QVERIFY(n > 1);
       QCOMPARE(shown.size(), QSize((w + n - 1) / n, (h + n - 1) / n));
       for (int q = 0; q < 4; ++q) {
-        const QColor c = shown.pixelColor((2 * (q % 2) + 1) * shown.width() / 4, (2 * (q / 2) + 1) * shown.height() / 4);
+        const QColor c =
+            shown.pixelColor((2 * (q % 2) + 1) * shown.width() / 4, (2 * (q / 2) + 1) * shown.height() / 4);
         QVERIFY2(std::abs(c.red() - colours[q].r) + std::abs(c.green() - colours[q].g) +
-                         std::abs(c.blue() - colours[q].b) <= 30,
+                         std::abs(c.blue() - colours[q].b) <=
+                     30,
                  qPrintable(QString("quadrant %1").arg(q)));
       }
     }
