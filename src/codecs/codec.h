@@ -35,6 +35,10 @@ struct DecodeContext {
   const std::string& path;                       // named in every message
   std::uint64_t budget;                          // bytes of memory the decode may take
   std::vector<std::string>* warnings = nullptr;  // damaged but readable: what was wrong
+  // JPEG only: 2, 4 or 8 decodes at that fraction of the size with
+  // libjpeg's DCT scaling, and the fast integer IDCT and plain upsampling,
+  // for a quick look. 1 decodes the picture as it is.
+  int reduction = 1;
 
   // Adds a warning (at most a few, each once); never throws.
   void Warn(const std::string& message) const noexcept;
@@ -106,6 +110,10 @@ class RowStore {
   TRGBTriple fill_;
   std::vector<std::unique_ptr<std::uint8_t[]>> rows_;
 };
+
+// The width and height a JPEG file's frame header declares; false when
+// the header cannot be read.
+bool JpegDimensions(ByteView data, int& width, int& height);
 
 bool DecodeBmp(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
 bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);

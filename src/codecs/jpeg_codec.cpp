@@ -214,6 +214,17 @@ bool JpegStart(JpegReader* r, const unsigned char* data, unsigned long size) {
   return true;
 }
 
+// Output at 1 / denominator of the size (DecodeContext::reduction).
+bool JpegReduce(JpegReader* r, int denominator) {
+  if (setjmp(r->trap.jump)) return false;
+  r->info.scale_num = 1;
+  r->info.scale_denom = unsigned(denominator);
+  r->info.dct_method = JDCT_IFAST;
+  r->info.do_fancy_upsampling = FALSE;
+  jpeg_calc_output_dimensions(&r->info);
+  return true;
+}
+
 void ConvertRow(const unsigned char* src, unsigned char* dst, JDIMENSION width, int components,
                 bool inverted) {
   for (JDIMENSION x = 0; x < width; ++x, dst += 3) {
@@ -315,6 +326,17 @@ class WriterOwner {
 
 }  // namespace
 
+bool JpegDimensions(ByteView data, int& width, int& height) {
+  const std::string path;
+  const DecodeContext context{path, 0};
+  ReaderOwner owner(context);
+  JpegReader* r = owner.get();
+  if (!JpegStart(r, data.data(), static_cast<unsigned long>(data.size()))) return false;
+  width = int(r->info.image_width);
+  height = int(r->info.image_height);
+  return true;
+}
+
 bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error) {
   const std::string& path = context.path;
   ReaderOwner owner(context);
@@ -340,7 +362,15 @@ bool DecodeJpeg(ByteView data, const DecodeContext& context, TBitmap& picture, s
       r->info.out_color_space = JCS_EXT_BGR;
       break;
   }
-  const int width = int(r->info.image_width), height = int(r->info.image_height);
+  int width = int(r->info.image_width), height = int(r->info.image_height);
+  if (context.reduction > 1) {
+    if (!JpegReduce(r, context.reduction)) {
+      error = FormatError(kFormat, r->trap.message, path);
+      return false;
+    }
+    width = int(r->info.output_width);
+    height = int(r->info.output_height);
+  }
   const std::uint64_t ours = RowStore::Cost(width, height) + std::uint64_t(width) * 4;
   if (!CheckMemory(kFormat, ours, context, error)) return false;
   // What is left of the budget bounds libjpeg's whole-picture buffers.

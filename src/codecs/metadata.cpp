@@ -32,7 +32,20 @@ class TExivLog {
   explicit TExivLog(std::string& log) {
     static std::once_flag once;
     std::call_once(once, [] {
-      Exiv2::XmpParser::initialize();
+      // Files may be read on several threads at once (a quick first look
+      // beside the full read): the XMP toolkit's namespace registry then
+      // takes this lock.
+      static std::recursive_mutex xmpLock;
+      Exiv2::XmpParser::initialize(
+          [](void* lock, bool take) {
+            auto* m = static_cast<std::recursive_mutex*>(lock);
+            if (take) {
+              m->lock();
+            } else {
+              m->unlock();
+            }
+          },
+          &xmpLock);
       Exiv2::LogMsg::setLevel(Exiv2::LogMsg::error);
       Exiv2::LogMsg::setHandler(CollectExivMessage);
     });

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -220,6 +221,40 @@ bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metada
     FileBytes data;
     if (!LoadFile(path, data, error)) return false;
     return Decode(*codec, data.View(), path, out, metadata, error, warnings);
+  });
+}
+
+bool ReadReducedPicture(const std::string& path, int boxWidth, int boxHeight, TBitmap& out) {
+  std::string error;
+  return Guarded(path, error, [&](const Codec*& codec) {
+    codec = CodecFor(path);
+    if (codec == nullptr || codec->decode != codecs::DecodeJpeg || boxWidth < 1 || boxHeight < 1)
+      return false;
+    FileBytes data;
+    int width = 0, height = 0;
+    if (!LoadFile(path, data, error) || !codecs::JpegDimensions(data.View(), width, height)) return false;
+    TPictureMetadata meta;
+    int orientation = 1;
+    std::string problem;
+    if (!ReadMetadata(data.View(), meta, orientation, problem)) return false;
+    if (orientation >= 5) std::swap(width, height);  // these stand the picture on its side
+    // Fitted into the box the picture is `fit` times its size; a reduction
+    // by n still covers that while n * fit <= 1 (it rounds its size up).
+    const double fit = std::min(double(boxWidth) / width, double(boxHeight) / height);
+    int reduction = 1;
+    for (const int n : {8, 4, 2}) {
+      if (n * fit <= 1) {
+        reduction = n;
+        break;
+      }
+    }
+    if (reduction == 1) return false;
+    const codecs::DecodeContext context{path, gDecodeBudget.load(), nullptr, reduction};
+    TBitmap picture;
+    if (!codecs::DecodeJpeg(data.View(), context, picture, error)) return false;
+    ApplyOrientation(picture, orientation);
+    out = std::move(picture);
+    return true;
   });
 }
 

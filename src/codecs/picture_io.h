@@ -42,6 +42,16 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
                  std::vector<std::string>* warnings);
 
+// A quick first look at a large JPEG file, for showing while it is read in
+// full: the picture decoded at 1/2, 1/4 or 1/8 of its size with libjpeg's
+// DCT scaling (the smallest of these that still covers what the picture
+// takes when fitted into boxWidth x boxHeight) and stood upright by its
+// EXIF orientation. Its pixels are approximate (fast IDCT, plain
+// upsampling): it is for the eyes only. False, with `out` unchanged, for
+// any other format, a picture that no reduction would leave that large,
+// or a file that cannot be read (the full read says why).
+bool ReadReducedPicture(const std::string& path, int boxWidth, int boxHeight, TBitmap& out);
+
 // Decodes a file's bytes held in memory; `path` chooses the format by its
 // extension and is named in the messages. Otherwise as ReadPicture.
 bool DecodePicture(std::span<const std::uint8_t> data, const std::string& path, TBitmap& out,

@@ -179,10 +179,13 @@ class TForm1 : public QMainWindow {
   void RotateChain(bool plus);
   // Runs `command` on a copy of the engine off the user-interface thread;
   // when it completes, the copy becomes the engine and `after` runs. An
-  // error goes to an error box and leaves the engine as it was. `applied`:
-  // the settings whose result the command makes TargetBMP, when it does.
+  // error goes to an error box and leaves the engine as it was. While it
+  // runs, the views may show `firstView`'s picture (a reduced first look
+  // at what the command makes), which nothing else uses. `applied`: the
+  // settings whose result the command makes TargetBMP, when it does.
   void RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
-                  std::function<void()> after, std::optional<TLook> applied = std::nullopt);
+                  std::function<void()> after, std::function<TBitmap()> firstView = {},
+                  std::optional<TLook> applied = std::nullopt);
   // Enables the commands that need the engine to be idle, and Undo and Redo.
   void UpdateCommands();
   // The focus point: set from the overlay's pixels, kept on the same spot

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QUrl>
+#include <atomic>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -43,25 +45,56 @@ QString FromUtf8(const std::string& text) {
 }  // namespace
 
 void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
-                        std::function<void()> after, std::optional<TLook> applied) {
+                        std::function<void()> after, std::function<TBitmap()> firstView,
+                        std::optional<TLook> applied) {
   auto next = std::make_shared<MiniatureEngine>(engine_);
   // The views' copies of new pictures are made beside the command too.
   struct TViews {
     std::optional<TImageView::TPrepared> target, original;
+    std::atomic<bool> commandDone = false;
+    bool firstShown = false;
   };
   auto views = std::make_shared<TViews>();
   const TBitmap shownTarget = engine_.TargetBMP(), shownOriginal = engine_.OriginalBMP();
   const auto same = &TImageView::SamePixels;
+  // A first view for the eyes only, made beside the command: it goes into
+  // both views, never into the engine, and the command's result replaces it.
+  const auto showFirst = [this, views, firstView] {
+    if (views->commandDone) return;
+    const TBitmap picture = firstView();
+    if (picture.Width() == 0 || views->commandDone) return;
+    auto prepared = std::make_shared<TImageView::TPrepared>(TImageView::Prepare(picture));
+    work_->Interim([this, views, prepared] {
+      views->firstShown = true;
+      Image3->Show(*prepared);
+      Image1->Show(std::move(*prepared));
+    });
+  };
   work_->Run(
       what,
       [=, command = std::move(command)] {
+        std::future<void> first;
+        if (firstView && TWorkRunner::Inline()) {
+          showFirst();
+        } else if (firstView) {
+          first = std::async(std::launch::async, [showFirst] {
+            try {
+              showFirst();
+            } catch (...) {
+              // Only a first view is lost; the command goes on.
+            }
+          });
+        }
         command(*next);
+        views->commandDone = true;
         if (!same(next->TargetBMP(), shownTarget)) views->target = TImageView::Prepare(next->TargetBMP());
         if (!same(next->OriginalBMP(), shownOriginal) && !same(next->OriginalBMP(), next->TargetBMP()))
           views->original = TImageView::Prepare(next->OriginalBMP());
       },
       [this, next, views, applied, after = std::move(after)](std::exception_ptr error) {
         RunGuarded(dialogs_, this, [&] {
+          // A failed command puts back the pictures a first view replaced.
+          if (error && views->firstShown) ShowPictures();
           if (error) std::rethrow_exception(error);
           engine_ = std::move(*next);
           if (views->target && !showingBefore_) Image1->Show(std::move(*views->target));
@@ -108,7 +141,7 @@ void TForm1::ApplyMiniature() {
   RunCommand(
       "Making the miniature",
       [look](MiniatureEngine& e) { e.ApplyMiniature(look.point, look.focus, look.blur); },
-      [this] { ShowPictures(); }, applied);
+      [this] { ShowPictures(); }, {}, applied);
 }
 
 void TForm1::BitBtnBlurClick() {
@@ -159,6 +192,11 @@ void TForm1::ReadFile(const QString& fileName) {
         saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
         SetTitle();
         ShowWarnings("The picture is open, but not all of the file could be used:", *warnings);
+      },
+      [path, box = Image1->size() * Image1->devicePixelRatioF()] {
+        TBitmap reduced;
+        ReadReducedPicture(path, box.width(), box.height(), reduced);
+        return reduced;
       });
 }
 

@@ -1,9 +1,13 @@
 #include "ui/image_view.h"
 
+#include <QCoreApplication>
 #include <QPainter>
+#include <QThread>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
+#include "imaging/parallel.h"
 #include "ui/view_geometry.h"
 
 namespace {
@@ -11,26 +15,75 @@ namespace {
 // Levels stop halving below this side; smaller pictures scale fast anyway.
 constexpr int kSmallestLevel = 256;
 
+// Runs body(first, end) over rows 0 .. rows - 1: in bands on the toolkit's
+// threads when called beside a command, at once on the user-interface
+// thread, which must never wait for the pool while a command holds it.
+void ForRows(int rows, int minRows, const std::function<void(int, int)>& body) {
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() == app->thread()) {
+    body(0, rows);
+  } else {
+    ParallelRows(rows, minRows, body);
+  }
+}
+
 // Half the size, each pixel the rounded mean of a 2 x 2 block (a last odd
 // row or column is averaged with itself). Works on the first three bytes of
-// each pixel of `src` (`srcBytes` per pixel) and writes RGB32.
-QImage Halve(const QImage& src, int srcBytes) {
-  const int w = std::max(1, src.width() / 2), h = std::max(1, src.height() / 2);
+// each pixel of the width x height picture whose rows `row(y)` gives
+// (`srcBytes` per pixel) and writes RGB32. Each pixel is computed the same
+// way whichever band of rows it falls in.
+template <typename Rows>
+QImage Halve(int width, int height, int srcBytes, const Rows& row) {
+  const int w = std::max(1, width / 2), h = std::max(1, height / 2);
   QImage out(w, h, QImage::Format_RGB32);
-  const int lastX = src.width() - 1, lastY = src.height() - 1;
-  for (int y = 0; y < h; ++y) {
-    const uchar* r0 = src.constScanLine(std::min(2 * y, lastY));
-    const uchar* r1 = src.constScanLine(std::min(2 * y + 1, lastY));
-    auto* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-    for (int x = 0; x < w; ++x) {
-      const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
-      int c[3];
-      for (int k = 0; k < 3; ++k) c[k] = (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
+  const int lastX = width - 1, lastY = height - 1;
+  // Blocks wholly inside the picture: every block but a lone column's.
+  const int whole = width / 2;
+  // Taken once here: scanLine() is not for several threads at once.
+  uchar* const outBits = out.bits();
+  const qsizetype outStride = out.bytesPerLine();
+  ForRows(h, 32, [&](int first, int end) {
+    for (int y = first; y < end; ++y) {
+      const uchar* r0 = row(std::min(2 * y, lastY));
+      const uchar* r1 = row(std::min(2 * y + 1, lastY));
+      auto* d = reinterpret_cast<QRgb*>(outBits + y * outStride);
       // Both source layouts keep blue, green, red in their first three bytes.
-      d[x] = qRgb(c[2], c[1], c[0]);
+      const auto mean = [&](int a, int b, int k) {
+        return (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
+      };
+      for (int x = 0; x < whole; ++x) {
+        const int a = 2 * x * srcBytes, b = a + srcBytes;
+        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
+      }
+      for (int x = whole; x < w; ++x) {
+        const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
+        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
+      }
     }
-  }
+  });
   return out;
+}
+
+// Halvings of the last level down to kSmallestLevel.
+void AddHalvings(std::vector<QImage>& levels) {
+  while (levels.back().width() > kSmallestLevel && levels.back().height() > kSmallestLevel) {
+    const QImage& last = levels.back();
+    const int bytes = last.format() == QImage::Format_BGR888 ? 3 : 4;
+    levels.push_back(Halve(last.width(), last.height(), bytes, [&](int y) { return last.constScanLine(y); }));
+  }
+}
+
+// The picture's pixels as a BGR888 image (the layout of its rows).
+QImage FullCopy(const TBitmap& picture) {
+  QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
+  // Row addresses are taken here, once; the copy runs in bands.
+  std::vector<uchar*> rows(std::size_t(full.height()));
+  for (int y = 0; y < full.height(); ++y) rows[std::size_t(y)] = full.scanLine(y);
+  ForRows(full.height(), 64, [&](int first, int end) {
+    for (int y = first; y < end; ++y)
+      std::memcpy(rows[std::size_t(y)], picture.ScanLine(y), picture.RowBytes());
+  });
+  return full;
 }
 
 }  // namespace
@@ -58,11 +111,23 @@ bool TImageView::Shows(const TBitmap& picture) const {
 
 TImageView::TPrepared TImageView::Prepare(const TBitmap& picture) {
   if (picture.PixelFormat() != pf24bit || !picture.Width() || !picture.Height()) return {};
-  // Rows of the working bitmap are blue, green, red, the layout of BGR888.
-  QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
-  for (int y = 0; y < full.height(); ++y)
-    std::memcpy(full.scanLine(y), picture.ScanLine(y), picture.RowBytes());
-  return {picture, Levels(std::move(full))};
+  const int w = picture.Width(), h = picture.Height();
+  if (w <= kSmallestLevel || h <= kSmallestLevel) return {picture, {FullCopy(picture)}};
+  // The first halving is made from the picture itself; the full-size copy
+  // waits until something asks for it (FullLevel).
+  std::vector<QImage> levels{QImage(), Halve(w, h, 3, [&](int y) { return picture.ScanLine(y); })};
+  AddHalvings(levels);
+  return {picture, std::move(levels)};
+}
+
+const QImage& TImageView::FullLevel() const {
+  if (levels_.front().isNull()) levels_.front() = FullCopy(shown_);
+  return levels_.front();
+}
+
+QSize TImageView::FullSize() const {
+  if (levels_.empty()) return {};
+  return levels_.front().isNull() ? QSize(shown_.Width(), shown_.Height()) : levels_.front().size();
 }
 
 void TImageView::ShowPreview(const TBitmap& frame) {
@@ -111,27 +176,16 @@ void TImageView::FillClient(const QColor& color, QSize size) {
   SetLevels(std::move(full));
 }
 
-std::vector<QImage> TImageView::Levels(QImage full) {
-  std::vector<QImage> levels;
-  if (!full.isNull()) {
-    levels.push_back(std::move(full));
-    while (levels.back().width() > kSmallestLevel && levels.back().height() > kSmallestLevel) {
-      const QImage& last = levels.back();
-      levels.push_back(Halve(last, last.format() == QImage::Format_BGR888 ? 3 : 4));
-    }
-  }
-  return levels;
-}
-
 void TImageView::SetLevels(QImage full) {
-  levels_ = Levels(std::move(full));
+  levels_ = {std::move(full)};
+  AddHalvings(levels_);
   scaledValid_ = false;
   refine_.stop();
   update();
 }
 
 QRect TImageView::PictureRect() const {
-  const QImage& p = Picture();
+  const QSize p = FullSize();
   const TRect r = DisplayRect(p.width(), p.height(), width(), height());
   return QRect(r.Left, r.Top, r.Width(), r.Height());
 }
@@ -161,7 +215,7 @@ void TImageView::MakeScaledCopy(bool quick) {
   std::size_t level = 0;
   while (level + 1 < levels_.size() && levels_[level + 1].width() >= tw && levels_[level + 1].height() >= th)
     ++level;
-  const QImage& src = levels_[level];
+  const QImage& src = level == 0 ? FullLevel() : levels_[level];
   // Shrinking averages; enlarging keeps the pixels crisp; a quick copy
   // samples, at a cost that depends only on its own size.
   const bool enlarging = tw > src.width() || th > src.height();

@@ -4,7 +4,9 @@
 // Painting never scales a large picture: the view keeps a pyramid of
 // halvings made once when the picture is set, and a scaled copy of the
 // exact size on screen made from the nearest larger level when the picture
-// or the view's size changes. A repaint is then one blit.
+// or the view's size changes. A repaint is then one blit. The full-size
+// level of a large picture is copied only when something needs it (a view
+// larger than the first halving, or Picture()).
 //
 // While the window is being resized the copy is first made quickly by
 // sampling the level, and remade with averaging once the size has stayed
@@ -28,7 +30,8 @@ class TImageView : public QWidget {
   // copied again, and one that `other` shows is taken from it.
   void SetPicture(const TBitmap& picture, const TImageView* other = nullptr);
 
-  // A picture made ready to show: its copy and halvings. Prepare is safe
+  // A picture made ready to show: its halvings (and, for a small picture,
+  // its copy). Prepare is safe
   // on any thread, so that the work of a large picture can be done beside
   // the command that made it; Show then only takes it.
   struct TPrepared {
@@ -52,8 +55,9 @@ class TImageView : public QWidget {
   // as drawing on an image control without a picture does.
   void FillClient(const QColor& color, QSize size = {});
 
-  // The copy shown, at full size (blue, green, red bytes per pixel).
-  const QImage& Picture() const { return levels_.empty() ? empty_ : levels_.front(); }
+  // The copy shown, at full size (blue, green, red bytes per pixel; made
+  // when first asked for).
+  const QImage& Picture() const { return levels_.empty() ? empty_ : FullLevel(); }
   // Where the picture is drawn, in the view's coordinates.
   QRect PictureRect() const;
   // The copy a repaint draws (made on demand for the current size).
@@ -66,11 +70,14 @@ class TImageView : public QWidget {
 
  private:
   void SetLevels(QImage full);
-  static std::vector<QImage> Levels(QImage full);
   void MakeScaledCopy(bool quick);
+  const QImage& FullLevel() const;
+  QSize FullSize() const;
 
   QImage empty_;
-  std::vector<QImage> levels_;  // full size, then halvings down to a small size
+  // Full size (null until asked for, for a large picture), then halvings
+  // down to a small size.
+  mutable std::vector<QImage> levels_;
   // The picture shown, held so that its pixels (and so their address,
   // by which a picture is known again) stay while it is shown.
   TBitmap shown_;

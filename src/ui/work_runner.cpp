@@ -27,6 +27,25 @@ void TWorkRunner::SetInline(bool inlineJobs) {
   gInline = inlineJobs;
 }
 
+bool TWorkRunner::Inline() {
+  return gInline;
+}
+
+void TWorkRunner::Interim(std::function<void()> show) {
+  // job_ is this job until its work has returned, and the work waits for
+  // whoever calls this.
+  const std::shared_ptr<Job> job = job_;
+  if (!job) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this, job, show = std::move(show)] {
+        if (job->completed) return;
+        show();
+        emit InterimShown();
+      },
+      gInline ? Qt::DirectConnection : Qt::QueuedConnection);
+}
+
 void TWorkRunner::Run(const QString& what, std::function<void()> work,
                       std::function<void(std::exception_ptr)> done) {
   auto job = std::make_shared<Job>();

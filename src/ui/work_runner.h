@@ -36,12 +36,20 @@ class TWorkRunner : public QObject {
   // Blocks until the running job has ended and its completion has run.
   void Wait();
 
+  // Shows a first result of the running job before it ends: called from
+  // the job's work (or a thread it waits for), runs `show` here soon
+  // after, unless the job has ended by then. Emits InterimShown once it ran.
+  void Interim(std::function<void()> show);
+
   // Runs every job at once on the calling thread (tests that check the
   // results of commands rather than their timing).
   static void SetInline(bool inlineJobs);
+  static bool Inline();
 
  signals:
   void Started(const QString& what);
+  // A first result of the running job is shown.
+  void InterimShown();
   // The job has ended; its completion runs right after.
   void Finished();
 

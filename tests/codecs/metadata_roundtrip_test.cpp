@@ -187,6 +187,42 @@ TEST(MetadataFiles, EveryOrientationIsReadUpright) {
     }
 }
 
+// The quick first look at a JPEG: upright, and reduced by the largest of
+// 1/2, 1/4, 1/8 that still covers what the picture takes in the box. The
+// sizes were worked out by hand for the upright 48 x 32 picture; the box
+// 24 x 12 tells upright from stored for the turned files (stored 32 x 48,
+// it would take 1/4).
+TEST(MetadataFiles, ReducedFirstLookStandsUprightAndCoversTheBox) {
+  const struct {
+    int boxWidth, boxHeight, width, height;  // 0 x 0: no reduced picture
+  } cases[] = {{24, 12, 24, 16}, {12, 8, 12, 8}, {6, 4, 6, 4},
+               {3, 2, 6, 4},     {48, 32, 0, 0}, {100, 100, 0, 0}};
+  const struct {
+    int x, y;
+    Rgb colour;
+  } corners[] = {{8, 8, {255, 0, 0}}, {40, 8, {0, 255, 0}}, {8, 24, {0, 0, 255}}, {40, 24, {255, 255, 255}}};
+  for (int n = 1; n <= 8; ++n)
+    for (const auto& c : cases) {
+      SCOPED_TRACE("orientation " + std::to_string(n) + ", box " + std::to_string(c.boxWidth) + " x " +
+                   std::to_string(c.boxHeight));
+      TBitmap reduced;
+      const bool made = ReadReducedPicture(MetaFixture("orient" + std::to_string(n) + ".jpg"), c.boxWidth,
+                                           c.boxHeight, reduced);
+      ASSERT_EQ(made, c.width > 0);
+      if (!made) continue;
+      ASSERT_EQ(reduced.Width(), c.width);
+      ASSERT_EQ(reduced.Height(), c.height);
+      for (const auto& k : corners) {
+        const Rgb p = PixelAt(reduced, k.x * c.width / 48, k.y * c.height / 32);
+        EXPECT_LE(std::abs(p.r - k.colour.r) + std::abs(p.g - k.colour.g) + std::abs(p.b - k.colour.b), 30)
+            << k.x << "," << k.y;
+      }
+    }
+  TBitmap untouched;
+  EXPECT_FALSE(ReadReducedPicture(MetaFixture("orient6.png"), 6, 4, untouched));
+  EXPECT_EQ(untouched.Width(), 0);
+}
+
 TEST(MetadataFiles, PixelsAreTheSameWithAndWithoutMetadata) {
   ScratchDir dir;
   TPictureMetadata meta;

@@ -214,6 +214,73 @@ class TestEditor : public QObject {
     QVERIFY(ViewShows(form().Image1->Picture(), toned));
   }
 
+  // The first view must be a 1/2, 1/4 or 1/8 reduction that still covers
+  // the picture's place in the view (the largest such), with the picture's
+  // colours where they belong; the engine, the title and the commands
+  // never see it, and the full picture (or, when that cannot be read, the
+  // picture shown before) takes its place.
+  void aLargeJpegShowsAReducedFirstViewUntilItIsRead_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("firstView");
+    QTest::addColumn<bool>("readFails");
+    QTest::newRow("large JPEG") << "big.jpg" << QSize(3200, 2400) << true << false;
+    QTest::newRow("large JPEG, no memory for all of it") << "big.jpg" << QSize(3200, 2400) << true << true;
+    QTest::newRow("JPEG that fits the view") << "small.jpg" << QSize(400, 300) << false << false;
+    QTest::newRow("large PNG") << "big.png" << QSize(3200, 2400) << false << false;
+  }
+  void aLargeJpegShowsAReducedFirstViewUntilItIsRead() {
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(bool, firstView);
+    QFETCH(bool, readFails);
+    const int w = size.width(), h = size.height();
+    const Rgb colours[4] = {{220, 30, 30}, {30, 200, 40}, {40, 40, 210}, {240, 240, 240}};
+    const QString path = WriteTestPicture(dir_, name, MakePicture(w, h, [&](int x, int y) {
+                                            return colours[2 * (2 * y >= h) + (2 * x >= w)];
+                                          }));
+    Load(RandomPicture(30, 20, 1));
+    const TBitmap before = engine().TargetBMP();
+    QImage shown;
+    int firstViews = 0;
+    bool engineKept = false;
+    connect(&form().Work(), &TWorkRunner::InterimShown, [&] {
+      ++firstViews;
+      shown = form().Image1->Picture();
+      QCOMPARE(form().Image3->Picture(), shown);
+      engineKept = engine().TargetBMP() == before && form().windowTitle().contains("30 x 20");
+      form().MenuER->trigger();  // refused while the picture is read
+    });
+    if (readFails) SetDecodeMemoryBudget(std::uint64_t(w) * h * 3);
+    w_->Open(path);
+    SetDecodeMemoryBudget(kDefaultDecodeMemoryBudget);
+    QCOMPARE(firstViews, firstView ? 1 : 0);
+    if (firstView) {
+      QVERIFY(engineKept);
+      const double dpr = form().Image1->devicePixelRatioF();
+      const double fit = std::min(form().Image1->width() * dpr / w, form().Image1->height() * dpr / h);
+      const auto covers = [&](int n) { return (w + n - 1) / n >= w * fit && (h + n - 1) / n >= h * fit; };
+      int n = 8;
+      while (n > 1 && !covers(n)) n /= 2;
+      QVERIFY(n > 1);
+      QCOMPARE(shown.size(), QSize((w + n - 1) / n, (h + n - 1) / n));
+      for (int q = 0; q < 4; ++q) {
+        const QColor c =
+            shown.pixelColor((2 * (q % 2) + 1) * shown.width() / 4, (2 * (q / 2) + 1) * shown.height() / 4);
+        QVERIFY2(std::abs(c.red() - colours[q].r) + std::abs(c.green() - colours[q].g) +
+                         std::abs(c.blue() - colours[q].b) <=
+                     30,
+                 qPrintable(QString("quadrant %1").arg(q)));
+      }
+    }
+    const TBitmap& now = engine().TargetBMP();
+    QCOMPARE(dialogs().errors.size(), readFails ? 1 : 0);
+    QCOMPARE(QSize(now.Width(), now.Height()), readFails ? QSize(30, 20) : size);
+    QVERIFY(!engine().CanUndo());
+    QVERIFY(ViewShows(form().Image1->Picture(), now));
+    QVERIFY(ViewShows(form().Image3->Picture(), now));
+  }
+
   void commandsRunOffTheUserInterfaceThread() {
     w_ = std::make_unique<TShownWindows>(false);
     const TBitmap photo = RandomPicture(1600, 1200, 2);
