@@ -13,12 +13,12 @@ std::pair<FocusSettings, TPoint> ResolveFocus(const FrameSettings& settings, int
   return {focus, point};
 }
 
-TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings) {
+TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings, TFocusMaskCache* masks) {
   MiniatureEngine engine;
   engine.LoadPicture(picture);
   if (settings.tone) engine.ApplyTone(settings.saturation, settings.contrast, settings.brightness);
   const auto [focus, point] =
       ResolveFocus(settings, engine.ModifiedBMP().Width(), engine.ModifiedBMP().Height());
-  engine.ApplyMiniature(point, focus, settings.blur);
+  engine.ApplyMiniature(point, focus, settings.blur, masks);
   return engine.TargetBMP();
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "codecs/picture_io.h"
+#include "engine/miniature_engine.h"
 #include "video/bounded_queue.h"
 #include "video/video_internal.h"
 
@@ -165,9 +166,12 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
 
   // The miniature runs here; the engine spreads each frame over the cores.
   try {
+    // The focus mask is built again only when a frame's size or focus
+    // differs from the frame before (keyframes; never without a recipe).
+    TFocusMaskCache masks;
     while (std::optional<Item> item = decoded.Pop()) {
       if (!item->audio) {
-        item->picture = MiniatureFrame(item->picture, item->settings);
+        item->picture = MiniatureFrame(item->picture, item->settings, &masks);
       }
       if (!finished.Push(std::move(*item))) break;
     }
