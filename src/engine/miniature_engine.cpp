@@ -137,6 +137,24 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
   Commit(std::move(next));
 }
 
+void MiniatureEngine::ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
+                                       const FocusSettings& focus, int blur, TFocusMaskCache& masks,
+                                       TBitmap& target) {
+  // The checks and steps of ApplyTone and ApplyMiniature, in their order.
+  if (tone) {
+    CheckSetting(kSaturationSetting, tone->Saturation);
+    CheckSetting(kContrastSetting, tone->Contrast);
+    CheckSetting(kBrightnessSetting, tone->Brightness);
+  }
+  CheckSetting(kAngleSetting, focus.angle);
+  CheckSetting(kDepthSetting, focus.depthSetting);
+  CheckSetting(kBlurSetting, blur);
+  MaskGeometry g;
+  const TBitmap& mask = masks.Mask(picture.Width(), picture.Height(), point, focus, g);
+  if (tone) AdjustTone(picture, tone->Saturation, tone->Contrast, tone->Brightness);
+  BlurredOverlay(target, picture, mask, blur);
+}
+
 void MiniatureEngine::Rotate90(bool plus) {
   if (!PictureLoaded()) return;
   TChain next = chain_;

@@ -141,6 +141,17 @@ class MiniatureEngine {
   // focus changed): the same bytes, built once for a run of pictures.
   void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur, TFocusMaskCache* masks = nullptr);
 
+  // The miniature of one picture without the chain or its history, for a
+  // run of pictures where only the result counts (the frames of a video):
+  // `target` becomes, byte for byte, the TargetBMP that LoadPicture(picture),
+  // ApplyTone(*tone) when `tone` is given, and ApplyMiniature(point, focus,
+  // blur, &masks) leave. `picture` is toned in place (no copy when its
+  // pixels are its own), and `target`'s pixels are written over when it has
+  // the size and pixels of its own. Throws what those throw; `target` is
+  // then unspecified.
+  static void ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
+                               const FocusSettings& focus, int blur, TFocusMaskCache& masks, TBitmap& target);
+
   // Turns all four pictures by a quarter turn, clockwise when `plus`, so
   // that applied effects stay. Does nothing without a picture.
   void Rotate90(bool plus);

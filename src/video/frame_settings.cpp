@@ -22,3 +22,11 @@ TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings, TF
   engine.ApplyMiniature(point, focus, settings.blur, masks);
   return engine.TargetBMP();
 }
+
+void MiniatureFrameInto(TBitmap& picture, const FrameSettings& settings, TFocusMaskCache& masks,
+                        TBitmap& target) {
+  const RECEFFECT tone{true, settings.saturation, settings.contrast, settings.brightness};
+  const auto [focus, point] = ResolveFocus(settings, picture.Width(), picture.Height());
+  MiniatureEngine::ComposeMiniature(picture, settings.tone ? &tone : nullptr, point, focus, settings.blur,
+                                    masks, target);
+}

@@ -54,3 +54,9 @@ std::pair<FocusSettings, TPoint> ResolveFocus(const FrameSettings& settings, int
 // one size and focus builds its focus mask once (the same bytes).
 TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings,
                        TFocusMaskCache* masks = nullptr);
+
+// The same result for a run of frames that need only the result: `target`
+// becomes MiniatureFrame(picture, settings), its pixels written over when
+// it has the size and pixels of its own; `picture` is toned in place.
+void MiniatureFrameInto(TBitmap& picture, const FrameSettings& settings, TFocusMaskCache& masks,
+                        TBitmap& target);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "codecs/picture_io.h"
 #include "engine/miniature_engine.h"
@@ -30,6 +31,31 @@ namespace {
 bool LooksLikeStill(const std::string& path) {
   return IsSupportedExtension(path);
 }
+
+// Frame pictures given back once done with and taken again for later
+// frames: a picture of the frame's size with pixels of its own is written
+// over, so a run allocates (and first touches) a handful of pictures
+// rather than two or three per frame.
+class PicturePool {
+ public:
+  TBitmap Take() {
+    std::lock_guard lock(mutex_);
+    if (free_.empty()) return TBitmap();
+    TBitmap picture = std::move(free_.back());
+    free_.pop_back();
+    return picture;
+  }
+  void Give(TBitmap&& picture) {
+    if (picture.SharesPixels() || picture.Width() == 0) return;
+    std::lock_guard lock(mutex_);
+    if (free_.size() < kKept) free_.push_back(std::move(picture));
+  }
+
+ private:
+  static constexpr std::size_t kKept = 4;
+  std::mutex mutex_;
+  std::vector<TBitmap> free_;
+};
 
 }  // namespace
 
@@ -82,6 +108,7 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
   // Three stages joined by short queues: decoding, the miniature, encoding.
   constexpr std::size_t kQueueDepth = 2;
   BoundedQueue<Item> decoded(kQueueDepth), finished(kQueueDepth);
+  PicturePool pool;
   std::mutex errorMutex;
   std::exception_ptr error;
   auto fail = [&](std::exception_ptr e) {
@@ -100,7 +127,8 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
       double firstSeconds = 0;
       std::int64_t firstOutput = -1;
       source->Run(
-          [&](std::int64_t index, double seconds, std::int64_t pts, const std::function<TBitmap()>& picture) {
+          [&](std::int64_t index, double seconds, std::int64_t pts,
+              const std::function<void(TBitmap&)>& picture) {
             if (sel.PastCut(index, seconds)) return false;
             const std::optional<std::int64_t> out = sel.OutputIndex(index);
             if (!out || !sel.InCut(index, seconds)) return true;
@@ -121,7 +149,8 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
               item.pts =
                   av_rescale_q((*out - firstOutput) * sel.every, av_inv_q(info.frameRate), info.timeBase);
             }
-            item.picture = picture();
+            item.picture = pool.Take();
+            picture(item.picture);
             item.settings = job.recipe ? job.recipe->At(index, seconds) : job.settings;
             return decoded.Push(std::move(item));
           },
@@ -152,6 +181,7 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
           continue;
         }
         sink->Frame(*item);
+        pool.Give(std::move(item->picture));
         ++frames;
         if (progress)
           progress({frames, total,
@@ -171,7 +201,12 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
     TFocusMaskCache masks;
     while (std::optional<Item> item = decoded.Pop()) {
       if (!item->audio) {
-        item->picture = MiniatureFrame(item->picture, item->settings, &masks);
+        // The decoded picture is toned in place and the result written
+        // into a picture given back by the writer.
+        TBitmap target = pool.Take();
+        MiniatureFrameInto(item->picture, item->settings, masks, target);
+        pool.Give(std::move(item->picture));
+        item->picture = std::move(target);
       }
       if (!finished.Push(std::move(*item))) break;
     }

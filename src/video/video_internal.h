@@ -109,9 +109,11 @@ struct SourceInfo {
 };
 
 // Frames with their number, their time in seconds from the first frame,
-// their timestamp in SourceInfo::timeBase, and the picture on demand.
+// their timestamp in SourceInfo::timeBase, and the picture on demand: put
+// into the bitmap given, whose pixels are written over when it has the
+// frame's size and pixels of its own.
 using FrameCallback = std::function<bool(std::int64_t index, double seconds, std::int64_t pts,
-                                         const std::function<TBitmap()>& picture)>;
+                                         const std::function<void(TBitmap&)>& picture)>;
 using AudioCallback = std::function<void(PacketPtr packet, double seconds)>;
 
 class Source {
