@@ -90,7 +90,28 @@ void MiniatureEngine::ApplyTone(int saturation, int contrast, int brightness) {
   Commit(std::move(next));
 }
 
-void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, int blur) {
+const TBitmap& TFocusMaskCache::Mask(int width, int height, TPoint point, const FocusSettings& focus,
+                                     MaskGeometry& geometry) {
+  const bool same = built_ && width == width_ && height == height_ && point == point_ &&
+                    focus.viewWidth == focus_.viewWidth && focus.viewHeight == focus_.viewHeight &&
+                    focus.angle == focus_.angle && focus.depthSetting == focus_.depthSetting &&
+                    focus.slope == focus_.slope;
+  if (!same) {
+    TBitmap mask{0, 0, pf8bit};
+    geometry_ = ::CreateMaskBMP(mask, width, height, point, focus);
+    mask_ = std::move(mask);
+    built_ = true;
+    width_ = width;
+    height_ = height;
+    point_ = point;
+    focus_ = focus;
+  }
+  geometry = geometry_;
+  return mask_;
+}
+
+void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, int blur,
+                                     TFocusMaskCache* masks) {
   if (!PictureLoaded()) return;
   CheckSetting(kAngleSetting, focus.angle);
   CheckSetting(kDepthSetting, focus.depthSetting);
@@ -98,7 +119,11 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
   TChain next = chain_;
   // The mask comes first: if it cannot be built, no picture is touched.
   TBitmap mask{0, 0, pf8bit};
-  const MaskGeometry g = ::CreateMaskBMP(mask, next.modified.Width(), next.modified.Height(), point, focus);
+  MaskGeometry g;
+  if (masks)
+    mask = masks->Mask(next.modified.Width(), next.modified.Height(), point, focus, g);
+  else
+    g = ::CreateMaskBMP(mask, next.modified.Width(), next.modified.Height(), point, focus);
   // The target becomes ModifiedBMP with its blur blended in through the
   // mask (a refused zone leaves it the sharp picture). The plain form makes
   // the blurred copy and blends it; the fast form blends each blurred row
@@ -110,6 +135,24 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
   next.maskDepth = g.depth;
   next.modifiedFlag = true;
   Commit(std::move(next));
+}
+
+void MiniatureEngine::ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
+                                       const FocusSettings& focus, int blur, TFocusMaskCache& masks,
+                                       TBitmap& target) {
+  // The checks and steps of ApplyTone and ApplyMiniature, in their order.
+  if (tone) {
+    CheckSetting(kSaturationSetting, tone->Saturation);
+    CheckSetting(kContrastSetting, tone->Contrast);
+    CheckSetting(kBrightnessSetting, tone->Brightness);
+  }
+  CheckSetting(kAngleSetting, focus.angle);
+  CheckSetting(kDepthSetting, focus.depthSetting);
+  CheckSetting(kBlurSetting, blur);
+  MaskGeometry g;
+  const TBitmap& mask = masks.Mask(picture.Width(), picture.Height(), point, focus, g);
+  if (tone) AdjustTone(picture, tone->Saturation, tone->Contrast, tone->Brightness);
+  BlurredOverlay(target, picture, mask, blur);
 }
 
 void MiniatureEngine::Rotate90(bool plus) {

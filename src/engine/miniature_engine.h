@@ -43,6 +43,27 @@ struct RECEFFECT {
   int Brightness = 0;
 };
 
+// The focus mask last built through it, with what it was built from: a run
+// of pictures of one size and one focus (the frames of a video) builds its
+// mask once. The mask depends only on the picture's size, the focus point
+// and the focus settings; the blur and the tone settings do not enter it.
+class TFocusMaskCache {
+ public:
+  // The mask for a picture of width x height (what CreateMaskBMP makes),
+  // built when any of those differ from the last call's. Throws what
+  // CreateMaskBMP throws, keeping the last mask.
+  const TBitmap& Mask(int width, int height, TPoint point, const FocusSettings& focus,
+                      MaskGeometry& geometry);
+
+ private:
+  bool built_ = false;
+  int width_ = 0, height_ = 0;
+  TPoint point_;
+  FocusSettings focus_;
+  TBitmap mask_{0, 0, pf8bit};
+  MaskGeometry geometry_;
+};
+
 // How the result is written.
 struct TSaveOptions {
   int quality = kDefaultJpegQuality;  // of a JPEG file, 1 to 100
@@ -116,7 +137,20 @@ class MiniatureEngine {
   // picture modified. Does nothing without a picture. Throws MaskError for
   // a view of zero size, and std::out_of_range for an angle, depth or blur
   // outside the range its table entry accepts.
-  void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur);
+  // With `masks`, the mask is taken from it (built there when the size or
+  // focus changed): the same bytes, built once for a run of pictures.
+  void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur, TFocusMaskCache* masks = nullptr);
+
+  // The miniature of one picture without the chain or its history, for a
+  // run of pictures where only the result counts (the frames of a video):
+  // `target` becomes, byte for byte, the TargetBMP that LoadPicture(picture),
+  // ApplyTone(*tone) when `tone` is given, and ApplyMiniature(point, focus,
+  // blur, &masks) leave. `picture` is toned in place (no copy when its
+  // pixels are its own), and `target`'s pixels are written over when it has
+  // the size and pixels of its own. Throws what those throw; `target` is
+  // then unspecified.
+  static void ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
+                               const FocusSettings& focus, int blur, TFocusMaskCache& masks, TBitmap& target);
 
   // Turns all four pictures by a quarter turn, clockwise when `plus`, so
   // that applied effects stay. Does nothing without a picture.

@@ -13,12 +13,20 @@ std::pair<FocusSettings, TPoint> ResolveFocus(const FrameSettings& settings, int
   return {focus, point};
 }
 
-TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings) {
+TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings, TFocusMaskCache* masks) {
   MiniatureEngine engine;
   engine.LoadPicture(picture);
   if (settings.tone) engine.ApplyTone(settings.saturation, settings.contrast, settings.brightness);
   const auto [focus, point] =
       ResolveFocus(settings, engine.ModifiedBMP().Width(), engine.ModifiedBMP().Height());
-  engine.ApplyMiniature(point, focus, settings.blur);
+  engine.ApplyMiniature(point, focus, settings.blur, masks);
   return engine.TargetBMP();
+}
+
+void MiniatureFrameInto(TBitmap& picture, const FrameSettings& settings, TFocusMaskCache& masks,
+                        TBitmap& target) {
+  const RECEFFECT tone{true, settings.saturation, settings.contrast, settings.brightness};
+  const auto [focus, point] = ResolveFocus(settings, picture.Width(), picture.Height());
+  MiniatureEngine::ComposeMiniature(picture, settings.tone ? &tone : nullptr, point, focus, settings.blur,
+                                    masks, target);
 }

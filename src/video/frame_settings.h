@@ -10,6 +10,8 @@
 #include "engine/settings.h"
 #include "imaging/bitmap.h"
 
+class TFocusMaskCache;
+
 struct FrameSettings {
   bool tone = true;  // false: skip the tone step (--no-tone)
   int saturation = DefaultSaturation;
@@ -48,5 +50,13 @@ std::pair<FocusSettings, TPoint> ResolveFocus(const FrameSettings& settings, int
 
 // The miniature of one picture (pf24bit): the tone step unless switched
 // off, then the focus-band blur. Throws what the engine throws (MaskError
-// for a picture too small for its band).
-TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings);
+// for a picture too small for its band). With `masks`, a run of frames of
+// one size and focus builds its focus mask once (the same bytes).
+TBitmap MiniatureFrame(const TBitmap& picture, const FrameSettings& settings,
+                       TFocusMaskCache* masks = nullptr);
+
+// The same result for a run of frames that need only the result: `target`
+// becomes MiniatureFrame(picture, settings), its pixels written over when
+// it has the size and pixels of its own; `picture` is toned in place.
+void MiniatureFrameInto(TBitmap& picture, const FrameSettings& settings, TFocusMaskCache& masks,
+                        TBitmap& target);

@@ -10,6 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "imaging/parallel.h"
 #include "video/video.h"
 
 namespace video_internal {
@@ -80,6 +82,15 @@ inline int SwsMatrix(AVColorSpace space, int height) {
   }
 }
 
+// The codec threads for a job's `threads`: that many when given, otherwise
+// half the miniature's threads and at least one. The miniature already
+// spreads each frame over every core; FFmpeg's own choice (a decoder
+// thread per core and one more, one and a half encoder threads per core)
+// would crowd the same cores and multiply the frames each codec holds.
+inline int CodecThreads(int threads) {
+  return threads > 0 ? threads : std::max(1, ThreadCount() / 2);
+}
+
 // Keeps FFmpeg's messages off the terminal; the reader picks out the ones
 // that say a file is cut short.
 void QuietFFmpeg();
@@ -109,9 +120,11 @@ struct SourceInfo {
 };
 
 // Frames with their number, their time in seconds from the first frame,
-// their timestamp in SourceInfo::timeBase, and the picture on demand.
+// their timestamp in SourceInfo::timeBase, and the picture on demand: put
+// into the bitmap given, whose pixels are written over when it has the
+// frame's size and pixels of its own.
 using FrameCallback = std::function<bool(std::int64_t index, double seconds, std::int64_t pts,
-                                         const std::function<TBitmap()>& picture)>;
+                                         const std::function<void(TBitmap&)>& picture)>;
 using AudioCallback = std::function<void(PacketPtr packet, double seconds)>;
 
 class Source {
@@ -122,8 +135,8 @@ class Source {
   virtual void Run(const FrameCallback& frame, const AudioCallback& audio) = 0;
 };
 
-// A video file read through libavformat, decoded with `threads` codec
-// threads (0: FFmpeg's choice).
+// A video file read through libavformat, decoded with CodecThreads(threads)
+// codec threads.
 std::unique_ptr<Source> OpenVideoSource(const std::string& path, int threads);
 // Stills in frame order, all of one size, taken as frames at `fps`.
 std::unique_ptr<Source> OpenStillsSource(const std::vector<std::string>& paths, double fps);

@@ -80,7 +80,7 @@ AVPixelFormat PlainFormat(AVPixelFormat format, bool& full) {
 // Decoded frames to 8-bit BGR pictures, honouring each frame's matrix and range.
 class ToBgr {
  public:
-  TBitmap Convert(const AVFrame& frame) {
+  void Convert(const AVFrame& frame, TBitmap& picture) {
     bool full = frame.color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat format = PlainFormat(AVPixelFormat(frame.format), full);
     const int matrix = SwsMatrix(frame.colorspace, frame.height);
@@ -107,11 +107,12 @@ class ToBgr {
     std::uint8_t* dst[4] = {buffer_.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {stride_, 0, 0, 0};
     sws_scale(sws_.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-    TBitmap picture = TBitmap::ForOverwrite(frame.width, frame.height, pf24bit);
+    if (picture.Width() != frame.width || picture.Height() != frame.height ||
+        picture.PixelFormat() != pf24bit || picture.SharesPixels())
+      picture = TBitmap::ForOverwrite(frame.width, frame.height, pf24bit);
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(picture.ScanLine(y), buffer_.data() + std::size_t(y) * stride_,
                   std::size_t(frame.width) * 3);
-    return picture;
   }
 
  private:
@@ -144,13 +145,13 @@ class StillsSource : public Source {
   const SourceInfo& Info() const override { return info_; }
   void Run(const FrameCallback& frame, const AudioCallback&) override {
     for (std::size_t i = 0; i < paths_.size(); ++i) {
-      const auto picture = [&] {
+      const auto picture = [&](TBitmap& into) {
         TBitmap p = i == 0 ? first_ : Read(i);
         if (p.Width() != info_.width || p.Height() != info_.height)
           throw VideoError(paths_[i] + ": " + std::to_string(p.Width()) + " x " + std::to_string(p.Height()) +
                            ", but the first still is " + std::to_string(info_.width) + " x " +
                            std::to_string(info_.height));
-        return p;
+        into = std::move(p);
       };
       if (!frame(std::int64_t(i), double(i) / fps_, std::int64_t(i), picture)) return;
     }
@@ -191,7 +192,7 @@ class FileSource : public Source {
     decoder_.reset(avcodec_alloc_context3(codec));
     if (!decoder_) throw std::bad_alloc();
     avcodec_parameters_to_context(decoder_.get(), par);
-    decoder_->thread_count = threads;
+    decoder_->thread_count = CodecThreads(threads);
     rc = avcodec_open2(decoder_.get(), codec, nullptr);
     if (rc < 0)
       throw VideoError(path + ": cannot open its " + codec->name + " decoder (" + AvError(rc) + ")");
@@ -248,7 +249,7 @@ class FileSource : public Source {
         const double seconds = double(rel) * av_q2d(info_.timeBase);
         // Audio held back until now can go once its time has come.
         FlushAudio(audio, seconds);
-        going = frame(index, seconds, rel, [&] { return bgr_.Convert(*decoded); });
+        going = frame(index, seconds, rel, [&](TBitmap& into) { bgr_.Convert(*decoded, into); });
         av_frame_unref(decoded.get());
         ++index;
       }

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -102,13 +103,20 @@ class ContainerSink : public Sink {
   void Frame(const Item& item) override {
     if (!output_) Open(item.picture.Width(), item.picture.Height());
     const int w = item.picture.Width(), h = item.picture.Height();
-    for (int y = 0; y < h; ++y)
-      std::memcpy(bgr_.data() + std::size_t(y) * bgrStride_, item.picture.ScanLine(y), std::size_t(w) * 3);
     int rc = av_frame_make_writable(frame_.get());
     if (rc < 0) throw VideoError(job_.output + ": " + AvError(rc));
+    // The rows go to the converter a band at a time through a small padded
+    // buffer (the converter may read a little past a row's end), in order
+    // from the top: the same output as the whole frame in one call.
     const std::uint8_t* src[4] = {bgr_.data(), nullptr, nullptr, nullptr};
     const int srcStride[4] = {bgrStride_, 0, 0, 0};
-    sws_scale(sws_.get(), src, srcStride, 0, h, frame_->data, frame_->linesize);
+    for (int top = 0; top < h; top += kBandRows) {
+      const int rows = std::min(kBandRows, h - top);
+      for (int y = 0; y < rows; ++y)
+        std::memcpy(bgr_.data() + std::size_t(y) * bgrStride_, item.picture.ScanLine(top + y),
+                    std::size_t(w) * 3);
+      sws_scale(sws_.get(), src, srcStride, top, rows, frame_->data, frame_->linesize);
+    }
     std::int64_t pts = item.pts;
     if (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_) pts = lastPts_ + 1;
     lastPts_ = pts;
@@ -170,7 +178,7 @@ class ContainerSink : public Sink {
     // the timing (fewer frames, each shown longer).
     c->framerate = av_div_q(source_.frameRate, AVRational{int(job_.selection.every), 1});
     c->sample_aspect_ratio = AVRational{1, 1};
-    c->thread_count = job_.threads;
+    c->thread_count = CodecThreads(job_.threads);
     AVPixelFormat format = AV_PIX_FMT_YUV420P;
     int matrix = 0;
     bool full = false;
@@ -248,9 +256,11 @@ class ContainerSink : public Sink {
     rc = av_frame_get_buffer(frame_.get(), 0);
     if (rc < 0) throw std::bad_alloc();
     bgrStride_ = FFALIGN(width * 3, 64);
-    bgr_.assign(std::size_t(bgrStride_) * height + 64, 0);
+    bgr_.assign(std::size_t(bgrStride_) * kBandRows + 64, 0);
     packet_ = NewPacket();
   }
+
+  static constexpr int kBandRows = 16;
 
   static int VpxSpeed(const std::string& preset) {
     static const char* const kPresets[] = {"veryslow", "slower",   "slow",      "medium",   "fast",
