@@ -121,8 +121,9 @@ void PreviewLines(TForm1& form) {
     QElapsedTimer timer;
     timer.start();
     form.TrackBarAngle->setValue(form.TrackBarAngle->value() == 5 ? -5 : 5);
+    // Sleeping in the event loop as the window does, not spinning.
     while (form.LivePreview().State() != TLivePreview::TState::Exact)
-      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     form.Image1->repaint();
     return timer.nsecsElapsed() / 1e6;
   });

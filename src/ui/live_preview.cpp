@@ -112,10 +112,14 @@ void TLivePreview::ShowState(TState state, const QString& text) {
 }
 
 QSize TLivePreview::FrameSize() const {
-  const qreal dpr = view_->devicePixelRatioF();
+  // Every device pixel, up to a bound that keeps a frame within the time
+  // of a screen refresh on a high-density screen (drawn enlarged there).
   const QRect rect = view_->PictureRect();
-  return {std::max(1, int(std::lround(rect.width() * dpr))),
-          std::max(1, int(std::lround(rect.height() * dpr)))};
+  const double pixels = double(rect.width()) * rect.height();
+  const double scale =
+      std::min(view_->devicePixelRatioF(), pixels > 0 ? std::sqrt(kMaxFramePixels / pixels) : 1.0);
+  return {std::max(1, int(std::lround(rect.width() * scale))),
+          std::max(1, int(std::lround(rect.height() * scale)))};
 }
 
 void TLivePreview::Update() {

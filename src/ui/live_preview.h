@@ -65,7 +65,9 @@ class TLivePreview : public QObject {
 
   TState State() const { return state_; }
   // How long the controls stay still before the exact result is made.
-  static constexpr int kSettleMs = 100;
+  static constexpr int kSettleMs = 60;
+  // The most pixels a reduced frame has.
+  static constexpr double kMaxFramePixels = 800'000;
   // Starts the exact result now instead of after the pause (tests).
   void StartExactNow();
   TWorkRunner& ExactWork() { return *exactWork_; }
