@@ -123,7 +123,9 @@ QSize TLivePreview::FrameSize() const {
 }
 
 void TLivePreview::Update() {
-  if (!enabled_ || suspended_) return;
+  // While a command runs the view is its own (it may show a first look at
+  // what it makes); its completion brings the preview back.
+  if (!enabled_ || suspended_ || !idle_()) return;
   const MiniatureEngine& engine = engine_();
   if (!engine.PictureLoaded()) {
     view_->ClearPreview();
