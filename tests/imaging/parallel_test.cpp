@@ -68,6 +68,32 @@ TEST(ParallelFor, CallersOnSeveralThreadsTakeTurns) {
   EXPECT_EQ(total.load(), 2 * 50 * 190);
 }
 
+// Work given up: a set flag stops a job before its next task, on any
+// number of threads; once the scope ends the thread's calls run whole again.
+TEST(ParallelFor, ACancelScopeStopsTheJobAndEndsWithIt) {
+  for (int threads : {1, 3}) {
+    ThreadsScope scope(threads);
+    std::atomic<bool> flag{true};
+    std::atomic<int> ran{0};
+    {
+      const TCancelScope cancel(flag);
+      EXPECT_THROW(ParallelFor(40, [&](int) { ++ran; }), TCancelled) << threads;
+      EXPECT_EQ(ran.load(), 0) << threads;
+      flag = false;
+      EXPECT_THROW(ParallelRows(4000, 1,
+                                [&](int, int) {
+                                  if (++ran == 2) flag = true;
+                                }),
+                   TCancelled)
+          << threads;
+      EXPECT_LT(ran.load(), 2 + threads) << threads;  // the tasks already under way, no more
+    }
+    ran = 0;
+    ParallelFor(40, [&](int) { ++ran; });  // the flag is still set, the scope gone
+    EXPECT_EQ(ran.load(), 40) << threads;
+  }
+}
+
 TEST(ThreadCount, ClampedToAtLeastOne) {
   ThreadsScope scope(0);
   EXPECT_EQ(ThreadCount(), 1);
