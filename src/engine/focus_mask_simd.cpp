@@ -154,8 +154,7 @@ MaskGeometry CreateMaskBMPFast(TBitmap& mask, int width, int height, TPoint poin
   const TurnGeometry& turn = square.turn;
   // A mask of the right size with pixels of its own (the last one made) is
   // written over in place: no new picture, and no first touch of new memory.
-  const bool reuse = !mask.SharesPixels() && mask.PixelFormat() == pf8bit && mask.Width() == width &&
-                     mask.Height() == height && width > 0 && height > 0;
+  const bool reuse = mask.Fits(width, height, pf8bit) && width > 0 && height > 0;
   TBitmap fresh;
   if (!reuse) fresh = TBitmap::ForOverwrite(width, height, pf8bit);  // every pixel is written below
   TBitmap& out = reuse ? mask : fresh;

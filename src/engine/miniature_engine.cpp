@@ -21,12 +21,6 @@ void CheckSetting(const TSetting& setting, int value) {
                             std::to_string(setting.acceptedMaximum));
 }
 
-// Pictures are known by the address of their pixels' first row: copies
-// that share their pixels have the same one.
-const void* PixelsOf(const TBitmap& b) {
-  return b.Width() > 0 && b.Height() > 0 ? b.ScanLine(0) : nullptr;
-}
-
 }  // namespace
 
 bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
@@ -162,7 +156,7 @@ void MiniatureEngine::Rotate90(bool plus) {
   // pixels again.
   TBitmap* pictures[] = {&next.original, &next.resized, &next.modified, &next.target};
   const void* pixels[4];
-  for (int i = 0; i < 4; ++i) pixels[i] = PixelsOf(*pictures[i]);
+  for (int i = 0; i < 4; ++i) pixels[i] = pictures[i]->PixelsId();
   for (int i = 0; i < 4; ++i) {
     int same = 0;
     while (same < i && pixels[same] != pixels[i]) ++same;
@@ -241,7 +235,7 @@ void MiniatureEngine::Redo() {
 std::uint64_t MiniatureEngine::HistoryBytes() const {
   std::unordered_set<const void*> counted;
   const auto add = [&counted](const TBitmap& b) -> std::uint64_t {
-    if (PixelsOf(b) == nullptr || !counted.insert(PixelsOf(b)).second) return 0;
+    if (b.PixelsId() == nullptr || !counted.insert(b.PixelsId()).second) return 0;
     return std::uint64_t(b.RowBytes()) * std::uint64_t(b.Height());
   };
   const auto addChain = [&add](const TChain& c) {

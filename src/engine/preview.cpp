@@ -168,8 +168,7 @@ void BoxPass(const TBitmap& src, TBitmap& dst, int r, bool horizontal) {
 }  // namespace
 
 void CopyPixels(TBitmap& dst, const TBitmap& src) {
-  if (dst.Width() != src.Width() || dst.Height() != src.Height() || dst.PixelFormat() != src.PixelFormat() ||
-      dst.SharesPixels())
+  if (!dst.Fits(src.Width(), src.Height(), src.PixelFormat()))
     dst = TBitmap::ForOverwrite(src.Width(), src.Height(), src.PixelFormat());
   for (int y = 0; y < src.Height(); ++y) std::memcpy(dst.ScanLine(y), src.ScanLine(y), src.RowBytes());
 }
@@ -178,8 +177,7 @@ void PreviewBlur(TBitmap& bmp, double sigma, TBitmap* scratch) {
   if (!(sigma >= 0.2) || bmp.PixelFormat() != pf24bit || bmp.Width() == 0 || bmp.Height() == 0) return;
   TBitmap own;
   TBitmap& across = scratch != nullptr ? *scratch : own;
-  if (across.Width() != bmp.Width() || across.Height() != bmp.Height() || across.PixelFormat() != pf24bit ||
-      across.SharesPixels())
+  if (!across.Fits(bmp.Width(), bmp.Height(), pf24bit))
     across = TBitmap::ForOverwrite(bmp.Width(), bmp.Height(), pf24bit);
   if (sigma <= 3) {
     const std::vector<int> weights = GaussianHalf(sigma);

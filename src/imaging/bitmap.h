@@ -117,6 +117,14 @@ class TBitmap {
   // Whether another bitmap currently shares these pixels (a write to
   // either would copy them first).
   bool SharesPixels() const { return pixels_ != nullptr && pixels_.use_count() > 1; }
+  // What the pixels are known by: copies that share them have the same
+  // one; a picture without pixels (a side of 0) has none (null).
+  const void* PixelsId() const { return width_ > 0 && height_ > 0 ? pixels_.get() : nullptr; }
+  // Whether these pixels are this bitmap's own and of that size and
+  // format: a result may then be written over them in place.
+  bool Fits(int width, int height, TPixelFormat format) const {
+    return !SharesPixels() && width_ == width && height_ == height && format_ == format;
+  }
 
   void Assign(const TBitmap& other) { *this = other; }
 

@@ -317,8 +317,7 @@ void BlurredOverlayFast(TBitmap& dst, const TBitmap& sharp, const TBitmap& mask,
   // A destination of the right size with pixels of its own (the result of
   // the last composition) is written over in place: no new picture, and no
   // first touch of new memory.
-  const bool reuse = &dst != &sharp && &dst != &mask && !dst.SharesPixels() && dst.PixelFormat() == pf24bit &&
-                     dst.Width() == sharp.Width() && dst.Height() == sharp.Height();
+  const bool reuse = &dst != &sharp && &dst != &mask && dst.Fits(sharp.Width(), sharp.Height(), pf24bit);
   TBitmap out;
   if (!reuse) out = TBitmap::ForOverwrite(sharp.Width(), sharp.Height(), pf24bit);
   const TBmpRows rows(reuse ? dst : out);

@@ -101,8 +101,8 @@ TImageView::TImageView(QWidget* parent) : QWidget(parent) {
 }
 
 bool TImageView::SamePixels(const TBitmap& a, const TBitmap& b) {
-  return a.Width() == b.Width() && a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat() &&
-         a.Width() > 0 && a.Height() > 0 && a.ScanLine(0) == b.ScanLine(0);
+  return a.PixelsId() != nullptr && a.PixelsId() == b.PixelsId() && a.Width() == b.Width() &&
+         a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat();
 }
 
 bool TImageView::Shows(const TBitmap& picture) const {

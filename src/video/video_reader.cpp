@@ -107,8 +107,7 @@ class ToBgr {
     std::uint8_t* dst[4] = {buffer_.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {stride_, 0, 0, 0};
     sws_scale(sws_.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-    if (picture.Width() != frame.width || picture.Height() != frame.height ||
-        picture.PixelFormat() != pf24bit || picture.SharesPixels())
+    if (!picture.Fits(frame.width, frame.height, pf24bit))
       picture = TBitmap::ForOverwrite(frame.width, frame.height, pf24bit);
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(picture.ScanLine(y), buffer_.data() + std::size_t(y) * stride_,
