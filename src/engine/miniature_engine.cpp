@@ -21,6 +21,19 @@ void CheckSetting(const TSetting& setting, int value) {
                             std::to_string(setting.acceptedMaximum));
 }
 
+// The checks of the tone "Apply" and of the miniature "Apply".
+void CheckTone(int saturation, int contrast, int brightness) {
+  CheckSetting(kSaturationSetting, saturation);
+  CheckSetting(kContrastSetting, contrast);
+  CheckSetting(kBrightnessSetting, brightness);
+}
+
+void CheckFocus(const FocusSettings& focus, int blur) {
+  CheckSetting(kAngleSetting, focus.angle);
+  CheckSetting(kDepthSetting, focus.depthSetting);
+  CheckSetting(kBlurSetting, blur);
+}
+
 }  // namespace
 
 bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
@@ -74,9 +87,7 @@ void MiniatureEngine::ApplyEffect() {
 
 void MiniatureEngine::ApplyTone(int saturation, int contrast, int brightness) {
   if (!PictureLoaded()) return;
-  CheckSetting(kSaturationSetting, saturation);
-  CheckSetting(kContrastSetting, contrast);
-  CheckSetting(kBrightnessSetting, brightness);
+  CheckTone(saturation, contrast, brightness);
   TChain next = chain_;
   next.effect = {true, saturation, contrast, brightness};
   Retone(next);
@@ -86,14 +97,12 @@ void MiniatureEngine::ApplyTone(int saturation, int contrast, int brightness) {
 
 const TBitmap& TFocusMaskCache::Mask(int width, int height, TPoint point, const FocusSettings& focus,
                                      MaskGeometry& geometry) {
-  const bool same = built_ && width == width_ && height == height_ && point == point_ &&
-                    focus.viewWidth == focus_.viewWidth && focus.viewHeight == focus_.viewHeight &&
-                    focus.angle == focus_.angle && focus.depthSetting == focus_.depthSetting &&
-                    focus.slope == focus_.slope;
+  const bool same = built_ && width == width_ && height == height_ && point == point_ && focus == focus_;
   if (!same) {
-    TBitmap mask{0, 0, pf8bit};
-    geometry_ = ::CreateMaskBMP(mask, width, height, point, focus);
-    mask_ = std::move(mask);
+    // Written over the last mask where it fits; until it is complete the
+    // cache holds nothing.
+    built_ = false;
+    geometry_ = ::CreateMaskBMP(mask_, width, height, point, focus);
     built_ = true;
     width_ = width;
     height_ = height;
@@ -107,9 +116,7 @@ const TBitmap& TFocusMaskCache::Mask(int width, int height, TPoint point, const 
 void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, int blur,
                                      TFocusMaskCache* masks) {
   if (!PictureLoaded()) return;
-  CheckSetting(kAngleSetting, focus.angle);
-  CheckSetting(kDepthSetting, focus.depthSetting);
-  CheckSetting(kBlurSetting, blur);
+  CheckFocus(focus, blur);
   TChain next = chain_;
   // The mask comes first: if it cannot be built, no picture is touched.
   TBitmap mask{0, 0, pf8bit};
@@ -135,14 +142,8 @@ void MiniatureEngine::ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, 
                                        const FocusSettings& focus, int blur, TFocusMaskCache& masks,
                                        TBitmap& target) {
   // The checks and steps of ApplyTone and ApplyMiniature, in their order.
-  if (tone) {
-    CheckSetting(kSaturationSetting, tone->Saturation);
-    CheckSetting(kContrastSetting, tone->Contrast);
-    CheckSetting(kBrightnessSetting, tone->Brightness);
-  }
-  CheckSetting(kAngleSetting, focus.angle);
-  CheckSetting(kDepthSetting, focus.depthSetting);
-  CheckSetting(kBlurSetting, blur);
+  if (tone) CheckTone(tone->Saturation, tone->Contrast, tone->Brightness);
+  CheckFocus(focus, blur);
   MaskGeometry g;
   const TBitmap& mask = masks.Mask(picture.Width(), picture.Height(), point, focus, g);
   if (tone) AdjustTone(picture, tone->Saturation, tone->Contrast, tone->Brightness);

@@ -51,7 +51,7 @@ class TFocusMaskCache {
  public:
   // The mask for a picture of width x height (what CreateMaskBMP makes),
   // built when any of those differ from the last call's. Throws what
-  // CreateMaskBMP throws, keeping the last mask.
+  // CreateMaskBMP throws; the next call then builds the mask afresh.
   const TBitmap& Mask(int width, int height, TPoint point, const FocusSettings& focus,
                       MaskGeometry& geometry);
 

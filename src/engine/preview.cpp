@@ -208,9 +208,9 @@ const TBitmap& MiniaturePreview::Render(const TLook& look) {
   const bool tone = !valid_ || look.saturation != last_.saturation || look.contrast != last_.contrast ||
                     look.brightness != last_.brightness;
   const bool blur = tone || look.blur != last_.blur;
-  const bool band = !valid_ || look.point != last_.point || look.focus != last_.focus;
   valid_ = false;
-  // Each stage writes into the pixels it had at the last frame.
+  // Each stage writes into the pixels it had at the last frame; the mask
+  // is made again only when the band moves.
   if (tone) {
     CopyPixels(toned_, source_);
     AdjustTone(toned_, look.saturation, look.contrast, look.brightness);
@@ -219,9 +219,10 @@ const TBitmap& MiniaturePreview::Render(const TLook& look) {
     CopyPixels(blurred_, toned_);
     PreviewBlur(blurred_, look.blur * scale_, &scratch_);
   }
-  if (band) ::CreateMaskBMP(mask_, source_.Width(), source_.Height(), look.point, look.focus);
+  MaskGeometry geometry;
+  const TBitmap& mask = masks_.Mask(source_.Width(), source_.Height(), look.point, look.focus, geometry);
   CopyPixels(result_, toned_);
-  if (look.blur > 0) MaskedOverlay(result_, blurred_, mask_, 0, 0);
+  if (look.blur > 0) MaskedOverlay(result_, blurred_, mask, 0, 0);
   last_ = look;
   valid_ = true;
   return result_;

@@ -64,7 +64,7 @@ class MiniaturePreview {
 
  private:
   TBitmap source_, toned_, blurred_, scratch_, result_;
-  TBitmap mask_{0, 0, pf8bit};
+  TFocusMaskCache masks_;
   double scale_ = 1;
   bool valid_ = false;  // the stages hold `last_`
   TLook last_;
