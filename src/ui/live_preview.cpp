@@ -73,7 +73,7 @@ void TLivePreview::EngineChanged(std::optional<TLook> applied) {
 }
 
 std::shared_ptr<MiniatureEngine> TLivePreview::ExactFor(const TLook& look) const {
-  if (!exact_ || exact_->version != version_ || exact_->toneStep || !(exact_->look == look)) return nullptr;
+  if (!exact_ || exact_->toneStep || !(exact_->look == look)) return nullptr;
   return exact_->engine;
 }
 
@@ -140,7 +140,7 @@ void TLivePreview::Update() {
     ShowState(TState::Applied);
     return;
   }
-  if (exact_ && exact_->version == version_ && exact_->look == look) {
+  if (exact_ && exact_->look == look) {
     settle_.stop();
     view_->ClearPreview();
     view_->SetPicture(exact_->engine->TargetBMP());
@@ -176,11 +176,7 @@ void TLivePreview::StartExactNow() {
 void TLivePreview::StartExact() {
   if (!enabled_ || suspended_ || !idle_() || state_ != TState::Draft) return;
   const TLook look = look_();
-  if (exactWork_->Busy()) {
-    // Started again when the running job ends.
-    if (!(*runningLook_ == look)) cancel_->store(true);
-    return;
-  }
+  if (exactWork_->Busy()) return;  // started again when the running job ends
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   cancel_ = cancel;
   runningLook_ = look;
@@ -200,7 +196,7 @@ void TLivePreview::StartExact() {
         runningLook_.reset();
         const bool current = enabled_ && !suspended_ && version == version_ && look == look_();
         if (current && !error) {
-          exact_ = TExact{look, version, toneStep, next};
+          exact_ = TExact{look, toneStep, next};
           view_->Show(std::move(*prepared));
           ShowState(TState::Exact);
           return;

@@ -85,7 +85,6 @@ class TLivePreview : public QObject {
 
   struct TExact {
     TLook look;
-    std::uint64_t version = 0;
     bool toneStep = false;  // the tone settings were applied first
     std::shared_ptr<MiniatureEngine> engine;
   };
@@ -103,7 +102,7 @@ class TLivePreview : public QObject {
   QSize sourceFor_;               // and the size on screen it was made for
   std::uint64_t version_ = 0;     // counts changes of the engine
   std::optional<TLook> applied_;  // what TargetBMP is the result of
-  std::optional<TExact> exact_;
+  std::optional<TExact> exact_;   // made from the engine as it is (dropped when it changes)
   TWorkRunner* exactWork_;
   std::shared_ptr<std::atomic<bool>> cancel_;  // of the running exact job
   std::optional<TLook> runningLook_;
