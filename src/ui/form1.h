@@ -186,6 +186,10 @@ class TForm1 : public QMainWindow {
   void RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
                   std::function<void()> after, std::function<TBitmap()> firstView = {},
                   std::optional<TLook> applied = std::nullopt);
+  // The engine was changed here rather than by a command (Undo, Redo, a
+  // result the live preview had made): shows it everywhere. `applied` as
+  // for RunCommand.
+  void EngineReplaced(std::optional<TLook> applied = std::nullopt);
   // Enables the commands that need the engine to be idle, and Undo and Redo.
   void UpdateCommands();
   // The focus point: set from the overlay's pixels, kept on the same spot

@@ -150,9 +150,7 @@ void TForm1::BitBtnBlurClick() {
   const TLook look = CurrentLook();
   if (const std::shared_ptr<MiniatureEngine> exact = live_->ExactFor(look)) {
     engine_ = *exact;
-    ShowPictures();
-    live_->EngineChanged(look);
-    UpdateCommands();
+    EngineReplaced(look);
     return;
   }
   ApplyMiniature();
@@ -298,20 +296,21 @@ void TForm1::ResizePicture(int width, int height, TResizeMode mode) {
       });
 }
 
+void TForm1::EngineReplaced(std::optional<TLook> applied) {
+  ShowPictures();
+  SetTitle();
+  live_->EngineChanged(applied);
+  UpdateCommands();
+}
+
 void TForm1::MenuEUClick() {
   if (work_->Busy() || !engine_.CanUndo()) return;
   engine_.Undo();
-  ShowPictures();
-  SetTitle();
-  live_->EngineChanged();
-  UpdateCommands();
+  EngineReplaced();
 }
 
 void TForm1::MenuEDClick() {
   if (work_->Busy() || !engine_.CanRedo()) return;
   engine_.Redo();
-  ShowPictures();
-  SetTitle();
-  live_->EngineChanged();
-  UpdateCommands();
+  EngineReplaced();
 }
