@@ -18,14 +18,8 @@
 #include "ui/widgets.h"
 #include "ui_test_support.h"
 
-class TestEditor : public QObject {
+class TestEditor : public TWindowTest {
   Q_OBJECT
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TShownWindows> w_;
-  TForm1& form() { return *w_->form1; }
-  TFakeDialogs& dialogs() { return w_->dialogs; }
-  const MiniatureEngine& engine() { return w_->form1->Engine(); }
 
   QString Load(const TBitmap& picture, const QString& name = "p.png") {
     const QString path = WriteTestPicture(dir_, name, picture);

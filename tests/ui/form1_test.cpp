@@ -94,14 +94,8 @@ TBitmap EngineMiniature(const TBitmap& picture, TPoint point, const FocusSetting
 
 }  // namespace
 
-class TestForm1 : public QObject {
+class TestForm1 : public TWindowTest {
   Q_OBJECT
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TShownWindows> w_;
-  TForm1& form() { return *w_->form1; }
-  TFakeDialogs& dialogs() { return w_->dialogs; }
-  const MiniatureEngine& engine() { return w_->form1->Engine(); }
 
   // A 640 x 480 picture with a diagonal gradient and noise.
   TBitmap Photo(int w = 640, int h = 480, std::uint32_t seed = 7) {

@@ -11,15 +11,11 @@
 #include "ui/image_view.h"
 #include "ui_test_support.h"
 
-class TestForm2 : public QObject {
+class TestForm2 : public TWindowTest {
   Q_OBJECT
 
-  QTemporaryDir dir_;
-  std::unique_ptr<TShownWindows> w_;
   TForm1& form1() { return *w_->form1; }
   TForm2& form2() { return *w_->form2; }
-  const MiniatureEngine& engine() { return w_->form1->Engine(); }
-  TFakeDialogs& dialogs() { return w_->dialogs; }
 
   void Load(const TBitmap& picture) { w_->Open(WriteTestPicture(dir_, "p.bmp", picture)); }
 

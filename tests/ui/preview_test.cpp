@@ -17,13 +17,8 @@
 
 using TState = TLivePreview::TState;
 
-class TestPreview : public QObject {
+class TestPreview : public TWindowTest {
   Q_OBJECT
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TShownWindows> w_;
-  TForm1& form() { return *w_->form1; }
-  const MiniatureEngine& engine() { return w_->form1->Engine(); }
 
   void Load(const TBitmap& picture) {
     w_->Open(WriteTestPicture(dir_, "p.png", picture));

@@ -80,6 +80,18 @@ struct TShownWindows {
   }
 };
 
+// What the window tests share: a scratch folder and the shown windows
+// (made by each test's init), with the main window, its dialogs and its
+// engine at hand.
+class TWindowTest : public QObject {
+ protected:
+  QTemporaryDir dir_;
+  std::unique_ptr<TShownWindows> w_;
+  TForm1& form() { return *w_->form1; }
+  TFakeDialogs& dialogs() { return w_->dialogs; }
+  const MiniatureEngine& engine() { return w_->form1->Engine(); }
+};
+
 // Bytes of row y of a view's copy equal those of the working bitmap.
 inline bool ViewShows(const QImage& copy, const TBitmap& picture) {
   if (copy.width() != picture.Width() || copy.height() != picture.Height()) return false;
