@@ -77,18 +77,31 @@ AVPixelFormat PlainFormat(AVPixelFormat format, bool& full) {
   }
 }
 
-// Decoded frames to 8-bit BGR pictures, honouring each frame's matrix and range.
+// Whether a format carries colour difference planes (the YUV formats,
+// packed, planar or semi-planar, of any depth).
+bool HasChroma(AVPixelFormat format) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+  return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+// Decoded frames to 8-bit BGR pictures, honouring each frame's matrix and
+// range, with libswscale's accurate full-chroma path (bicubic chroma).
+// From YUV the converter writes planar G, B and R: the same bytes as its
+// packed BGR output (the same sums, term for term), but through its SIMD
+// kernels instead of a per-pixel C loop, about four times faster; the
+// planes are then interleaved into the picture's rows.
 class ToBgr {
  public:
   void Convert(const AVFrame& frame, TBitmap& picture) {
     bool full = frame.color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat format = PlainFormat(AVPixelFormat(frame.format), full);
     const int matrix = SwsMatrix(frame.colorspace, frame.height);
-    if (!sws_ || format != format_ || frame.width != width_ || frame.height != height_ || full != full_ ||
-        matrix != matrix_) {
-      sws_.reset(sws_getContext(frame.width, frame.height, format, frame.width, frame.height,
-                                AV_PIX_FMT_BGR24, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                nullptr, nullptr, nullptr));
+    const int w = frame.width, h = frame.height;
+    if (!sws_ || format != format_ || w != width_ || h != height_ || full != full_ || matrix != matrix_) {
+      planar_ = HasChroma(format);
+      sws_.reset(sws_getContext(w, h, format, w, h, planar_ ? AV_PIX_FMT_GBRP : AV_PIX_FMT_BGR24,
+                                SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                nullptr));
       if (!sws_)
         throw VideoError("cannot convert frames of pixel format " +
                          std::string(av_get_pix_fmt_name(format) ? av_get_pix_fmt_name(format) : "?"));
@@ -96,29 +109,43 @@ class ToBgr {
       sws_setColorspaceDetails(sws_.get(), coefficients, full ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1,
                                0, 1 << 16, 1 << 16);
       format_ = format;
-      width_ = frame.width;
-      height_ = frame.height;
+      width_ = w;
+      height_ = h;
       full_ = full;
       matrix_ = matrix;
-      const int stride = FFALIGN(frame.width * 3, 64);
-      buffer_.assign(std::size_t(stride) * frame.height + 64, 0);
-      stride_ = stride;
+      stride_ = FFALIGN(planar_ ? w : w * 3, 64);
+      buffer_.assign(std::size_t(stride_) * h * (planar_ ? 3 : 1) + 64, 0);
     }
     std::uint8_t* dst[4] = {buffer_.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {stride_, 0, 0, 0};
-    sws_scale(sws_.get(), frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-    if (!picture.Fits(frame.width, frame.height, pf24bit))
-      picture = TBitmap::ForOverwrite(frame.width, frame.height, pf24bit);
-    for (int y = 0; y < frame.height; ++y)
-      std::memcpy(picture.ScanLine(y), buffer_.data() + std::size_t(y) * stride_,
-                  std::size_t(frame.width) * 3);
+    if (planar_)
+      for (int p = 1; p < 3; ++p) {
+        dst[p] = buffer_.data() + std::size_t(p) * stride_ * h;
+        dstStride[p] = stride_;
+      }
+    sws_scale(sws_.get(), frame.data, frame.linesize, 0, h, dst, dstStride);
+    if (!picture.Fits(w, h, pf24bit)) picture = TBitmap::ForOverwrite(w, h, pf24bit);
+    for (int y = 0; y < h; ++y) {
+      std::uint8_t* out = static_cast<std::uint8_t*>(picture.ScanLine(y));
+      const std::size_t row = std::size_t(y) * stride_;
+      if (!planar_) {
+        std::memcpy(out, dst[0] + row, std::size_t(w) * 3);
+        continue;
+      }
+      const std::uint8_t *g = dst[0] + row, *b = dst[1] + row, *r = dst[2] + row;
+      for (int x = 0; x < w; ++x) {
+        out[3 * x] = b[x];
+        out[3 * x + 1] = g[x];
+        out[3 * x + 2] = r[x];
+      }
+    }
   }
 
  private:
   SwsPtr sws_;
   AVPixelFormat format_ = AV_PIX_FMT_NONE;
   int width_ = 0, height_ = 0, matrix_ = -1, stride_ = 0;
-  bool full_ = false;
+  bool full_ = false, planar_ = false;
   std::vector<std::uint8_t> buffer_;
 };
 
