@@ -15,9 +15,8 @@
 // error is below 2^-62 T). Rounding half to even, and the clamp to 0..255,
 // change only at half-integers, so a value farther than the bound
 // E = 255 (|a| + |b| + |c|) 2^-20 from every half-integer rounds the same
-// in both; the pixels of a vector with any value within E of one go
-// through the plain per-pixel code instead, as do leftover pixels at a
-// row's end.
+// in both; the pixels with any value within E of one go through the
+// plain per-pixel code instead, as do leftover pixels at a row's end.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "imaging/tone_simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -90,17 +89,22 @@ void SaturationRow(const std::uint8_t* in, std::uint8_t* row, int count, const S
       doubtful = hn::Or(doubtful, hn::Le(off, bound));
       out[c] = v;
     }
-    if (!hn::AllFalse(df, doubtful)) {
-      for (int i = 0; i < N; ++i) {
-        if (p != in + 3 * x) std::memcpy(p + 3 * i, in + 3 * (x + i), 3);
-        SaturatePixel(reinterpret_cast<TRGBTriple*>(p + 3 * i), f);
-      }
-      continue;
-    }
+    const bool anyDoubt = !hn::AllFalse(df, doubtful);
+    // The doubtful pixels as they were, before the vector's bytes land on them.
+    std::uint8_t before[3 * hn::MaxLanes(df)];
+    if (anyDoubt) std::memcpy(before, in + 3 * x, std::size_t(3 * N));
     const auto red = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[0]), lo), hi));
     const auto green = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[1]), lo), hi));
     const auto blue = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[2]), lo), hi));
     hn::StoreInterleaved3(blue, green, red, d8, p);
+    if (!anyDoubt) continue;
+    std::uint8_t doubtBits[(hn::MaxLanes(df) + 7) / 8 + 8];
+    hn::StoreMaskBits(df, doubtful, doubtBits);
+    for (int i = 0; i < N; ++i)
+      if (doubtBits[i / 8] >> (i % 8) & 1) {
+        std::memcpy(p + 3 * i, before + 3 * i, 3);
+        SaturatePixel(reinterpret_cast<TRGBTriple*>(p + 3 * i), f);
+      }
   }
   for (; x < count; ++x) {
     if (row != in) std::memcpy(row + 3 * x, in + 3 * x, 3);
