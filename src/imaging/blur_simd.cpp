@@ -121,15 +121,20 @@ class Blur {
       }
     });
     need_.assign(std::size_t(h) * groups_, 0);
-    ParallelRows(groups_, 16, [&](int first, int end) {
-      for (int g = first; g < end; ++g) {
-        int count = 0;  // masked-in rows among y - range .. y + range
-        for (int y = 0; y < std::min(h, range_); ++y) count += any[std::size_t(y) * groups_ + g];
-        for (int k = 0; k < h; ++k) {
-          if (k + range_ < h) count += any[std::size_t(k + range_) * groups_ + g];
-          if (k - range_ - 1 >= 0) count -= any[std::size_t(k - range_ - 1) * groups_ + g];
-          need_[std::size_t(k) * groups_ + g] = count > 0;
-        }
+    // Each thread takes a run of groups and walks down the rows, a row of
+    // its counts at a time.
+    ParallelRows(groups_, 64, [&](int first, int end) {
+      std::vector<int> count(std::size_t(end - first), 0);  // masked-in rows among k - range .. k + range
+      const auto add = [&](int y, int sign) {
+        const std::uint8_t* a = any.data() + std::size_t(y) * groups_ + first;
+        for (int g = 0; g < end - first; ++g) count[std::size_t(g)] += sign * a[g];
+      };
+      for (int y = 0; y < std::min(h, range_); ++y) add(y, 1);
+      for (int k = 0; k < h; ++k) {
+        if (k + range_ < h) add(k + range_, 1);
+        if (k - range_ - 1 >= 0) add(k - range_ - 1, -1);
+        std::uint8_t* out = need_.data() + std::size_t(k) * groups_ + first;
+        for (int g = 0; g < end - first; ++g) out[g] = count[std::size_t(g)] > 0;
       }
     });
   }

@@ -75,7 +75,8 @@ inline TBitmap RandomMask(int w, int h, std::mt19937& rng) {
           row[x] = std::uint8_t(rng());
           break;
         case 1:
-          row[x] = y < h / 3 ? 0 : y < 2 * h / 3 ? std::uint8_t(rng()) : 255;
+          // Masked-in rows above and below rows of 0, as a miniature's band.
+          row[x] = y < h / 4 ? 255 : y < h / 2 ? 0 : y < 3 * h / 4 ? std::uint8_t(rng()) : 0;
           break;
         case 2:
           row[x] = (x / 40 + y / 7) % 3 == 0 ? 0 : std::uint8_t((x * 7 + y) & 255);
