@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "codecs/picture_io.h"
+#include "imaging/interleave.h"
 #include "imaging/size_limits.h"
 #include "video/video_internal.h"
 
@@ -132,12 +133,7 @@ class ToBgr {
         std::memcpy(out, dst[0] + row, std::size_t(w) * 3);
         continue;
       }
-      const std::uint8_t *g = dst[0] + row, *b = dst[1] + row, *r = dst[2] + row;
-      for (int x = 0; x < w; ++x) {
-        out[3 * x] = b[x];
-        out[3 * x + 1] = g[x];
-        out[3 * x + 2] = r[x];
-      }
+      InterleaveBgr(dst[1] + row, dst[0] + row, dst[2] + row, out, w);
     }
   }
 
