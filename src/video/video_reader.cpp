@@ -214,7 +214,7 @@ class FileSource : public Source {
     decoder_.reset(avcodec_alloc_context3(codec));
     if (!decoder_) throw std::bad_alloc();
     avcodec_parameters_to_context(decoder_.get(), par);
-    decoder_->thread_count = CodecThreads(threads);
+    decoder_->thread_count = DecoderThreads(threads);
     rc = avcodec_open2(decoder_.get(), codec, nullptr);
     if (rc < 0)
       throw VideoError(path + ": cannot open its " + codec->name + " decoder (" + AvError(rc) + ")");

@@ -178,7 +178,7 @@ class ContainerSink : public Sink {
     // the timing (fewer frames, each shown longer).
     c->framerate = av_div_q(source_.frameRate, AVRational{int(job_.selection.every), 1});
     c->sample_aspect_ratio = AVRational{1, 1};
-    c->thread_count = CodecThreads(job_.threads);
+    c->thread_count = EncoderThreads(job_.threads);
     AVPixelFormat format = AV_PIX_FMT_YUV420P;
     int matrix = 0;
     bool full = false;
