@@ -148,6 +148,11 @@ class TBitmap {
 
   bool operator==(const TBitmap& other) const;
 
+  // The distance in bytes from a row's address to the next row's below it
+  // (negative: rows are stored bottom first), for libraries that take a
+  // picture as its top row's address and a step.
+  std::ptrdiff_t RowStep() const { return -std::ptrdiff_t(stride_); }
+
  private:
   static std::size_t BytesPerPixel(TPixelFormat format);
   std::size_t Stride() const { return stride_; }

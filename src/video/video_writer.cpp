@@ -105,17 +105,21 @@ class ContainerSink : public Sink {
     const int w = item.picture.Width(), h = item.picture.Height();
     int rc = av_frame_make_writable(frame_.get());
     if (rc < 0) throw VideoError(job_.output + ": " + AvError(rc));
-    // The rows go to the converter a band at a time through a small padded
-    // buffer (the converter may read a little past a row's end), in order
-    // from the top: the same output as the whole frame in one call.
+    // The converter may read a little past a row's end. The picture is
+    // stored bottom row first, so past each row but the top one lies the
+    // row above it: the top rows go through a small padded buffer, the
+    // rest straight from the picture (a negative stride walks it down),
+    // in order from the top: the same output as the whole frame in one call.
+    const int rows = std::min(kBandRows, h);
+    for (int y = 0; y < rows; ++y)
+      std::memcpy(bgr_.data() + std::size_t(y) * bgrStride_, item.picture.ScanLine(y), std::size_t(w) * 3);
     const std::uint8_t* src[4] = {bgr_.data(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {bgrStride_, 0, 0, 0};
-    for (int top = 0; top < h; top += kBandRows) {
-      const int rows = std::min(kBandRows, h - top);
-      for (int y = 0; y < rows; ++y)
-        std::memcpy(bgr_.data() + std::size_t(y) * bgrStride_, item.picture.ScanLine(top + y),
-                    std::size_t(w) * 3);
-      sws_scale(sws_.get(), src, srcStride, top, rows, frame_->data, frame_->linesize);
+    int srcStride[4] = {bgrStride_, 0, 0, 0};
+    sws_scale(sws_.get(), src, srcStride, 0, rows, frame_->data, frame_->linesize);
+    if (rows < h) {
+      src[0] = item.picture.ScanLine(rows);
+      srcStride[0] = int(item.picture.RowStep());
+      sws_scale(sws_.get(), src, srcStride, rows, h - rows, frame_->data, frame_->linesize);
     }
     std::int64_t pts = item.pts;
     if (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_) pts = lastPts_ + 1;
