@@ -128,7 +128,7 @@ void SaturationRow(const std::uint8_t* in, std::uint8_t* row, int count, const S
     const auto blue = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[2]), lo), hi));
     hn::StoreInterleaved3(blue, green, red, d8, p);
     if (!anyDoubt) continue;
-    std::uint8_t doubtBits[(hn::MaxLanes(df) + 7) / 8 + 8];
+    std::uint8_t doubtBits[(hn::MaxLanes(df) + 7) / 8];
     hn::StoreMaskBits(df, doubtful, doubtBits);
     for (int i = 0; i < N; ++i)
       if (doubtBits[i / 8] >> (i % 8) & 1) {

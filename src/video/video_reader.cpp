@@ -127,7 +127,7 @@ class ToBgr {
     sws_scale(sws_.get(), frame.data, frame.linesize, 0, h, dst, dstStride);
     if (!picture.Fits(w, h, pf24bit)) picture = TBitmap::ForOverwrite(w, h, pf24bit);
     for (int y = 0; y < h; ++y) {
-      std::uint8_t* out = static_cast<std::uint8_t*>(picture.ScanLine(y));
+      std::uint8_t* out = picture.ScanLine(y);
       const std::size_t row = std::size_t(y) * stride_;
       if (!planar_) {
         std::memcpy(out, dst[0] + row, std::size_t(w) * 3);

@@ -110,7 +110,7 @@ class ContainerSink : public Sink {
     // row above it: the top rows go through a small padded buffer, the
     // rest straight from the picture (a negative stride walks it down),
     // in order from the top: the same output as the whole frame in one call.
-    const int rows = std::min(kBandRows, h);
+    const int rows = std::min(kPaddedRows, h);
     for (int y = 0; y < rows; ++y)
       std::memcpy(bgr_.data() + std::size_t(y) * bgrStride_, item.picture.ScanLine(y), std::size_t(w) * 3);
     const std::uint8_t* src[4] = {bgr_.data(), nullptr, nullptr, nullptr};
@@ -260,11 +260,11 @@ class ContainerSink : public Sink {
     rc = av_frame_get_buffer(frame_.get(), 0);
     if (rc < 0) throw std::bad_alloc();
     bgrStride_ = FFALIGN(width * 3, 64);
-    bgr_.assign(std::size_t(bgrStride_) * kBandRows + 64, 0);
+    bgr_.assign(std::size_t(bgrStride_) * kPaddedRows + 64, 0);
     packet_ = NewPacket();
   }
 
-  static constexpr int kBandRows = 16;
+  static constexpr int kPaddedRows = 16;
 
   static int VpxSpeed(const std::string& preset) {
     static const char* const kPresets[] = {"veryslow", "slower",   "slow",      "medium",   "fast",
