@@ -7,8 +7,9 @@
 // Idle workers sleep on a condition variable; nothing spins. One job runs
 // at a time: a second caller does its tasks itself on its own thread while
 // the first job has the workers, and a call made from inside a job (a
-// routine calling another) runs inline on its thread. An exception thrown by a task is rethrown to the caller
-// once every task of the job has finished or been skipped.
+// routine calling another) runs inline on its thread. An exception thrown
+// by a task is rethrown to the caller once every task of the job has
+// finished or been skipped.
 #pragma once
 
 #include <atomic>

@@ -52,7 +52,7 @@ struct VideoJob {
   FrameSettings settings;
   std::optional<Recipe> recipe;
   FrameSelection selection;
-  int threads = 0;  // codec threads; 0: half the miniature's threads, at least 1
+  int threads = 0;  // codec threads; 0: all cores to the encoder, half to the decoder
 };
 
 struct VideoProgress {
