@@ -1,7 +1,7 @@
 // Times the video pipeline on clips made from the bundled photo with a slow
 // pan (H.264, made by ffmpeg before the timing): 1920 x 1080 with 300
 // frames and 3840 x 2160 with 120 frames. For each, frames per second of
-//   - the miniature alone (MiniatureFrameInto on decoded frames in memory),
+//   - the miniature alone (the render path on decoded frames in memory),
 //   - decode + miniature + encode to H.264 --preset veryfast (RunVideo),
 //   - ffmpeg's own decode + encode of the same clip, same preset,
 // and the peak memory of the pipeline (run in a child process). The goals
@@ -25,7 +25,6 @@
 #include "codecs/picture_io.h"
 #include "engine/miniature_engine.h"
 #include "imaging/parallel.h"
-#include "video/frame_settings.h"
 
 namespace {
 
@@ -94,7 +93,7 @@ void Measure(const std::string& dir, const std::string& sample, int width, int h
     // over the last one's pixels (the copy of the decoded frame the tone
     // step makes here is the pipeline's conversion from the decoder).
     // The median of five runs of n frames: the machine is shared.
-    FrameSettings settings;
+    const Look look;
     TFocusMaskCache masks;
     TBitmap target;
     std::vector<double> runs;
@@ -102,7 +101,7 @@ void Measure(const std::string& dir, const std::string& sample, int width, int h
       const auto start = Clock::now();
       for (int i = 0; i < n; ++i) {
         TBitmap frame = pictures[i % pictures.size()];
-        MiniatureFrameInto(frame, settings, masks, target);
+        MiniatureEngine::RenderLook(frame, look, masks, target);
       }
       runs.push_back(n / Seconds(start));
     }

@@ -56,15 +56,19 @@ std::optional<TColor> ParseHexColor(const std::string& text) {
   return RGBColor(std::uint8_t(value >> 16), std::uint8_t(value >> 8), std::uint8_t(value));
 }
 
-std::optional<BlurSlope> ParseSlope(const std::string& text) {
-  if (text == "narrow") return BlurSlope::Narrow;
-  if (text == "medium") return BlurSlope::Medium;
-  if (text == "wide") return BlurSlope::Wide;
-  return std::nullopt;
+SizeArg SizeOption(const std::string& option, const std::string& text) {
+  return Require(ParseSize(text), option, text, "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
+}
+
+TPoint PointOption(const std::string& option, const std::string& text) {
+  return Require(ParsePoint(text), option, text, "a point X,Y within +-" + std::to_string(kMaxArgCoordinate));
 }
 
 std::optional<TResizeMode> ParseResizeMode(const std::string& text) {
-  static const struct { const char* name; TResizeMode mode; } kModes[] = {
+  static const struct {
+    const char* name;
+    TResizeMode mode;
+  } kModes[] = {
       {"nearest", rmNearest}, {"bilinear", rmBilinear}, {"bicubic", rmBicubic},
       {"bspline", rmBSpline}, {"hermite", rmHermite},   {"mitchell", rmMitchell},
       {"bell", rmBell},       {"lanczos", rmLanczos},   {"lagrange", rmLagrange},

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "cli/arguments.h"
 #include "imaging/parallel.h"
 
 void BatchOptions::Add(CLI::App* cmd) {
@@ -20,7 +21,7 @@ std::vector<std::string> BatchOptions::Inputs(std::vector<std::string> given) co
     listed = ReadFileList(std::cin, nul);
   } else {
     std::ifstream in(filesFrom, std::ios::binary);
-    if (!in) throw CLI::ValidationError("--files-from", filesFrom + " cannot be read");
+    if (!in) throw UsageError("--files-from: " + filesFrom + " cannot be read");
     listed = ReadFileList(in, nul);
   }
   given.insert(given.end(), listed.begin(), listed.end());

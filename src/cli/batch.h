@@ -16,7 +16,7 @@ struct BatchOptions {
 
   void Add(CLI::App* cmd);
   // The inputs given on the command line followed by those of --files-from;
-  // a list that cannot be read is a usage error (CLI::ValidationError).
+  // a list that cannot be read is a UsageError.
   std::vector<std::string> Inputs(std::vector<std::string> given) const;
   // Sets the engine's thread count when --threads was given.
   void ApplyThreads() const;

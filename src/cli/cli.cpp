@@ -20,45 +20,29 @@
 
 #include "cli/arguments.h"
 #include "cli/batch.h"
+#include "cli/look_options.h"
 #include "cli/progress_bar.h"
-#include "cli/setting_option.h"
 #include "cli/video_command.h"
 #include "codecs/picture_io.h"
 #include "engine/guide_lines.h"
 #include "engine/miniature_engine.h"
+#include "engine/recipe.h"
 #include "engine/version.h"
 #include "imaging/blur.h"
 #include "imaging/overlay.h"
 #include "imaging/resample.h"
 #include "imaging/rotation.h"
 #include "imaging/tone.h"
-#include "video/frame_settings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A command line that parses but makes no sense (bad "WxH", two outputs).
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // One file's failure, with a message that names the file: reported,
 // counted, and the next file goes on.
 struct FileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-template <typename T>
-T Require(const std::optional<T>& value, const std::string& option, const std::string& text,
-          const std::string& expected) {
-  if (!value) throw UsageError(option + ": '" + text + "' is not " + expected);
-  return *value;
-}
-
-SizeArg SizeOption(const std::string& option, const std::string& text) {
-  return Require(ParseSize(text), option, text, "a size WxH with sides 1.." + std::to_string(kMaxArgSide));
-}
 
 // A size for a picture the program will make: within the picture limits.
 SizeArg PictureSizeOption(const std::string& option, const std::string& text) {
@@ -69,53 +53,11 @@ SizeArg PictureSizeOption(const std::string& option, const std::string& text) {
   return size;
 }
 
-TPoint PointOption(const std::string& option, const std::string& text) {
-  return Require(ParsePoint(text), option, text, "a point X,Y within +-" + std::to_string(kMaxArgCoordinate));
+// The settings of the band and the view it is given in: the options of
+// `mask` and `guides`.
+bool BandSetting(const LookSetting& s) {
+  return s.group == SettingGroup::Band || s.group == SettingGroup::View;
 }
-
-BlurSlope SlopeOption(const std::string& text) {
-  return Require(ParseSlope(text), "--slope", text, "one of narrow, medium, wide");
-}
-
-// Options shared by `miniature` and `mask`: where the focus band lies.
-struct FocusOptions {
-  int angle = DefaultAngle;
-  int depth = DefaultDepth;
-  std::string slope = "medium";
-  std::string point;  // default: the view's centre
-  std::string view;   // default: the picture's size
-
-  void Add(CLI::App* cmd, bool withSlope) {
-    AddSetting(cmd, angle, kAngleSetting, "Tilt of the focus band in degrees, clockwise");
-    AddSetting(cmd, depth, kDepthSetting, "Width of the focus band");
-    if (withSlope)
-      cmd->add_option("--slope", slope, "How fast the blur fades in: narrow, medium or wide")
-          ->capture_default_str();
-    cmd->add_option("--point", point, "Focus point X,Y in view pixels (default: the view's centre)");
-    cmd->add_option("--view", view,
-                    "Size WxH of the view the point is given in (default: the picture's size)");
-  }
-
-  // The focus part of a frame's settings, the point and view parsed.
-  void Into(FrameSettings& s) const {
-    s.angle = angle;
-    s.depth = depth;
-    s.slope = SlopeOption(slope);
-    if (!view.empty()) {
-      const SizeArg v = SizeOption("--view", view);
-      s.viewWidth = v.width;
-      s.viewHeight = v.height;
-    }
-    if (!point.empty()) s.point = PointOption("--point", point);
-  }
-
-  // The focus settings for a picture of width x height, and the point.
-  std::pair<FocusSettings, TPoint> Resolve(int width, int height) const {
-    FrameSettings s;
-    Into(s);
-    return ResolveFocus(s, width, height);
-  }
-};
 
 // The outputs of --out-dir: each input's file name in the folder. Refuses,
 // before anything is read, an output that would be the input itself and
@@ -179,7 +121,7 @@ struct Cli {
   // result. A job that fails is reported (naming its file) and counted, and
   // the next one goes on; a job that fails writes nothing.
   int RunJobs(const std::vector<Job>& jobs, const Operation& operation, const OutputOptions& output) {
-    ProgressBar bar(err, errIsTerminal && jobs.size() > 1, jobs.size());
+    ProgressBar bar(err, errIsTerminal && jobs.size() > 1);
     auto report = [&](const std::string& message) {
       bar.Clear();
       err << "tessarin-cli: " << message << "\n";
@@ -188,7 +130,8 @@ struct Cli {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       const Job& job = jobs[i];
       currentJob = i;
-      bar.Show(i, FileNamePart(job.inputs.empty() ? job.output : job.inputs.front()));
+      bar.Show(std::int64_t(i), std::int64_t(jobs.size()),
+               FileNamePart(job.inputs.empty() ? job.output : job.inputs.front()));
       // What an error that is not about one file names: the picture being
       // made and where it was going.
       const std::string subject =
@@ -223,7 +166,7 @@ struct Cli {
         status = kExitFailed;
       }
     }
-    bar.Show(jobs.size(), "");
+    bar.Show(std::int64_t(jobs.size()), std::int64_t(jobs.size()), "");
     bar.Clear();
     return status;
   }
@@ -233,10 +176,7 @@ struct Cli {
     struct Opts {
       std::vector<std::string> inputs;
       std::string output, outDir;
-      int saturation = DefaultSaturation, contrast = DefaultContrast, brightness = DefaultBrightness;
-      bool noTone = false;
-      int blur = DefaultBlur;
-      FocusOptions focus;
+      LookOptions look;
       OutputOptions writing;
       std::string recipe;
       BatchOptions batch;
@@ -247,14 +187,9 @@ struct Cli {
     auto* outOpt = cmd->add_option("-o,--output", o->output, "Output picture (one input only)");
     auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
     outOpt->excludes(dirOpt);
-    AddSetting(cmd, o->saturation, kSaturationSetting, "Saturation");
-    AddSetting(cmd, o->contrast, kContrastSetting, "Contrast");
-    AddSetting(cmd, o->brightness, kBrightnessSetting, "Brightness");
-    cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
-    AddSetting(cmd, o->blur, kBlurSetting, "Blur beyond the focus band, in pixels", "; 0 = none");
-    o->focus.Add(cmd, true);
+    o->look.Add(cmd);
     cmd->add_option("--recipe", o->recipe,
-                    "Keyframes (JSON) that move the settings over the pictures, taken in sorted order");
+                    "Keyframes (JSON) that move the look over the pictures, taken in sorted order");
     o->batch.Add(cmd);
     cmd->callback([this, o] {
       o->inputs = o->batch.Inputs(o->inputs);
@@ -262,17 +197,11 @@ struct Cli {
       if (o->output.empty() == o->outDir.empty()) throw UsageError("give either -o OUT or --out-dir DIR");
       if (!o->output.empty() && o->inputs.size() != 1)
         throw UsageError("-o takes one input; use --out-dir for several");
-      // Check the focus options and the recipe once, before any file is read.
-      FrameSettings settings;
-      settings.tone = !o->noTone;
-      settings.saturation = o->saturation;
-      settings.contrast = o->contrast;
-      settings.brightness = o->brightness;
-      settings.blur = o->blur;
-      o->focus.Into(settings);
+      // Check the look's options and the recipe once, before any file is read.
+      const Look look = o->look.Into();
       std::optional<Recipe> recipe;
       if (!o->recipe.empty()) {
-        recipe = RecipeOption(o->recipe, settings);
+        recipe = RecipeOption(o->recipe, look);
         // A picture's frame number is its place in the sorted list.
         std::sort(o->inputs.begin(), o->inputs.end());
       }
@@ -296,14 +225,17 @@ struct Cli {
         frameOfJob.resize(kept);
       }
       o->batch.ApplyThreads();
-      action = [this, o, jobs, frameOfJob, settings, recipe] {
+      action = [this, o, jobs, frameOfJob, look, recipe] {
         if (!o->outDir.empty()) fs::create_directories(o->outDir);
         return RunJobs(
             jobs,
-            [this, frameOfJob, settings, recipe](std::vector<TBitmap>& pictures) {
+            [this, frameOfJob, look, recipe](std::vector<TBitmap>& pictures) {
               const long long frame = frameOfJob[currentJob];
-              return MiniatureFrame(pictures[0],
-                                    recipe ? recipe->At(frame, double(frame) / recipe->fps) : settings);
+              TFocusMaskCache masks;
+              TBitmap target;
+              MiniatureEngine::RenderLook(
+                  pictures[0], recipe ? recipe->At(frame, double(frame) / recipe->fps) : look, masks, target);
+              return target;
             },
             o->writing);
       };
@@ -482,23 +414,24 @@ struct Cli {
     auto* cmd = app.add_subcommand("mask", "Write the focus-band mask as a grey picture");
     struct Opts {
       std::string out, picture;
-      FocusOptions focus;
+      LookOptions look;
       OutputOptions writing;
     };
     auto o = std::make_shared<Opts>();
     o->writing.Add(cmd, false);
     cmd->add_option("OUT", o->out, "Output picture")->required();
     cmd->add_option("--picture", o->picture, "Picture size WxH")->required();
-    o->focus.Add(cmd, true);
+    o->look.Add(cmd, BandSetting);
     cmd->callback([this, o] {
       const SizeArg size = PictureSizeOption("--picture", o->picture);
-      const std::pair<FocusSettings, TPoint> focus = o->focus.Resolve(size.width, size.height);
-      action = [this, o, size, focus] {
+      const Look look = o->look.Into();
+      action = [this, o, size, look] {
         return RunJobs(
             {{{}, o->out}},
-            [size, focus](std::vector<TBitmap>&) {
+            [size, look](std::vector<TBitmap>&) {
               TBitmap mask;
-              CreateMaskBMP(mask, size.width, size.height, focus.second, focus.first);
+              CreateMaskBMP(mask, size.width, size.height, look.PointFor(size.width, size.height),
+                            look.FocusFor(size.width, size.height));
               mask.SetPixelFormat(pf24bit);
               return mask;
             },
@@ -509,21 +442,14 @@ struct Cli {
 
   void AddGuides() {
     auto* cmd = app.add_subcommand("guides", "Print the guide lines of the focus band as JSON");
-    struct Opts {
-      std::string view, point;
-      int angle = DefaultAngle, depth = DefaultDepth;
-    };
-    auto o = std::make_shared<Opts>();
-    cmd->add_option("--view", o->view, "View size WxH")->required();
-    cmd->add_option("--point", o->point, "Focus point X,Y (default: the view's centre)");
-    AddSetting(cmd, o->angle, kAngleSetting, "Tilt in degrees");
-    AddSetting(cmd, o->depth, kDepthSetting, "Depth setting");
-    cmd->callback([this, o] {
-      const SizeArg view = SizeOption("--view", o->view);
-      const TPoint point =
-          o->point.empty() ? TPoint{view.width / 2, view.height / 2} : PointOption("--point", o->point);
-      action = [this, o, view, point] {
-        const GuideLines g = PutLine(point, view.width, view.height, o->angle, o->depth);
+    auto look = std::make_shared<LookOptions>();
+    look->Add(cmd, [](const LookSetting& s) { return BandSetting(s) && s.kind != SettingKind::Choice; });
+    cmd->get_option("--view")->required()->description("Size WxH of the view");
+    cmd->callback([this, look] {
+      const Look l = look->Into();
+      action = [this, l] {
+        const TPoint point = l.PointFor(0, 0);
+        const GuideLines g = PutLine(point, l.view.width, l.view.height, l.angle, l.depth);
         const auto seg = [](const GuideSegment& s) {
           return "[" + std::to_string(s.x1) + ", " + std::to_string(s.y1) + ", " + std::to_string(s.x2) +
                  ", " + std::to_string(s.y2) + "]";

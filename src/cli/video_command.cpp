@@ -11,17 +11,14 @@
 #include "cli/arguments.h"
 #include "cli/batch.h"
 #include "cli/cli.h"
-#include "cli/setting_option.h"
+#include "cli/look_options.h"
+#include "cli/progress_bar.h"
 #include "codecs/picture_io.h"
 #include "video/video.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void Usage(const std::string& message) {
-  throw CLI::ValidationError(message);
-}
 
 // A name with wildcards that names no file is expanded, sorted.
 std::vector<std::string> ExpandGlobs(const std::vector<std::string>& inputs) {
@@ -36,7 +33,7 @@ std::vector<std::string> ExpandGlobs(const std::vector<std::string>& inputs) {
     const int rc = ::glob(in.c_str(), 0, nullptr, &found);
     if (rc != 0) {
       globfree(&found);
-      Usage("'" + in + "' matches no file");
+      throw UsageError("'" + in + "' matches no file");
     }
     for (std::size_t i = 0; i < found.gl_pathc; ++i) out.push_back(found.gl_pathv[i]);
     globfree(&found);
@@ -55,59 +52,23 @@ std::pair<std::int64_t, std::int64_t> FrameRange(const std::string& text) {
     if (r1.ec != std::errc() || r1.ptr != s + dash || r2.ec != std::errc() || r2.ptr != s + text.size())
       a = -1;
   }
-  if (a < 0 || b < a) Usage("--frames: '" + text + "' is not a range A-B of frame numbers with A <= B");
+  if (a < 0 || b < a)
+    throw UsageError("--frames: '" + text + "' is not a range A-B of frame numbers with A <= B");
   return {a, b};
 }
 
-class ProgressLine {
- public:
-  ProgressLine(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
-  void Show(const VideoProgress& p) {
-    if (!enabled_) return;
-    const double fps = p.seconds > 0 ? double(p.frames) / p.seconds : 0;
-    char text[160];
-    if (p.total > 0) {
-      const double left = fps > 0 ? double(std::max<std::int64_t>(p.total - p.frames, 0)) / fps : 0;
-      const int bar = int(24 * std::min<std::int64_t>(p.frames, p.total) / p.total);
-      std::snprintf(text, sizeof text, "\r[%s%s] frame %lld/%lld  %.1f fps  ETA %d:%02d\x1b[K",
-                    std::string(std::size_t(bar), '#').c_str(),
-                    std::string(std::size_t(24 - bar), ' ').c_str(), static_cast<long long>(p.frames),
-                    static_cast<long long>(p.total), fps, int(left) / 60, int(left) % 60);
-    } else {
-      std::snprintf(text, sizeof text, "\rframe %lld  %.1f fps\x1b[K", static_cast<long long>(p.frames), fps);
-    }
-    err_ << text << std::flush;
-  }
-  void Clear() {
-    if (enabled_) err_ << "\r\x1b[K" << std::flush;
-  }
-
- private:
-  std::ostream& err_;
-  bool enabled_;
-};
-
 }  // namespace
-
-Recipe RecipeOption(const std::string& path, const FrameSettings& base) {
-  try {
-    return ReadRecipe(path, base);
-  } catch (const RecipeError& e) {
-    Usage(e.what());
-  }
-}
 
 void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& err, bool errIsTerminal) {
   auto* cmd = app.add_subcommand("video",
                                  "Give every frame of a video (or of a series of stills) the miniature look");
   struct Opts {
     std::vector<std::string> inputs;
-    std::string output, recipe, slope = "medium", point, view, frames, preset = "medium";
-    bool noTone = false;
+    std::string output, recipe, frames, preset = "medium";
     double speed = 1, fps = 25;
     int every = 1, crf = -1, quality = kDefaultJpegQuality;
     std::optional<double> start, end;
-    FrameSettings settings;
+    LookOptions look;
     BatchOptions batch;
   };
   auto o = std::make_shared<Opts>();
@@ -117,14 +78,8 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
          "-o,--output", o->output,
          "Output: .mp4 (H.264), .webm (VP9), .mkv (FFV1, lossless) or stills such as out/frame_%05d.png")
       ->required();
-  for (const IntSetting& s : kIntSettings) AddSetting(cmd, o->settings.*s.field, *s.setting, s.help);
-  cmd->add_flag("--no-tone", o->noTone, "Skip the tone step");
-  cmd->add_option("--slope", o->slope, "How fast the blur fades in: narrow, medium or wide")
-      ->capture_default_str();
-  cmd->add_option("--point", o->point, "Focus point X,Y in view pixels (default: the view's centre)");
-  cmd->add_option("--view", o->view,
-                  "Size WxH of the view the point is given in (default: the frame's size)");
-  cmd->add_option("--recipe", o->recipe, "Keyframes (JSON) that move the settings over the frames");
+  o->look.Add(cmd);
+  cmd->add_option("--recipe", o->recipe, "Keyframes (JSON) that move the look over the frames");
   cmd->add_option("--speed", o->speed, "Play N times faster by dropping frames evenly (1..1000)")
       ->check(CLI::Range(1.0, 1000.0));
   cmd->add_option("--every", o->every, "Keep one frame in N, timing unchanged (the stop-motion look)")
@@ -152,45 +107,30 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
   cmd->callback([o, &action, &err, errIsTerminal] {
     VideoJob job;
     job.inputs = ExpandGlobs(o->batch.Inputs(o->inputs));
-    if (job.inputs.empty()) Usage("give a video, stills, or --files-from");
+    if (job.inputs.empty()) throw UsageError("give a video, stills, or --files-from");
     job.output = o->output;
     job.fps = o->fps;
     job.crf = o->crf;
-    if (o->crf > 51 && FileExtension(o->output) == ".mp4") Usage("--crf: H.264 takes 0..51");
+    if (o->crf > 51 && FileExtension(o->output) == ".mp4") throw UsageError("--crf: H.264 takes 0..51");
     job.preset = o->preset;
     job.quality = o->quality;
     job.threads = o->batch.threads;
-    job.settings = o->settings;
-    job.settings.tone = !o->noTone;
-    job.settings.slope = *[&] {
-      const auto s = ParseSlope(o->slope);
-      if (!s) Usage("--slope: '" + o->slope + "' is not one of narrow, medium, wide");
-      return s;
-    }();
-    if (!o->view.empty()) {
-      const auto v = ParseSize(o->view);
-      if (!v) Usage("--view: '" + o->view + "' is not a size WxH");
-      job.settings.viewWidth = v->width;
-      job.settings.viewHeight = v->height;
-    }
-    if (!o->point.empty()) {
-      job.settings.point = ParsePoint(o->point);
-      if (!job.settings.point) Usage("--point: '" + o->point + "' is not a point X,Y");
-    }
-    if (!o->recipe.empty()) job.recipe = RecipeOption(o->recipe, job.settings);
+    job.look = o->look.Into();
+    if (!o->recipe.empty()) job.recipe = RecipeOption(o->recipe, job.look);
     job.selection.speedMilli = std::llround(o->speed * 1000);
     job.selection.every = o->every;
     if (!o->frames.empty()) std::tie(job.selection.first, job.selection.last) = FrameRange(o->frames);
     if (o->start) job.selection.start = *o->start;
     if (o->end) job.selection.end = *o->end;
-    if (job.selection.end <= job.selection.start) Usage("--end must come after --start");
+    if (job.selection.end <= job.selection.start) throw UsageError("--end must come after --start");
     const bool skip = o->batch.skipExisting && fs::exists(IsStillPattern(job.output) ? "" : job.output);
     o->batch.ApplyThreads();
     action = [job, skip, &err, errIsTerminal] {
       if (skip) return kExitOk;
-      ProgressLine line(err, errIsTerminal);
+      ProgressBar line(err, errIsTerminal);
       try {
-        const VideoResult result = RunVideo(job, [&](const VideoProgress& p) { line.Show(p); });
+        const VideoResult result =
+            RunVideo(job, [&](const VideoProgress& p) { line.ShowFrames(p.frames, p.total, p.seconds); });
         line.Clear();
         for (const std::string& note : result.notes) err << "tessarin-cli: note: " << note << "\n";
         return kExitOk;

@@ -36,23 +36,25 @@ int GetPerpendicular(TPoint point, int viewWidth, int viewHeight, int angle) {
   return RoundInt(distance);
 }
 
+double FitRatio(int viewWidth, int viewHeight, int width, int height) {
+  if (width <= 0 || height <= 0) return 1;
+  const Extended byWidth = Extended(viewWidth) / width;
+  const Extended byHeight = Extended(viewHeight) / height;
+  return static_cast<double>(byHeight <= byWidth ? byHeight : byWidth);
+}
+
 MaskGeometry ComputeMaskGeometry(int width, int height, TPoint point, const FocusSettings& focus) {
   if (focus.viewWidth <= 0 || focus.viewHeight <= 0) {
     throw MaskError("the view has zero width or height, so the focus point cannot be placed");
   }
   MaskGeometry g;
-  const long long sumSquares = static_cast<long long>(width) * width + static_cast<long long>(height) * height;
+  const long long sumSquares =
+      static_cast<long long>(width) * width + static_cast<long long>(height) * height;
   g.diagonal = static_cast<int>(std::ceil(std::sqrt(Extended(sumSquares))));
-  // The scale at which the view shows the picture, fitted and centred; a
-  // picture side of 0 leaves it 1.
-  if (width > 0 && height > 0) {
-    const Extended byWidth = Extended(focus.viewWidth) / width;
-    const Extended byHeight = Extended(focus.viewHeight) / height;
-    g.ratio = static_cast<double>(byHeight <= byWidth ? byHeight : byWidth);
-  }
+  g.ratio = FitRatio(focus.viewWidth, focus.viewHeight, width, height);
   g.center = g.diagonal / 2;
-  g.perpendicular = RoundInt(Extended(GetPerpendicular(point, focus.viewWidth, focus.viewHeight, focus.angle)) /
-                             Extended(g.ratio));
+  g.perpendicular = RoundInt(
+      Extended(GetPerpendicular(point, focus.viewWidth, focus.viewHeight, focus.angle)) / Extended(g.ratio));
   g.meta = SaturatingInt(Extended(g.center) + g.perpendicular);
   g.depth = RoundInt(Extended(focus.depthSetting) / 600 * Extended(std::min(width, height)));
   const double w = SlopeFactor(focus.slope);
@@ -178,8 +180,8 @@ void To8bit(TBitmap& bmp) {
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         const TRGBTriple* p = src.GetData(x, y);
-        const Extended v = Extended(p->rgbtRed) * 0.299L + Extended(p->rgbtGreen) * 0.587L +
-                           Extended(p->rgbtBlue) * 0.114L;
+        const Extended v =
+            Extended(p->rgbtRed) * 0.299L + Extended(p->rgbtGreen) * 0.587L + Extended(p->rgbtBlue) * 0.114L;
         *dst.GetData(x, y) = static_cast<std::uint8_t>(std::trunc(v));
       }
     }

@@ -34,6 +34,12 @@ struct MaskGeometry {
 // centre, measured along the band's normal (positive below at angle 0).
 int GetPerpendicular(TPoint point, int viewWidth, int viewHeight, int angle);
 
+// The scale at which a view of viewWidth x viewHeight shows a picture of
+// width x height, fitted and centred: view pixels per picture pixel, the
+// smaller of the two quotients in extended precision held as a double. A
+// picture side of 0 gives 1.
+double FitRatio(int viewWidth, int viewHeight, int width, int height);
+
 // The geometry for a picture of width x height. Throws MaskError for a
 // view of zero width or height.
 MaskGeometry ComputeMaskGeometry(int width, int height, TPoint point, const FocusSettings& focus);

@@ -113,24 +113,29 @@ const TBitmap& TFocusMaskCache::Mask(int width, int height, TPoint point, const 
   return mask_;
 }
 
+MaskGeometry MiniatureEngine::Miniature(const TBitmap& toned, TPoint point, const FocusSettings& focus,
+                                        int blur, TFocusMaskCache* masks, TBitmap& mask, TBitmap& target) {
+  // The mask comes first: if it cannot be built, no picture is touched.
+  MaskGeometry g;
+  if (masks)
+    mask = masks->Mask(toned.Width(), toned.Height(), point, focus, g);
+  else
+    g = ::CreateMaskBMP(mask, toned.Width(), toned.Height(), point, focus);
+  // The target becomes the toned picture with its blur blended in through
+  // the mask (a refused zone leaves it the sharp picture). The plain form
+  // makes the blurred copy and blends it; the fast form blends each blurred
+  // row straight into the target, with the same bytes.
+  BlurredOverlay(target, toned, mask, blur);
+  return g;
+}
+
 void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, int blur,
                                      TFocusMaskCache* masks) {
   if (!PictureLoaded()) return;
   CheckFocus(focus, blur);
   TChain next = chain_;
-  // The mask comes first: if it cannot be built, no picture is touched.
-  TBitmap mask{0, 0, pf8bit};
-  MaskGeometry g;
-  if (masks)
-    mask = masks->Mask(next.modified.Width(), next.modified.Height(), point, focus, g);
-  else
-    g = ::CreateMaskBMP(mask, next.modified.Width(), next.modified.Height(), point, focus);
-  // The target becomes ModifiedBMP with its blur blended in through the
-  // mask (a refused zone leaves it the sharp picture). The plain form makes
-  // the blurred copy and blends it; the fast form blends each blurred row
-  // straight into the target, with the same bytes.
-  TBitmap target;
-  BlurredOverlay(target, next.modified, mask, blur);
+  TBitmap mask{0, 0, pf8bit}, target;
+  const MaskGeometry g = Miniature(next.modified, point, focus, blur, masks, mask, target);
   next.mask = std::move(mask);
   next.target = std::move(target);
   next.maskDepth = g.depth;
@@ -138,16 +143,36 @@ void MiniatureEngine::ApplyMiniature(TPoint point, const FocusSettings& focus, i
   Commit(std::move(next));
 }
 
-void MiniatureEngine::ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
-                                       const FocusSettings& focus, int blur, TFocusMaskCache& masks,
-                                       TBitmap& target) {
+bool MiniatureEngine::ToneApplied(const Look& look) const {
+  const RECEFFECT& e = chain_.effect;
+  if (!look.tone) return true;
+  if (!e.Applied) return look.saturation == 0 && look.contrast == 0 && look.brightness == 0;
+  return e.Saturation == look.saturation && e.Contrast == look.contrast && e.Brightness == look.brightness;
+}
+
+void MiniatureEngine::ApplyMiniature(const Look& look) {
+  const int w = chain_.modified.Width(), h = chain_.modified.Height();
+  ApplyMiniature(look.PointFor(w, h), look.FocusFor(w, h), look.blur);
+}
+
+void MiniatureEngine::ApplyLook(const Look& look) {
+  if (!ToneApplied(look)) ApplyTone(look.saturation, look.contrast, look.brightness);
+  ApplyMiniature(look);
+}
+
+void MiniatureEngine::RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks,
+                                 TBitmap& target) {
   // The checks and steps of ApplyTone and ApplyMiniature, in their order.
-  if (tone) CheckTone(tone->Saturation, tone->Contrast, tone->Brightness);
-  CheckFocus(focus, blur);
+  if (look.tone) CheckTone(look.saturation, look.contrast, look.brightness);
+  const int w = picture.Width(), h = picture.Height();
+  const TPoint point = look.PointFor(w, h);
+  const FocusSettings focus = look.FocusFor(w, h);
+  CheckFocus(focus, look.blur);
   MaskGeometry g;
-  const TBitmap& mask = masks.Mask(picture.Width(), picture.Height(), point, focus, g);
-  if (tone) AdjustTone(picture, tone->Saturation, tone->Contrast, tone->Brightness);
-  BlurredOverlay(target, picture, mask, blur);
+  masks.Mask(w, h, point, focus, g);  // the mask first: if it cannot be built, nothing is toned
+  if (look.tone) AdjustTone(picture, look.saturation, look.contrast, look.brightness);
+  TBitmap mask;
+  Miniature(picture, point, focus, look.blur, &masks, mask, target);
 }
 
 void MiniatureEngine::Rotate90(bool plus) {

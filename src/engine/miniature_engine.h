@@ -31,6 +31,7 @@
 #include "codecs/metadata.h"
 #include "codecs/picture_io.h"
 #include "engine/focus_mask.h"
+#include "engine/look.h"
 #include "engine/settings.h"
 #include "imaging/bitmap.h"
 #include "imaging/resample.h"
@@ -141,16 +142,29 @@ class MiniatureEngine {
   // focus changed): the same bytes, built once for a run of pictures.
   void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur, TFocusMaskCache* masks = nullptr);
 
-  // The miniature of one picture without the chain or its history, for a
-  // run of pictures where only the result counts (the frames of a video):
-  // `target` becomes, byte for byte, the TargetBMP that LoadPicture(picture),
-  // ApplyTone(*tone) when `tone` is given, and ApplyMiniature(point, focus,
-  // blur, &masks) leave. `picture` is toned in place (no copy when its
-  // pixels are its own), and `target`'s pixels are written over when it has
-  // the size and pixels of its own. Throws what those throw; `target` is
-  // then unspecified.
-  static void ComposeMiniature(TBitmap& picture, const RECEFFECT* tone, TPoint point,
-                               const FocusSettings& focus, int blur, TFocusMaskCache& masks, TBitmap& target);
+  // The miniature "Apply" with the look's band, point and blur (the point
+  // and view resolved for ModifiedBMP's size).
+  void ApplyMiniature(const Look& look);
+
+  // What the two "Apply" buttons make of `look`: the tone "Apply" when the
+  // look's tone settings are not those ModifiedBMP carries (ToneApplied),
+  // then the miniature "Apply" with the look's band and blur. The same
+  // operations, so the same bytes and history steps.
+  void ApplyLook(const Look& look);
+  // Whether ModifiedBMP already carries the look's tone settings (none
+  // applied is the same as all three at 0; a look without its tone step
+  // takes ModifiedBMP as it is).
+  bool ToneApplied(const Look& look) const;
+
+  // The render path without the chain or its history, for pictures where
+  // only the result counts (the command line, the frames of a video):
+  // `target` becomes, byte for byte, the TargetBMP that LoadPicture(picture)
+  // and ApplyLook(look) leave. The mask is checked first and taken from
+  // `masks` (built once for a run of pictures of one size and band); then
+  // `picture` is toned in place (no copy when its pixels are its own), and
+  // `target`'s pixels are written over when it has the size and pixels of
+  // its own. Throws what those throw; `target` is then unspecified.
+  static void RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks, TBitmap& target);
 
   // Turns all four pictures by a quarter turn, clockwise when `plus`, so
   // that applied effects stay. Does nothing without a picture.
@@ -191,6 +205,10 @@ class MiniatureEngine {
   static void Retone(TChain& chain);
   // Makes `next` the chain, the one before it the newest undo step.
   void Commit(TChain&& next);
+  // The miniature step of both paths: the mask (from `masks` when given),
+  // then the blur of `toned` blended over it through the mask into `target`.
+  static MaskGeometry Miniature(const TBitmap& toned, TPoint point, const FocusSettings& focus, int blur,
+                                TFocusMaskCache* masks, TBitmap& mask, TBitmap& target);
   // Drops the oldest undo steps beyond the history's bounds.
   void TrimHistory() noexcept;
 

@@ -111,14 +111,19 @@ void TBitmap::Detach() {
 
 std::size_t TBitmap::BytesPerPixel(TPixelFormat format) {
   switch (format) {
-    case pf8bit: return 1;
-    case pf24bit: return 3;
-    case pf32bit: return 4;
+    case pf8bit:
+      return 1;
+    case pf24bit:
+      return 3;
+    case pf32bit:
+      return 4;
   }
   return 3;
 }
 
-std::size_t TBitmap::RowBytes() const { return std::size_t(width_) * BytesPerPixel(format_); }
+std::size_t TBitmap::RowBytes() const {
+  return std::size_t(width_) * BytesPerPixel(format_);
+}
 
 TBitmap TBitmap::ForOverwrite(int width, int height, TPixelFormat format) {
   CheckSize(width, height);
@@ -162,8 +167,12 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format, bool keepPi
   pixels_ = std::move(pixels);
 }
 
-void TBitmap::SetWidth(int width) { SetSize(width, height_); }
-void TBitmap::SetHeight(int height) { SetSize(width_, height); }
+void TBitmap::SetWidth(int width) {
+  SetSize(width, height_);
+}
+void TBitmap::SetHeight(int height) {
+  SetSize(width_, height);
+}
 
 void TBitmap::SetSize(int width, int height) {
   CheckSize(width, height);
@@ -268,4 +277,11 @@ bool TBitmap::operator==(const TBitmap& other) const {
     if (std::memcmp(ScanLine(y), other.ScanLine(y), rowBytes) != 0) return false;
   }
   return format_ != pf8bit || palette_ == other.palette_;
+}
+
+void TBitmap::CopyPixelsOf(const TBitmap& src) {
+  if (!Fits(src.Width(), src.Height(), src.PixelFormat()))
+    *this = ForOverwrite(src.Width(), src.Height(), src.PixelFormat());
+  for (int y = 0; y < src.Height(); ++y) std::memcpy(ScanLine(y), src.ScanLine(y), src.RowBytes());
+  palette_ = src.palette_;
 }

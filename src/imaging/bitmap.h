@@ -127,6 +127,9 @@ class TBitmap {
   }
 
   void Assign(const TBitmap& other) { *this = other; }
+  // Makes this bitmap a copy of `src` with pixels of its own, writing into
+  // the ones it has when they fit (no new memory from frame to frame).
+  void CopyPixelsOf(const TBitmap& src);
 
   // Colour table of an 8-bit bitmap (kept, unused, for the other formats).
   // A new bitmap's table is all black.

@@ -101,6 +101,47 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool 
 
 }  // namespace
 
+// The panel's rows: each whole-number setting of the look's table with the
+// designed names of its caption, number label and slider, the handlers
+// named after them, and where the row sits.
+struct TForm1::TSettingRow {
+  const char* setting;  // the name in the settings table
+  const char* caption;
+  const char* captionName;
+  const char* valueName;
+  const char* sliderName;
+  int top;
+  TCaptionLabel* TForm1::*captionLabel;
+  QLabel* TForm1::*valueLabel;
+  QSlider* TForm1::*slider;
+  void (TForm1::*change)();
+  void (TForm1::*reset)();
+
+  const LookSetting& Entry() const;
+};
+
+const TForm1::TSettingRow TForm1::kSettingRows[] = {
+    {"saturation", "Saturation", "Label5", "LabelSaturation", "TrackBarSaturation", 15, &TForm1::Label5,
+     &TForm1::LabelSaturation, &TForm1::TrackBarSaturation, &TForm1::TrackBarSaturationChange,
+     &TForm1::Label5Click},
+    {"contrast", "Contrast", "Label3", "LabelContrast", "TrackBarContrast", 71, &TForm1::Label3,
+     &TForm1::LabelContrast, &TForm1::TrackBarContrast, &TForm1::TrackBarContrastChange,
+     &TForm1::Label3Click},
+    {"brightness", "Brightness", "Label7", "LabelBrightness", "TrackBarBrightness", 127, &TForm1::Label7,
+     &TForm1::LabelBrightness, &TForm1::TrackBarBrightness, &TForm1::TrackBarBrightnessChange,
+     &TForm1::Label7Click},
+    {"angle", "Angle", "Label1", "LabelAngle", "TrackBarAngle", 239, &TForm1::Label1, &TForm1::LabelAngle,
+     &TForm1::TrackBarAngle, &TForm1::TrackBarAngleChange, &TForm1::Label1Click},
+    {"depth", "Depth", "Label2", "LabelDepth", "TrackBarDepth", 295, &TForm1::Label2, &TForm1::LabelDepth,
+     &TForm1::TrackBarDepth, &TForm1::TrackBarDepthChange, &TForm1::Label2Click},
+    {"blur", "Blur", "Label4", "LabelBlur", "TrackBarBlur", 351, &TForm1::Label4, &TForm1::LabelBlur,
+     &TForm1::TrackBarBlur, &TForm1::TrackBarBlurChange, &TForm1::Label4Click},
+};
+
+const LookSetting& TForm1::TSettingRow::Entry() const {
+  return *FindLookSetting(setting);
+}
+
 QString VersionText() {
   return QStringLiteral(
              "[Tessarin] Version %1\n"
@@ -219,41 +260,18 @@ void TForm1::BuildPanel() {
   Shape2->setObjectName("Shape2");
   Shape2->setGeometry(7, 231, 161, 218);
 
-  Label5 = MakeCaption(Panel1, "Label5", "Saturation", 15);
-  LabelSaturation = MakeValueLabel(Panel1, "LabelSaturation", 15);
-  TrackBarSaturation = MakeSlider(Panel1, "TrackBarSaturation", 34, kSaturationSetting);
-  Label3 = MakeCaption(Panel1, "Label3", "Contrast", 71);
-  LabelContrast = MakeValueLabel(Panel1, "LabelContrast", 71);
-  TrackBarContrast = MakeSlider(Panel1, "TrackBarContrast", 90, kContrastSetting);
-  Label7 = MakeCaption(Panel1, "Label7", "Brightness", 127);
-  LabelBrightness = MakeValueLabel(Panel1, "LabelBrightness", 127);
-  TrackBarBrightness = MakeSlider(Panel1, "TrackBarBrightness", 146, kBrightnessSetting);
+  // A caption, its number label on the same line, the slider 19 pixels below.
+  const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
+  for (const TSettingRow& row : kSettingRows) {
+    this->*row.captionLabel = MakeCaption(Panel1, row.captionName, row.caption, row.top);
+    this->*row.valueLabel = MakeValueLabel(Panel1, row.valueName, row.top);
+    this->*row.slider = MakeSlider(Panel1, row.sliderName, row.top + 19, *row.Entry().range);
+    connect(this->*row.slider, &QSlider::valueChanged, this, slot(row.change));
+    connect(this->*row.captionLabel, &TCaptionLabel::clicked, this, slot(row.reset));
+  }
   BitBtnEffects = MakeApplyButton(Panel1, "BitBtnEffects", 184);
-
-  Label1 = MakeCaption(Panel1, "Label1", "Angle", 239);
-  LabelAngle = MakeValueLabel(Panel1, "LabelAngle", 239);
-  TrackBarAngle = MakeSlider(Panel1, "TrackBarAngle", 258, kAngleSetting);
-  Label2 = MakeCaption(Panel1, "Label2", "Depth", 295);
-  LabelDepth = MakeValueLabel(Panel1, "LabelDepth", 295);
-  TrackBarDepth = MakeSlider(Panel1, "TrackBarDepth", 314, kDepthSetting);
-  Label4 = MakeCaption(Panel1, "Label4", "Blur", 351);
-  LabelBlur = MakeValueLabel(Panel1, "LabelBlur", 351);
-  TrackBarBlur = MakeSlider(Panel1, "TrackBarBlur", 370, kBlurSetting);
   BitBtnBlur = MakeApplyButton(Panel1, "BitBtnBlur", 408);
 
-  const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
-  connect(TrackBarSaturation, &QSlider::valueChanged, this, slot(&TForm1::TrackBarSaturationChange));
-  connect(TrackBarContrast, &QSlider::valueChanged, this, slot(&TForm1::TrackBarContrastChange));
-  connect(TrackBarBrightness, &QSlider::valueChanged, this, slot(&TForm1::TrackBarBrightnessChange));
-  connect(TrackBarAngle, &QSlider::valueChanged, this, slot(&TForm1::TrackBarAngleChange));
-  connect(TrackBarDepth, &QSlider::valueChanged, this, slot(&TForm1::TrackBarDepthChange));
-  connect(TrackBarBlur, &QSlider::valueChanged, this, slot(&TForm1::TrackBarBlurChange));
-  connect(Label5, &TCaptionLabel::clicked, this, slot(&TForm1::Label5Click));
-  connect(Label3, &TCaptionLabel::clicked, this, slot(&TForm1::Label3Click));
-  connect(Label7, &TCaptionLabel::clicked, this, slot(&TForm1::Label7Click));
-  connect(Label1, &TCaptionLabel::clicked, this, slot(&TForm1::Label1Click));
-  connect(Label2, &TCaptionLabel::clicked, this, slot(&TForm1::Label2Click));
-  connect(Label4, &TCaptionLabel::clicked, this, slot(&TForm1::Label4Click));
   connect(BitBtnEffects, &QPushButton::clicked, this, slot(&TForm1::BitBtnEffectsClick));
   connect(BitBtnBlur, &QPushButton::clicked, this, slot(&TForm1::BitBtnBlurClick));
 }
@@ -371,18 +389,8 @@ void TForm1::FormShow() {
   Image2->setVisible(MenuCL->isChecked());
   Image3->FillClient(shadow, Image1->size());
   SetPoint({Image2->width() / 2, Image2->height() / 2});
-  TrackBarSaturation->setValue(DefaultSaturation);
-  TrackBarContrast->setValue(DefaultContrast);
-  TrackBarBrightness->setValue(DefaultBrightness);
-  TrackBarAngle->setValue(DefaultAngle);
-  TrackBarDepth->setValue(DefaultDepth);
-  TrackBarBlur->setValue(DefaultBlur);
-  LabelSaturation->setNum(TrackBarSaturation->value());
-  LabelContrast->setNum(TrackBarContrast->value());
-  LabelBrightness->setNum(TrackBarBrightness->value());
-  LabelAngle->setNum(TrackBarAngle->value());
-  LabelDepth->setNum(TrackBarDepth->value());
-  LabelBlur->setNum(TrackBarBlur->value());
+  for (const TSettingRow& row : kSettingRows) (this->*row.slider)->setValue(row.Entry().range->defaultValue);
+  for (const TSettingRow& row : kSettingRows) (this->*row.valueLabel)->setNum((this->*row.slider)->value());
   live_->Update();
 }
 
@@ -450,51 +458,59 @@ void TForm1::ShowBefore(bool before) {
 
 // ---- Sliders and their captions ----
 
+// A slider moved: the band's settings redraw the guide lines first (which
+// update the preview), the others the preview; then the number follows.
+void TForm1::SettingChanged(int row) {
+  const TSettingRow& r = kSettingRows[row];
+  if (r.Entry().group == SettingGroup::Band) {
+    PutLine();
+  } else {
+    live_->Update();
+  }
+  (this->*r.valueLabel)->setNum((this->*r.slider)->value());
+}
+
+// A caption clicked: its slider back to the default.
+void TForm1::ResetSetting(int row) {
+  const TSettingRow& r = kSettingRows[row];
+  (this->*r.slider)->setValue(r.Entry().range->defaultValue);
+}
+
 void TForm1::TrackBarSaturationChange() {
-  LabelSaturation->setNum(TrackBarSaturation->value());
-  live_->Update();
+  SettingChanged(0);
 }
 void TForm1::TrackBarContrastChange() {
-  LabelContrast->setNum(TrackBarContrast->value());
-  live_->Update();
+  SettingChanged(1);
 }
 void TForm1::TrackBarBrightnessChange() {
-  LabelBrightness->setNum(TrackBarBrightness->value());
-  live_->Update();
+  SettingChanged(2);
 }
-
 void TForm1::TrackBarAngleChange() {
-  PutLine();
-  LabelAngle->setNum(TrackBarAngle->value());
+  SettingChanged(3);
 }
-
 void TForm1::TrackBarDepthChange() {
-  PutLine();
-  LabelDepth->setNum(TrackBarDepth->value());
+  SettingChanged(4);
 }
-
 void TForm1::TrackBarBlurChange() {
-  LabelBlur->setNum(TrackBarBlur->value());
-  live_->Update();
+  SettingChanged(5);
 }
-
 void TForm1::Label5Click() {
-  TrackBarSaturation->setValue(DefaultSaturation);
+  ResetSetting(0);
 }
 void TForm1::Label3Click() {
-  TrackBarContrast->setValue(DefaultContrast);
+  ResetSetting(1);
 }
 void TForm1::Label7Click() {
-  TrackBarBrightness->setValue(DefaultBrightness);
+  ResetSetting(2);
 }
 void TForm1::Label1Click() {
-  TrackBarAngle->setValue(DefaultAngle);
+  ResetSetting(3);
 }
 void TForm1::Label2Click() {
-  TrackBarDepth->setValue(DefaultDepth);
+  ResetSetting(4);
 }
 void TForm1::Label4Click() {
-  TrackBarBlur->setValue(DefaultBlur);
+  ResetSetting(5);
 }
 
 // ---- The blur slope ----
@@ -546,7 +562,7 @@ namespace {
 double ViewPerPicture(QSize view, const TBitmap& picture) {
   if (view.isEmpty()) return 0;
   if (picture.Width() == 0 || picture.Height() == 0) return std::min(view.width(), view.height());
-  return std::min(double(view.width()) / picture.Width(), double(view.height()) / picture.Height());
+  return FitRatio(view.width(), view.height(), picture.Width(), picture.Height());
 }
 
 }  // namespace
@@ -584,17 +600,11 @@ void TForm1::MenuCPClick() {
   live_->SetEnabled(MenuCP->isChecked());
 }
 
-TLook TForm1::CurrentLook() const {
-  TLook look;
-  look.saturation = TrackBarSaturation->value();
-  look.contrast = TrackBarContrast->value();
-  look.brightness = TrackBarBrightness->value();
+Look TForm1::CurrentLook() const {
+  Look look;
+  for (const TSettingRow& row : kSettingRows) look.*row.Entry().whole = (this->*row.slider)->value();
+  look.slope = SlopeChoice();
   look.point = point_;
-  look.focus.viewWidth = Image2->width();
-  look.focus.viewHeight = Image2->height();
-  look.focus.angle = TrackBarAngle->value();
-  look.focus.depthSetting = TrackBarDepth->value();
-  look.focus.slope = SlopeChoice();
-  look.blur = TrackBarBlur->value();
+  look.view = {Image2->width(), Image2->height()};
   return look;
 }

@@ -69,7 +69,7 @@ class TForm1 : public QMainWindow {
   // Config > Live Preview.
   TLivePreview& LivePreview() { return *live_; }
   // What the two "Apply" buttons take from the controls now.
-  TLook CurrentLook() const;
+  Look CurrentLook() const;
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -185,11 +185,11 @@ class TForm1 : public QMainWindow {
   // settings whose result the command makes TargetBMP, when it does.
   void RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
                   std::function<void()> after, std::function<TBitmap()> firstView = {},
-                  std::optional<TLook> applied = std::nullopt);
+                  std::optional<Look> applied = std::nullopt);
   // The engine was changed here rather than by a command (Undo, Redo, a
   // result the live preview had made): shows it everywhere. `applied` as
   // for RunCommand.
-  void EngineReplaced(std::optional<TLook> applied = std::nullopt);
+  void EngineReplaced(std::optional<Look> applied = std::nullopt);
   // Enables the commands that need the engine to be idle, and Undo and Redo.
   void UpdateCommands();
   // The focus point: set from the overlay's pixels, kept on the same spot
@@ -203,6 +203,11 @@ class TForm1 : public QMainWindow {
   // Tells the user, in one box, what a read or a save could not keep.
   void ShowWarnings(const QString& heading, const std::vector<std::string>& warnings);
   BlurSlope SlopeChoice() const;
+  // The panel's rows of sliders, built from the settings table.
+  struct TSettingRow;
+  static const TSettingRow kSettingRows[];
+  void SettingChanged(int row);
+  void ResetSetting(int row);
   void CheckSlopeItem(QAction* chosen);
 
   // Shows TargetBMP on the Modified tab (and OriginalBMP on the other).

@@ -1,7 +1,7 @@
 // The main window's commands that change the picture or its file: the two
 // "Apply" buttons, File > Open and Save, dropped files, and the Edit menu.
 // Each one reads its controls here, then runs its engine operation off the
-// user-interface thread (TWorkRunner) on a copy of the engine, which
+// user-interface thread on a copy of the engine (RunOnEngineCopy), which
 // becomes the engine when it completes. The copy shares the pictures'
 // pixels, and an operation that fails leaves the engine as it was, so an
 // error shows its box and nothing has changed.
@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "codecs/picture_io.h"
+#include "ui/engine_job.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/guard.h"
@@ -46,8 +47,7 @@ QString FromUtf8(const std::string& text) {
 
 void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&)> command,
                         std::function<void()> after, std::function<TBitmap()> firstView,
-                        std::optional<TLook> applied) {
-  auto next = std::make_shared<MiniatureEngine>(engine_);
+                        std::optional<Look> applied) {
   // The views' copies of new pictures are made beside the command too.
   struct TViews {
     std::optional<TImageView::TPrepared> target, original;
@@ -70,9 +70,9 @@ void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&
       Image1->Show(std::move(*prepared));
     });
   };
-  work_->Run(
-      what,
-      [=, command = std::move(command)] {
+  RunOnEngineCopy(
+      *work_, what, engine_,
+      [=, command = std::move(command)](MiniatureEngine& next) {
         std::future<void> first;
         if (firstView && TWorkRunner::Inline()) {
           showFirst();
@@ -85,13 +85,14 @@ void TForm1::RunCommand(const QString& what, std::function<void(MiniatureEngine&
             }
           });
         }
-        command(*next);
+        command(next);
         views->commandDone = true;
-        if (!same(next->TargetBMP(), shownTarget)) views->target = TImageView::Prepare(next->TargetBMP());
-        if (!same(next->OriginalBMP(), shownOriginal) && !same(next->OriginalBMP(), next->TargetBMP()))
-          views->original = TImageView::Prepare(next->OriginalBMP());
+        if (!same(next.TargetBMP(), shownTarget)) views->target = TImageView::Prepare(next.TargetBMP());
+        if (!same(next.OriginalBMP(), shownOriginal) && !same(next.OriginalBMP(), next.TargetBMP()))
+          views->original = TImageView::Prepare(next.OriginalBMP());
       },
-      [this, next, views, applied, after = std::move(after)](std::exception_ptr error) {
+      [this, views, applied, after = std::move(after)](std::shared_ptr<MiniatureEngine> next,
+                                                       std::exception_ptr error) {
         RunGuarded(dialogs_, this, [&] {
           // A failed command puts back the pictures a first view replaced.
           if (error && views->firstShown) ShowPictures();
@@ -134,20 +135,19 @@ void TForm1::BitBtnEffectsClick() {
 }
 
 void TForm1::ApplyMiniature() {
-  const TLook look = CurrentLook();
+  const Look look = CurrentLook();
   // With the tone settings the picture has, the result is all of the look.
-  std::optional<TLook> applied;
-  if (ToneApplied(engine_, look)) applied = look;
+  std::optional<Look> applied;
+  if (engine_.ToneApplied(look)) applied = look;
   RunCommand(
-      "Making the miniature",
-      [look](MiniatureEngine& e) { e.ApplyMiniature(look.point, look.focus, look.blur); },
+      "Making the miniature", [look](MiniatureEngine& e) { e.ApplyMiniature(look); },
       [this] { ShowPictures(); }, {}, applied);
 }
 
 void TForm1::BitBtnBlurClick() {
   if (!engine_.PictureLoaded() || work_->Busy()) return;
   // The live preview may have made this very result already.
-  const TLook look = CurrentLook();
+  const Look look = CurrentLook();
   if (const std::shared_ptr<MiniatureEngine> exact = live_->ExactFor(look)) {
     engine_ = *exact;
     EngineReplaced(look);
@@ -296,7 +296,7 @@ void TForm1::ResizePicture(int width, int height, TResizeMode mode) {
       });
 }
 
-void TForm1::EngineReplaced(std::optional<TLook> applied) {
+void TForm1::EngineReplaced(std::optional<Look> applied) {
   ShowPictures();
   SetTitle();
   live_->EngineChanged(applied);

@@ -4,10 +4,11 @@
 #include <cmath>
 
 #include "imaging/parallel.h"
+#include "ui/engine_job.h"
 #include "ui/image_view.h"
 #include "ui/work_runner.h"
 
-TLivePreview::TLivePreview(TImageView* view, QLabel* mark, std::function<TLook()> look,
+TLivePreview::TLivePreview(TImageView* view, QLabel* mark, std::function<Look()> look,
                            std::function<const MiniatureEngine&()> engine, std::function<bool()> idle,
                            QObject* parent)
     : QObject(parent),
@@ -64,7 +65,7 @@ void TLivePreview::SetSuspended(bool suspended) {
   }
 }
 
-void TLivePreview::EngineChanged(std::optional<TLook> applied) {
+void TLivePreview::EngineChanged(std::optional<Look> applied) {
   ++version_;
   applied_ = applied;
   exact_.reset();
@@ -72,7 +73,7 @@ void TLivePreview::EngineChanged(std::optional<TLook> applied) {
   Update();
 }
 
-std::shared_ptr<MiniatureEngine> TLivePreview::ExactFor(const TLook& look) const {
+std::shared_ptr<MiniatureEngine> TLivePreview::ExactFor(const Look& look) const {
   if (!exact_ || exact_->toneStep || !(exact_->look == look)) return nullptr;
   return exact_->engine;
 }
@@ -86,7 +87,7 @@ void TLivePreview::ShowApplied() {
 void TLivePreview::ShowState(TState state, const QString& text) {
   state_ = state;
   // Whether the lower "Apply" alone makes it, or the tone "Apply" first.
-  const QString pending = state == TState::Failed || ToneApplied(engine_(), look_())
+  const QString pending = state == TState::Failed || engine_().ToneApplied(look_())
                               ? tr("not applied")
                               : tr("tone and miniature not applied");
   switch (state) {
@@ -132,7 +133,7 @@ void TLivePreview::Update() {
     ShowState(TState::Off);
     return;
   }
-  const TLook look = look_();
+  const Look look = look_();
   if (applied_ && *applied_ == look) {
     settle_.stop();
     CancelExact();
@@ -175,24 +176,23 @@ void TLivePreview::StartExactNow() {
 
 void TLivePreview::StartExact() {
   if (!enabled_ || suspended_ || !idle_() || state_ != TState::Draft) return;
-  const TLook look = look_();
+  const Look look = look_();
   if (exactWork_->Busy()) return;  // started again when the running job ends
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   cancel_ = cancel;
   runningLook_ = look;
-  auto next = std::make_shared<MiniatureEngine>(engine_());
-  const bool toneStep = !ToneApplied(*next, look);
+  const bool toneStep = !engine_().ToneApplied(look);
   auto prepared = std::make_shared<TImageView::TPrepared>();
   const std::uint64_t version = version_;
-  exactWork_->Run(
-      tr("Making the full-size preview"),
-      [=] {
+  RunOnEngineCopy(
+      *exactWork_, tr("Making the full-size preview"), engine_(),
+      [=](MiniatureEngine& next) {
         const TCancelScope scope(*cancel);
-        ApplyLook(*next, look);
+        next.ApplyLook(look);
         if (cancel->load()) throw TCancelled();
-        *prepared = TImageView::Prepare(next->TargetBMP());
+        *prepared = TImageView::Prepare(next.TargetBMP());
       },
-      [=, this](std::exception_ptr error) {
+      [=, this](std::shared_ptr<MiniatureEngine> next, std::exception_ptr error) {
         runningLook_.reset();
         const bool current = enabled_ && !suspended_ && version == version_ && look == look_();
         if (current && !error) {

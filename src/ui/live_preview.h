@@ -42,7 +42,7 @@ class TLivePreview : public QObject {
 
   // `look` reads the controls, `engine` the window's engine, `idle` says
   // that no command is running.
-  TLivePreview(TImageView* view, QLabel* mark, std::function<TLook()> look,
+  TLivePreview(TImageView* view, QLabel* mark, std::function<Look()> look,
                std::function<const MiniatureEngine&()> engine, std::function<bool()> idle,
                QObject* parent = nullptr);
   ~TLivePreview() override;
@@ -57,11 +57,11 @@ class TLivePreview : public QObject {
   void Update();
   // The engine has changed (a command completed, Undo, Redo). `applied`:
   // the settings the new TargetBMP is the result of, when it is.
-  void EngineChanged(std::optional<TLook> applied = std::nullopt);
+  void EngineChanged(std::optional<Look> applied = std::nullopt);
 
   // The exact result for `look`, when it is ready, was made from the
   // engine as it is and needed no tone step: what the lower "Apply" makes.
-  std::shared_ptr<MiniatureEngine> ExactFor(const TLook& look) const;
+  std::shared_ptr<MiniatureEngine> ExactFor(const Look& look) const;
 
   TState State() const { return state_; }
   // How long the controls stay still before the exact result is made.
@@ -84,28 +84,28 @@ class TLivePreview : public QObject {
   void CancelExact();
 
   struct TExact {
-    TLook look;
+    Look look;
     bool toneStep = false;  // the tone settings were applied first
     std::shared_ptr<MiniatureEngine> engine;
   };
 
   TImageView* view_;
   QLabel* mark_;
-  std::function<TLook()> look_;
+  std::function<Look()> look_;
   std::function<const MiniatureEngine&()> engine_;
   std::function<bool()> idle_;
   bool enabled_ = false;
   bool suspended_ = false;
   TState state_ = TState::Off;
   MiniaturePreview preview_;
-  TBitmap sourceOf_;              // the ResizedBMP the reduced copy was made from
-  QSize sourceFor_;               // and the size on screen it was made for
-  std::uint64_t version_ = 0;     // counts changes of the engine
-  std::optional<TLook> applied_;  // what TargetBMP is the result of
-  std::optional<TExact> exact_;   // made from the engine as it is (dropped when it changes)
+  TBitmap sourceOf_;             // the ResizedBMP the reduced copy was made from
+  QSize sourceFor_;              // and the size on screen it was made for
+  std::uint64_t version_ = 0;    // counts changes of the engine
+  std::optional<Look> applied_;  // what TargetBMP is the result of
+  std::optional<TExact> exact_;  // made from the engine as it is (dropped when it changes)
   TWorkRunner* exactWork_;
   std::shared_ptr<std::atomic<bool>> cancel_;  // of the running exact job
-  std::optional<TLook> runningLook_;
+  std::optional<Look> runningLook_;
   QTimer settle_;  // starts the exact result once the controls are still
   QTimer remake_;  // remakes the reduced copy once a resize settles
 };

@@ -153,7 +153,7 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
             }
             item.picture = pool.Take();
             picture(item.picture);
-            item.settings = job.recipe ? job.recipe->At(index, seconds) : job.settings;
+            item.look = job.recipe ? job.recipe->At(index, seconds) : job.look;
             return decoded.Push(std::move(item));
           },
           [&](PacketPtr packet, double seconds) {
@@ -206,7 +206,7 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
         // The decoded picture is toned in place and the result written
         // into a picture given back by the writer.
         TBitmap target = pool.Take();
-        MiniatureFrameInto(item->picture, item->settings, masks, target);
+        MiniatureEngine::RenderLook(item->picture, item->look, masks, target);
         pool.Give(std::move(item->picture));
         item->picture = std::move(target);
       }

@@ -19,10 +19,11 @@
 // the timing stays the source's (no --speed) and the output container
 // takes its codec; otherwise it is dropped, with a note.
 //
-// Every output frame, before the encoder, is MiniatureFrame of the decoded
-// frame with that frame's settings. Nothing half-written is left: a video
-// is written to a temporary name and renamed when complete; stills of a
-// run that fails are removed again.
+// Every output frame, before the encoder, is the render path's result
+// (MiniatureEngine::RenderLook) for the decoded frame and that frame's
+// look. Nothing half-written is left: a video is written to a temporary
+// name and renamed when complete; stills of a run that fails are removed
+// again.
 #pragma once
 
 #include <cstdint>
@@ -33,9 +34,8 @@
 #include <vector>
 
 #include "codecs/picture_io.h"
+#include "engine/recipe.h"
 #include "video/frame_selection.h"
-#include "video/frame_settings.h"
-#include "video/recipe.h"
 
 // A failure that names the file and what is wrong.
 struct VideoError : std::runtime_error {
@@ -49,7 +49,7 @@ struct VideoJob {
   int crf = -1;     // -1: the encoder's default (H.264 23, VP9 32)
   std::string preset = "medium";
   int quality = kDefaultJpegQuality;  // JPEG stills
-  FrameSettings settings;
+  Look look;
   std::optional<Recipe> recipe;
   FrameSelection selection;
   int threads = 0;  // codec threads; 0: all cores to the encoder, half to the decoder

@@ -108,7 +108,7 @@ struct Item {
   std::int64_t output = 0;  // in the output
   std::int64_t pts = 0;     // in the output's time base
   TBitmap picture;
-  FrameSettings settings;
+  Look look;
   PacketPtr audio;
 };
 

@@ -33,7 +33,7 @@ TEST(CliArguments, ParsesCompoundValues) {
   for (const char* bad : {"", "fff", "gg0000", "ff80001"}) EXPECT_FALSE(ParseHexColor(bad)) << bad;
   EXPECT_EQ(*ParseResizeMode("lanczos"), rmLanczos);
   EXPECT_FALSE(ParseResizeMode("cubic"));
-  EXPECT_EQ(*ParseSlope("wide"), BlurSlope::Wide);
+  EXPECT_EQ(FindLookSetting("slope")->ChoiceOf("wide"), int(BlurSlope::Wide));
 }
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {

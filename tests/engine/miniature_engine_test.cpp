@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "imaging/blur.h"
 #include "support/fast_paths.h"
@@ -161,7 +162,7 @@ TEST(MiniatureEngineFast, ComposeMatchesThePlainSteps) {
   }
 }
 
-// A run of pictures through ComposeMiniature with one mask cache and one
+// A run of pictures through RenderLook with one mask cache and one
 // reused target, each step changing one thing, against the chain's
 // TargetBMP for that picture. Catches a mask kept after a change its cache
 // does not compare (any of size, point and the five focus fields), a
@@ -203,9 +204,16 @@ TEST(Engine, ComposedRunMatchesTheChainAtEveryStep) {
     MiniatureEngine chain = Loaded(picture);
     if (s.tone) chain.ApplyTone(tone.Saturation, tone.Contrast, tone.Brightness);
     chain.ApplyMiniature(s.point, s.focus, s.blur);
+    Look look;
+    look.tone = s.tone;
+    std::tie(look.saturation, look.contrast, look.brightness) =
+        std::tuple(tone.Saturation, tone.Contrast, tone.Brightness);
+    std::tie(look.angle, look.depth, look.slope, look.blur) =
+        std::tuple(s.focus.angle, s.focus.depthSetting, s.focus.slope, s.blur);
+    look.point = s.point;
+    look.view = {s.focus.viewWidth, s.focus.viewHeight};
     TBitmap frame = picture;
-    MiniatureEngine::ComposeMiniature(frame, s.tone ? &tone : nullptr, s.point, s.focus, s.blur, masks,
-                                      target);
+    MiniatureEngine::RenderLook(frame, look, masks, target);
     EXPECT_TRUE(target == chain.TargetBMP())
         << &s - steps << ": " << s.w << "x" << s.h << " angle " << s.focus.angle << " blur " << s.blur;
   }

@@ -1,4 +1,4 @@
-#include "video/recipe.h"
+#include "engine/recipe.h"
 
 #include <cmath>
 #include <fstream>
@@ -8,9 +8,6 @@
 namespace {
 
 using Json = nlohmann::json;
-
-constexpr long long kMaxCoordinate = 1000000;
-constexpr long long kMaxViewSide = 65535;
 
 class Checker {
  public:
@@ -46,18 +43,45 @@ class Checker {
     return v.get<double>();
   }
 
+  // One setting of the table from its JSON value, into `look`.
+  void Setting(const LookSetting& s, const Json& v, const std::string& key, Look& look) const {
+    switch (s.kind) {
+      case SettingKind::Whole:
+        look.*s.whole = int(Whole(v, key, s.range->acceptedMinimum, s.range->acceptedMaximum));
+        break;
+      case SettingKind::Choice: {
+        const int choice = v.is_string() ? s.ChoiceOf(v.get<std::string>()) : -1;
+        if (choice < 0) Fail(key, v.dump() + " is not one of " + s.ChoiceList());
+        s.setChoice(look, choice);
+        break;
+      }
+      case SettingKind::Flag:
+        if (!v.is_boolean()) Fail(key, v.dump() + " is not true or false");
+        look.*s.flag = v.get<bool>();
+        break;
+      case SettingKind::Point: {
+        const auto [x, y] = Pair(v, key, -kMaxLookCoordinate, kMaxLookCoordinate);
+        look.*s.point = TPoint{x, y};
+        break;
+      }
+      case SettingKind::Size: {
+        const auto [w, h] = Pair(v, key, 1, kMaxViewSide);
+        look.*s.size = {w, h};
+        break;
+      }
+    }
+  }
+
  private:
   std::string name_;
 };
 
-// Applies one keyframe's keys to `s` (the settings it inherits).
+// Applies one keyframe's keys to its look (the look it inherits).
 void ApplyKeys(const Json& frame, const std::string& at, const Checker& check, Keyframe& key, bool& byTime,
                bool first) {
-  FrameSettings& s = key.settings;
   bool when = false;
   for (const auto& [name, value] : frame.items()) {
     const std::string path = at + "." + name;
-    bool known = true;
     if (name == "frame" || name == "time") {
       const bool time = name == "time";
       if (when) check.Fail(at, "give either \"frame\" or \"time\", not both");
@@ -68,31 +92,11 @@ void ApplyKeys(const Json& frame, const std::string& at, const Checker& check, K
       key.at = time ? check.Number(value, path, 0) : double(check.Whole(value, path, 0, 1ll << 40));
     } else if (name == "ease") {
       key.ease = check.EaseOf(value, path);
-    } else if (name == "point") {
-      const auto [x, y] = check.Pair(value, path, -kMaxCoordinate, kMaxCoordinate);
-      s.point = TPoint{x, y};
-    } else if (name == "slope") {
-      if (value == "narrow")
-        s.slope = BlurSlope::Narrow;
-      else if (value == "medium")
-        s.slope = BlurSlope::Medium;
-      else if (value == "wide")
-        s.slope = BlurSlope::Wide;
-      else
-        check.Fail(path, value.dump() + " is not \"narrow\", \"medium\" or \"wide\"");
-    } else if (name == "tone") {
-      if (!value.is_boolean()) check.Fail(path, value.dump() + " is not true or false");
-      s.tone = value.get<bool>();
+    } else if (const LookSetting* s = FindLookSetting(name); s && s->kind != SettingKind::Size) {
+      check.Setting(*s, value, path, key.look);
     } else {
-      known = false;
-      for (const IntSetting& setting : kIntSettings)
-        if (name == setting.setting->name) {
-          s.*setting.field = int(
-              check.Whole(value, path, setting.setting->acceptedMinimum, setting.setting->acceptedMaximum));
-          known = true;
-        }
+      check.Fail(path, s ? "give it once, for the whole recipe" : "unknown key");
     }
-    if (!known) check.Fail(path, "unknown key");
   }
   if (!when) check.Fail(at, "needs \"frame\" or \"time\"");
 }
@@ -108,7 +112,7 @@ int Between(int a, int b, double e) {
 
 }  // namespace
 
-Recipe ParseRecipe(std::string_view text, const std::string& name, const FrameSettings& base) {
+Recipe ParseRecipe(std::string_view text, const std::string& name, const Look& base) {
   const Checker check(name);
   Json root;
   try {
@@ -119,19 +123,20 @@ Recipe ParseRecipe(std::string_view text, const std::string& name, const FrameSe
   if (!root.is_object()) check.Fail("(top)", "the recipe must be a JSON object");
   Recipe recipe;
   Ease ease = Ease::Linear;
-  FrameSettings settings = base;
+  Look look = base;
   const Json* frames = nullptr;
   for (const auto& [key, value] : root.items()) {
-    if (key == "ease")
+    if (key == "ease") {
       ease = check.EaseOf(value, key);
-    else if (key == "fps")
+    } else if (key == "fps") {
       recipe.fps = check.Number(value, key, 1e-3);
-    else if (key == "view")
-      std::tie(settings.viewWidth, settings.viewHeight) = check.Pair(value, key, 1, kMaxViewSide);
-    else if (key == "keyframes")
+    } else if (key == "keyframes") {
       frames = &value;
-    else
-      check.Fail(key, "unknown key");
+    } else if (const LookSetting* s = FindLookSetting(key); s && s->kind == SettingKind::Size) {
+      check.Setting(*s, value, key, look);
+    } else {
+      check.Fail(key, s ? "belongs in a keyframe" : "unknown key");
+    }
   }
   if (!frames || !frames->is_array() || frames->empty())
     check.Fail("keyframes", "needs a list of at least one keyframe");
@@ -141,41 +146,44 @@ Recipe ParseRecipe(std::string_view text, const std::string& name, const FrameSe
     if (!frame.is_object()) check.Fail(at, "a keyframe must be a JSON object");
     Keyframe key;
     key.ease = ease;
-    key.settings = settings;
+    key.look = look;
     ApplyKeys(frame, at, check, key, recipe.byTime, i == 0);
     if (i > 0 && !(key.at > recipe.keyframes.back().at))
       check.Fail(at, "keyframes must be in increasing order of \"frame\" or \"time\"");
-    settings = key.settings;
+    look = key.look;
     recipe.keyframes.push_back(key);
   }
   // A point moves from somewhere: once a keyframe places it, the first
   // one must too (or the command line).
-  if (!recipe.keyframes.front().settings.point && recipe.keyframes.back().settings.point)
+  if (!recipe.keyframes.front().look.point && recipe.keyframes.back().look.point)
     check.Fail("keyframes[0].point", "needed when a later keyframe gives a point (or give --point)");
   return recipe;
 }
 
-Recipe ReadRecipe(const std::string& path, const FrameSettings& base) {
+Recipe ReadRecipe(const std::string& path, const Look& base) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   if (!in || !(text << in.rdbuf())) throw RecipeError("recipe " + path + ": cannot be read");
   return ParseRecipe(text.str(), path, base);
 }
 
-FrameSettings Recipe::At(long long frame, double seconds) const {
+Look Recipe::At(long long frame, double seconds) const {
   const double x = byTime ? seconds : double(frame);
-  if (x <= keyframes.front().at) return keyframes.front().settings;
-  if (x >= keyframes.back().at) return keyframes.back().settings;
+  if (x <= keyframes.front().at) return keyframes.front().look;
+  if (x >= keyframes.back().at) return keyframes.back().look;
   std::size_t i = 1;
   while (keyframes[i].at <= x) ++i;
   const Keyframe& k0 = keyframes[i - 1];
   const Keyframe& k1 = keyframes[i];
   const double e = Eased((x - k0.at) / (k1.at - k0.at), k0.ease);
-  FrameSettings s = k0.settings;
-  for (const IntSetting& setting : kIntSettings)
-    s.*setting.field = Between(k0.settings.*setting.field, k1.settings.*setting.field, e);
-  if (k0.settings.point && k1.settings.point)
-    s.point = TPoint{Between(k0.settings.point->X, k1.settings.point->X, e),
-                     Between(k0.settings.point->Y, k1.settings.point->Y, e)};
-  return s;
+  Look look = k0.look;
+  for (const LookSetting& s : LookSettings()) {
+    if (s.kind == SettingKind::Whole) {
+      look.*s.whole = Between(k0.look.*s.whole, k1.look.*s.whole, e);
+    } else if (s.kind == SettingKind::Point) {
+      const auto &p0 = k0.look.*s.point, &p1 = k1.look.*s.point;
+      if (p0 && p1) look.*s.point = TPoint{Between(p0->X, p1->X, e), Between(p0->Y, p1->Y, e)};
+    }
+  }
+  return look;
 }

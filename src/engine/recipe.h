@@ -1,5 +1,5 @@
-// Keyframe recipes: a JSON file that moves the miniature settings over the
-// frames of a video or a sorted list of stills.
+// Keyframe recipes: a JSON file that moves the look over the frames of a
+// video or a sorted list of stills.
 //
 //   {
 //     "ease": "linear",                 optional; or "ease-in-out"
@@ -13,17 +13,19 @@
 //
 // Each keyframe has either "frame" (a frame number, 0 is the first) or
 // "time" (seconds from the first frame); all keyframes use the same one,
-// in increasing order. The settings are the keys of kIntSettings (whole
-// numbers in their ranges), "point" [x, y], "slope" and "tone" (true or
-// false). A key a keyframe leaves out keeps the value of the keyframe
-// before it; the first keyframe starts from the command line's settings.
+// in increasing order. Its other keys are the look's settings, named as in
+// the settings table (engine/look.h): whole numbers in their ranges,
+// choices by name ("slope": "wide"), "tone" true or false and "point"
+// [x, y]; "view" is given once, for the whole recipe. A key a keyframe
+// leaves out keeps the value of the keyframe before it; the first keyframe
+// starts from the command line's look.
 //
-// Between two keyframes the whole-number settings and the point move from
-// the first's values to the second's, linearly or eased in and out
+// Between two keyframes the whole numbers and the point move from the
+// first's values to the second's, linearly or eased in and out
 // (smoothstep) as the first keyframe's "ease" (or the recipe's) says, and
-// are rounded to whole numbers (halves to even) for each frame. "slope" and
-// "tone" switch at the keyframe. Before the first keyframe the first one's
-// settings hold, after the last the last one's.
+// are rounded to whole numbers (halves to even) for each frame. Choices
+// and "tone" switch at the keyframe. Before the first keyframe the first
+// one's look holds, after the last the last one's.
 #pragma once
 
 #include <stdexcept>
@@ -31,7 +33,7 @@
 #include <string_view>
 #include <vector>
 
-#include "video/frame_settings.h"
+#include "engine/look.h"
 
 // A recipe that cannot be used; the message names the file and the key.
 struct RecipeError : std::runtime_error {
@@ -43,7 +45,7 @@ enum class Ease { Linear, InOut };
 struct Keyframe {
   double at = 0;  // frame number or seconds
   Ease ease = Ease::Linear;
-  FrameSettings settings;
+  Look look;
 };
 
 struct Recipe {
@@ -51,10 +53,10 @@ struct Recipe {
   double fps = 25;      // for stills: seconds = position / fps
   std::vector<Keyframe> keyframes;
 
-  // The settings of frame number `frame`, shown at `seconds`.
-  FrameSettings At(long long frame, double seconds) const;
+  // The look of frame number `frame`, shown at `seconds`.
+  Look At(long long frame, double seconds) const;
 };
 
 // Reads and checks the whole recipe; `base` is what the command line set.
-Recipe ParseRecipe(std::string_view text, const std::string& name, const FrameSettings& base);
-Recipe ReadRecipe(const std::string& path, const FrameSettings& base);
+Recipe ParseRecipe(std::string_view text, const std::string& name, const Look& base);
+Recipe ReadRecipe(const std::string& path, const Look& base);
