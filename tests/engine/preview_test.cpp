@@ -10,21 +10,8 @@
 #include "imaging/shrink.h"
 #include "support/pictures.h"
 
-namespace {
-
-// Noise over a gradient: blur and band show plainly in it.
-TBitmap Busy(int w, int h) {
-  TBitmap noise = RandomPicture(w, h, 11);
-  return MakePicture(w, h, [&](int x, int y) {
-    const Rgb n = PixelAt(noise, x, y);
-    return Rgb{n.r / 2 + x * 127 / w, n.g / 2 + y * 127 / h, n.b / 2 + 40};
-  });
-}
-
-}  // namespace
-
 TEST(Preview, ApplyLookTonesOnlyWhenThePictureLacksTheSettings) {
-  const TBitmap picture = Busy(90, 60);
+  const TBitmap picture = NoisyGradient(90, 60);
   struct Case {
     bool applied;  // tone 40, 10, -5 applied before
     int saturation, contrast, brightness;
@@ -57,7 +44,7 @@ TEST(Preview, ApplyLookTonesOnlyWhenThePictureLacksTheSettings) {
 
 TEST(Preview, FrameIsTheExactResultAtTheSizeOnScreen) {
   // A 600 x 400 picture in a 300 x 240 view: the frame is 300 x 200.
-  const TBitmap picture = Busy(600, 400);
+  const TBitmap picture = NoisyGradient(600, 400);
   MiniaturePreview preview;
   preview.SetPicture(picture, 300, 200);
   ASSERT_DOUBLE_EQ(preview.Scale(), 0.5);

@@ -14,19 +14,6 @@
 #include "support/pictures.h"
 #include "support/random_pictures.h"
 
-namespace {
-
-// Noise over a gradient: a blur shows plainly in it.
-TBitmap Busy(int w, int h) {
-  TBitmap noise = RandomPicture(w, h, 11);
-  return MakePicture(w, h, [&](int x, int y) {
-    const Rgb n = PixelAt(noise, x, y);
-    return Rgb{n.r / 2 + x * 127 / w, n.g / 2 + y * 127 / h, n.b / 2 + 40};
-  });
-}
-
-}  // namespace
-
 // Catches a block boundary off by one, a sum rounded down instead of half
 // up, and a picture enlarged; each form against sums written here.
 TEST(ShrinkPicture, TakesTheRoundedMeanOfEachBlock) {
@@ -65,7 +52,7 @@ TEST(ShrinkPicture, TakesTheRoundedMeanOfEachBlock) {
 // doubles. Catches wrong weights, a wrong box split and edges not extended.
 TEST(QuickGaussianBlur, FollowsAGaussianOfTheGivenSpread) {
   const int w = 101, h = 81;
-  const TBitmap src = Busy(w, h);
+  const TBitmap src = NoisyGradient(w, h);
   // Exact taps up to 3 pixels, box passes beyond (whose edges differ: each
   // pass extends the edge again, so they are compared inside 3 sigma from
   // it); below 0.2 nothing moves.

@@ -53,6 +53,15 @@ inline TBitmap RandomPicture(int w, int h, std::uint32_t seed) {
   return bmp;
 }
 
+// Noise over a gradient: a blur or a band shows plainly in it.
+inline TBitmap NoisyGradient(int w, int h) {
+  TBitmap noise = RandomPicture(w, h, 11);
+  return MakePicture(w, h, [&](int x, int y) {
+    const Rgb n = PixelAt(noise, x, y);
+    return Rgb{n.r / 2 + x * 127 / w, n.g / 2 + y * 127 / h, n.b / 2 + 40};
+  });
+}
+
 inline TBitmap GreyMask(int w, int h, const std::function<int(int, int)>& fn) {
   TBitmap bmp(w, h, pf8bit);
   for (int y = 0; y < h; ++y)
