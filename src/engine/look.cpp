@@ -4,20 +4,25 @@ namespace {
 
 constexpr const char* kSlopeNames[] = {"narrow", "medium", "wide"};
 
+// Each entry names only what its kind uses (the designated fields stand in
+// the order they are declared in).
 constexpr LookSetting Whole(const char* name, SettingGroup group, const TSetting& range, int Look::*field,
                             const char* help) {
-  LookSetting s{name, SettingKind::Whole, group, help, nullptr};
-  s.range = &range;
-  s.whole = field;
-  return s;
+  return {.name = name,
+          .kind = SettingKind::Whole,
+          .group = group,
+          .help = help,
+          .range = &range,
+          .whole = field};
 }
 
 const LookSetting kLookSettings[] = {
-    [] {
-      LookSetting s{"tone", SettingKind::Flag, SettingGroup::Tone, "Skip the tone step", "no-tone"};
-      s.flag = &Look::tone;
-      return s;
-    }(),
+    {.name = "tone",
+     .kind = SettingKind::Flag,
+     .group = SettingGroup::Tone,
+     .help = "Skip the tone step",
+     .option = "no-tone",
+     .flag = &Look::tone},
     Whole("saturation", SettingGroup::Tone, kSaturationSetting, &Look::saturation, "Saturation"),
     Whole("contrast", SettingGroup::Tone, kContrastSetting, &Look::contrast, "Contrast"),
     Whole("brightness", SettingGroup::Tone, kBrightnessSetting, &Look::brightness, "Brightness"),
@@ -26,26 +31,23 @@ const LookSetting kLookSettings[] = {
     Whole("depth", SettingGroup::Band, kDepthSetting, &Look::depth, "Width of the focus band"),
     Whole("blur", SettingGroup::Blur, kBlurSetting, &Look::blur,
           "Blur beyond the focus band in pixels, 0 for none"),
-    [] {
-      LookSetting s{"slope", SettingKind::Choice, SettingGroup::Band,
-                    "How fast the blur fades in: narrow, medium or wide", nullptr};
-      s.choices = kSlopeNames;
-      s.getChoice = [](const Look& l) { return int(l.slope); };
-      s.setChoice = [](Look& l, int v) { l.slope = BlurSlope(v); };
-      return s;
-    }(),
-    [] {
-      LookSetting s{"point", SettingKind::Point, SettingGroup::View,
-                    "Focus point X,Y in view pixels (default: the view's centre)", nullptr};
-      s.point = &Look::point;
-      return s;
-    }(),
-    [] {
-      LookSetting s{"view", SettingKind::Size, SettingGroup::View,
-                    "Size WxH of the view the point is given in (default: the picture's size)", nullptr};
-      s.size = &Look::view;
-      return s;
-    }(),
+    {.name = "slope",
+     .kind = SettingKind::Choice,
+     .group = SettingGroup::Band,
+     .help = "How fast the blur fades in: narrow, medium or wide",
+     .choices = kSlopeNames,
+     .getChoice = [](const Look& l) { return int(l.slope); },
+     .setChoice = [](Look& l, int v) { l.slope = BlurSlope(v); }},
+    {.name = "point",
+     .kind = SettingKind::Point,
+     .group = SettingGroup::View,
+     .help = "Focus point X,Y in view pixels (default: the view's centre)",
+     .point = &Look::point},
+    {.name = "view",
+     .kind = SettingKind::Size,
+     .group = SettingGroup::View,
+     .help = "Size WxH of the view the point is given in (default: the picture's size)",
+     .size = &Look::view},
 };
 
 }  // namespace

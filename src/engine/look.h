@@ -56,8 +56,8 @@ struct LookSetting {
   const char* name;  // the recipe's key, and the command line's option "--name"
   SettingKind kind;
   SettingGroup group;
-  const char* help;    // what the option and the key mean, for --help
-  const char* option;  // the command line's option when it is not "--name" (Flag: "--no-name")
+  const char* help;              // what the option and the key mean, for --help
+  const char* option = nullptr;  // the command line's option when it is not "--name" (Flag: "--no-name")
   // Whole: its range, default and slider steps, and where it lives.
   const TSetting* range = nullptr;
   int Look::*whole = nullptr;
