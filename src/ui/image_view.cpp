@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "imaging/parallel.h"
+#include "imaging/shrink.h"
 #include "ui/view_geometry.h"
 
 namespace {
@@ -27,52 +28,6 @@ void ForRows(int rows, int minRows, const std::function<void(int, int)>& body) {
   }
 }
 
-// Half the size, each pixel the rounded mean of a 2 x 2 block (a last odd
-// row or column is averaged with itself). Works on the first three bytes of
-// each pixel of the width x height picture whose rows `row(y)` gives
-// (`srcBytes` per pixel) and writes RGB32. Each pixel is computed the same
-// way whichever band of rows it falls in.
-template <typename Rows>
-QImage Halve(int width, int height, int srcBytes, const Rows& row) {
-  const int w = std::max(1, width / 2), h = std::max(1, height / 2);
-  QImage out(w, h, QImage::Format_RGB32);
-  const int lastX = width - 1, lastY = height - 1;
-  // Blocks wholly inside the picture: every block but a lone column's.
-  const int whole = width / 2;
-  // Taken once here: scanLine() is not for several threads at once.
-  uchar* const outBits = out.bits();
-  const qsizetype outStride = out.bytesPerLine();
-  ForRows(h, 32, [&](int first, int end) {
-    for (int y = first; y < end; ++y) {
-      const uchar* r0 = row(std::min(2 * y, lastY));
-      const uchar* r1 = row(std::min(2 * y + 1, lastY));
-      auto* d = reinterpret_cast<QRgb*>(outBits + y * outStride);
-      // Both source layouts keep blue, green, red in their first three bytes.
-      const auto mean = [&](int a, int b, int k) {
-        return (r0[a + k] + r0[b + k] + r1[a + k] + r1[b + k] + 2) / 4;
-      };
-      for (int x = 0; x < whole; ++x) {
-        const int a = 2 * x * srcBytes, b = a + srcBytes;
-        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
-      }
-      for (int x = whole; x < w; ++x) {
-        const int a = std::min(2 * x, lastX) * srcBytes, b = std::min(2 * x + 1, lastX) * srcBytes;
-        d[x] = qRgb(mean(a, b, 2), mean(a, b, 1), mean(a, b, 0));
-      }
-    }
-  });
-  return out;
-}
-
-// Halvings of the last level down to kSmallestLevel.
-void AddHalvings(std::vector<QImage>& levels) {
-  while (levels.back().width() > kSmallestLevel && levels.back().height() > kSmallestLevel) {
-    const QImage& last = levels.back();
-    const int bytes = last.format() == QImage::Format_BGR888 ? 3 : 4;
-    levels.push_back(Halve(last.width(), last.height(), bytes, [&](int y) { return last.constScanLine(y); }));
-  }
-}
-
 // The picture's pixels as a BGR888 image (the layout of its rows).
 QImage FullCopy(const TBitmap& picture) {
   QImage full(picture.Width(), picture.Height(), QImage::Format_BGR888);
@@ -84,6 +39,15 @@ QImage FullCopy(const TBitmap& picture) {
       std::memcpy(rows[std::size_t(y)], picture.ScanLine(y), picture.RowBytes());
   });
   return full;
+}
+
+// Halvings of `last` down to kSmallestLevel, each the area average of the
+// level before it (the toolkit's ShrinkPicture).
+void AddHalvings(std::vector<QImage>& levels, TBitmap last) {
+  while (last.Width() > kSmallestLevel && last.Height() > kSmallestLevel) {
+    last = ShrinkPicture(last, last.Width() / 2, last.Height() / 2);
+    levels.push_back(FullCopy(last));
+  }
 }
 
 }  // namespace
@@ -115,8 +79,8 @@ TImageView::TPrepared TImageView::Prepare(const TBitmap& picture) {
   if (w <= kSmallestLevel || h <= kSmallestLevel) return {picture, {FullCopy(picture)}};
   // The first halving is made from the picture itself; the full-size copy
   // waits until something asks for it (FullLevel).
-  std::vector<QImage> levels{QImage(), Halve(w, h, 3, [&](int y) { return picture.ScanLine(y); })};
-  AddHalvings(levels);
+  std::vector<QImage> levels{QImage()};
+  AddHalvings(levels, picture);
   return {picture, std::move(levels)};
 }
 
@@ -171,14 +135,10 @@ void TImageView::FillClient(const QColor& color, QSize size) {
   shown_ = TBitmap();
   preview_ = QImage();
   if (!size.isValid()) size = this->size();
-  QImage full(std::max(1, size.width()), std::max(1, size.height()), QImage::Format_BGR888);
-  full.fill(color);
-  SetLevels(std::move(full));
-}
-
-void TImageView::SetLevels(QImage full) {
-  levels_ = {std::move(full)};
-  AddHalvings(levels_);
+  TBitmap full(std::max(1, size.width()), std::max(1, size.height()), pf24bit);
+  full.Fill(RGBColor(std::uint8_t(color.red()), std::uint8_t(color.green()), std::uint8_t(color.blue())));
+  levels_ = {FullCopy(full)};
+  AddHalvings(levels_, full);
   scaledValid_ = false;
   refine_.stop();
   update();

@@ -69,7 +69,6 @@ class TImageView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void SetLevels(QImage full);
   void MakeScaledCopy(bool quick);
   const QImage& FullLevel() const;
   QSize FullSize() const;

@@ -89,7 +89,8 @@ TEST(QuickGaussianBlur, FollowsAGaussianOfTheGivenSpread) {
 }
 
 // Awkward sizes (a row shorter than the taps, odd widths), spreads on both
-// sides of the switch to boxes, and reductions to every kind of block:
+// sides of the switch to boxes, and reductions to every kind of block and
+// to half the size:
 // catches a fast pass that pads, sums or divides differently, or a band
 // of rows that reads past its neighbours.
 TEST(QuickRoutinesFast, GiveThePlainBytes) {
@@ -115,10 +116,12 @@ TEST(QuickRoutinesFast, GiveThePlainBytes) {
         },
         failed, i, ThreadVariants()))
         << w << "x" << h << " sigma " << sigma << " " << failed;
-    const int sw = 1 + int(rng() % unsigned(w)), sh = 1 + int(rng() % unsigned(h));
-    ASSERT_TRUE(SameUnderEveryVariant(
-        ShrinkPicturePlain(src, sw, sh), [&] { return ShrinkPictureFast(src, sw, sh); }, failed, i,
-        ThreadVariants()))
-        << w << "x" << h << " to " << sw << "x" << sh << " " << failed;
+    // Any size, and a halving (odd sides included), which has a path of its own.
+    for (auto [sw, sh] :
+         {std::pair{1 + int(rng() % unsigned(w)), 1 + int(rng() % unsigned(h))}, {w / 2, h / 2}})
+      ASSERT_TRUE(SameUnderEveryVariant(
+          ShrinkPicturePlain(src, sw, sh), [&] { return ShrinkPictureFast(src, sw, sh); }, failed, i,
+          ThreadVariants()))
+          << w << "x" << h << " to " << sw << "x" << sh << " " << failed;
   }
 }
