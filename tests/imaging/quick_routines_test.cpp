@@ -90,9 +90,8 @@ TEST(QuickGaussianBlur, FollowsAGaussianOfTheGivenSpread) {
 
 // Awkward sizes (a row shorter than the taps, odd widths), spreads on both
 // sides of the switch to boxes, and reductions to every kind of block and
-// to half the size:
-// catches a fast pass that pads, sums or divides differently, or a band
-// of rows that reads past its neighbours.
+// to half the size: catches a fast pass that pads, sums or divides
+// differently, or a band of rows that reads past its neighbours.
 TEST(QuickRoutinesFast, GiveThePlainBytes) {
   std::mt19937 rng(7);
   const int count = CaseCount(120);
@@ -101,11 +100,9 @@ TEST(QuickRoutinesFast, GiveThePlainBytes) {
     const TBitmap src = RandomKindPicture(w, h, rng);
     const double sigma = 0.15 + (rng() % 100) * 0.09;
     TBitmap want = src;
-    {
-      SetPlainPaths(true);
-      QuickGaussianBlur(want, sigma);
-      SetPlainPaths(false);
-    }
+    SetPlainPaths(true);
+    QuickGaussianBlur(want, sigma);
+    SetPlainPaths(false);
     std::string failed;
     ASSERT_TRUE(SameUnderEveryVariant(
         want,
