@@ -18,6 +18,12 @@ void LookOptions::Add(CLI::App* cmd, const std::function<bool(const LookSetting&
                        ->check(CLI::Range(s.range->acceptedMinimum, s.range->acceptedMaximum))
                        ->capture_default_str();
         break;
+      case SettingKind::Real:
+        v.real = defaults.*s.real;
+        v.option = cmd->add_option(s.Option(), v.real, help + " (" + RealRange(*s.realRange) + ")")
+                       ->check(CLI::Range(s.realRange->minimum, s.realRange->maximum))
+                       ->capture_default_str();
+        break;
       case SettingKind::Choice:
         v.text = s.choices[std::size_t(s.getChoice(defaults))];
         v.option = cmd->add_option(s.Option(), v.text, help)->capture_default_str();
@@ -39,6 +45,9 @@ Look LookOptions::Into(Look look) const {
     switch (s.kind) {
       case SettingKind::Whole:
         look.*s.whole = v.whole;
+        break;
+      case SettingKind::Real:
+        look.*s.real = v.real;
         break;
       case SettingKind::Choice: {
         const int choice = s.ChoiceOf(v.text);

@@ -24,6 +24,7 @@ class LookOptions {
   struct Value {
     const LookSetting* setting = nullptr;
     int whole = 0;
+    double real = 0;
     bool flag = false;
     std::string text;
     CLI::Option* option = nullptr;

@@ -129,6 +129,8 @@ bool EncodeGif(const TBitmap& picture, const EncodeContext& context, Bytes& data
 // (the file says which it holds); they differ in the name in messages.
 bool DecodeHeif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
 bool DecodeAvif(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);
+// The first depth image of the primary image, 8-bit grey; false when none.
+bool DecodeHeifDepth(ByteView data, TBitmap& depth);
 bool EncodeHeic(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
 bool EncodeAvif(const TBitmap& picture, const EncodeContext& context, Bytes& data, std::string& error);
 bool DecodeWebp(ByteView data, const DecodeContext& context, TBitmap& picture, std::string& error);

@@ -1,8 +1,8 @@
 // HEIF (HEVC, ".heic"/".heif") and AVIF (AV1, ".avif") files through
 // libheif, with its libde265/dav1d decoders and x265/aom encoders.
 //
-// Reads: the primary image only (thumbnails, depth maps and further images
-// are left alone), with the file's crop, rotation and mirroring applied by
+// Reads: the primary image (thumbnails and further images are left alone;
+// its depth image on its own, for the lens look), with the file's crop, rotation and mirroring applied by
 // libheif, so the EXIF orientation is not applied again after it. 8-bit
 // pictures come as libheif's own RGB conversion gives them; 10- and 12-bit
 // ones are decoded to 16-bit channels and reduced to 8 bits by rounding,
@@ -304,6 +304,47 @@ bool ReadHeifMetadata(ByteView data, TPictureMetadata& meta, std::string& proble
       return false;
     }
   }
+  return true;
+}
+
+bool DecodeHeifDepth(ByteView data, TBitmap& depth) {
+  HeifPtr<heif_context> context;
+  HeifPtr<heif_image_handle> primary;
+  std::string error;
+  if (!OpenPrimary(data, "HEIF", "", context, primary, error)) return false;
+  if (!heif_image_handle_has_depth_image(primary.get())) return false;
+  heif_item_id id = 0;
+  if (heif_image_handle_get_list_of_depth_image_IDs(primary.get(), &id, 1) < 1) return false;
+  heif_image_handle* raw = nullptr;
+  if (heif_image_handle_get_depth_image_handle(primary.get(), id, &raw).code != heif_error_Ok) return false;
+  HeifPtr<heif_image_handle> handle(raw);
+  const int width = heif_image_handle_get_width(handle.get());
+  const int height = heif_image_handle_get_height(handle.get());
+  if (width < 1 || height < 1 || width > 16384 || height > 16384) return false;
+  heif_image* decoded = nullptr;
+  if (heif_decode_image(handle.get(), &decoded, heif_colorspace_monochrome, heif_chroma_monochrome, nullptr)
+          .code != heif_error_Ok)
+    return false;
+  HeifPtr<heif_image> image(decoded);
+  const int w = heif_image_get_width(image.get(), heif_channel_Y);
+  const int h = heif_image_get_height(image.get(), heif_channel_Y);
+  const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_Y);
+  int stride = 0;
+  const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_Y, &stride);
+  if (plane == nullptr || w < 1 || h < 1 || bits < 1 || bits > 16) return false;
+  TBitmap out(w, h, pf8bit);
+  const int max = (1 << bits) - 1;
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* s = plane + std::size_t(y) * std::size_t(stride);
+    std::uint8_t* d = out.ScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      const int v = bits > 8 ? s[2 * x] | (s[2 * x + 1] << 8) : s[x];
+      d[x] = std::uint8_t((std::min(v, max) * 255 + max / 2) / max);
+    }
+  }
+  for (int i = 0; i < 256; ++i)
+    out.ColorTable()[std::size_t(i)] = {std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
+  depth = std::move(out);
   return true;
 }
 

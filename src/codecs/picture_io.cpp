@@ -224,6 +224,16 @@ bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metada
   });
 }
 
+bool ReadDepthImage(const std::string& path, TBitmap& out) {
+  std::string error;
+  return Guarded(path, error, [&](const Codec*& codec) {
+    codec = CodecFor(path);
+    if (codec == nullptr || codec->decode != codecs::DecodeHeif) return false;
+    FileBytes data;
+    return LoadFile(path, data, error) && codecs::DecodeHeifDepth(data.View(), out);
+  });
+}
+
 bool ReadReducedPicture(const std::string& path, int boxWidth, int boxHeight, TBitmap& out) {
   std::string error;
   return Guarded(path, error, [&](const Codec*& codec) {

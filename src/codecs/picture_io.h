@@ -42,6 +42,11 @@ bool ReadPicture(const std::string& path, TBitmap& out, std::string& error);
 bool ReadPicture(const std::string& path, TBitmap& out, TPictureMetadata* metadata, std::string& error,
                  std::vector<std::string>* warnings);
 
+// The depth image a HEIF file (a phone's portrait) carries beside its
+// primary image, as 8-bit grey (white near), at its own size. False, with
+// `out` unchanged, when there is none or it cannot be read.
+bool ReadDepthImage(const std::string& path, TBitmap& out);
+
 // A quick first look at a large JPEG file, for showing while it is read in
 // full: the picture decoded at 1/2, 1/4 or 1/8 of its size with libjpeg's
 // DCT scaling (the smallest of these that still covers what the picture

@@ -1,8 +1,12 @@
 #include "engine/look.h"
 
+#include <sstream>
+
 namespace {
 
 constexpr const char* kSlopeNames[] = {"narrow", "medium", "wide"};
+constexpr const char* kTypeNames[] = {"classic", "lens"};
+constexpr const char* kShapeNames[] = {"band", "ellipse"};
 
 // Each entry names only what its kind uses (the designated fields stand in
 // the order they are declared in).
@@ -38,6 +42,29 @@ const LookSetting kLookSettings[] = {
      .choices = kSlopeNames,
      .getChoice = [](const Look& l) { return int(l.slope); },
      .setChoice = [](Look& l, int v) { l.slope = BlurSlope(v); }},
+    {.name = "look",
+     .kind = SettingKind::Choice,
+     .group = SettingGroup::Lens,
+     .help = "The miniature's look: classic (one blurred copy faded in) or lens (the blur grows with "
+             "the distance, lights become discs)",
+     .choices = kTypeNames,
+     .getChoice = [](const Look& l) { return int(l.type); },
+     .setChoice = [](Look& l, int v) { l.type = LookType(v); }},
+    {.name = "shape",
+     .kind = SettingKind::Choice,
+     .group = SettingGroup::Lens,
+     .help = "The lens look's sharp area: band or ellipse",
+     .choices = kShapeNames,
+     .getChoice = [](const Look& l) { return int(l.shape); },
+     .setChoice = [](Look& l, int v) { l.shape = LensShape(v); }},
+    {.name = "aspect",
+     .kind = SettingKind::Real,
+     .group = SettingGroup::Lens,
+     .help = "The ellipse's width over its height",
+     .realRange = &kAspectSetting,
+     .real = &Look::aspect},
+    Whole("bokeh", SettingGroup::Lens, kBokehSetting, &Look::bokeh,
+          "How bright the lens look's discs of light get, 0 for a plain average"),
     {.name = "point",
      .kind = SettingKind::Point,
      .group = SettingGroup::View,
@@ -86,6 +113,15 @@ int LookSetting::ChoiceOf(const std::string& text) const {
   for (std::size_t i = 0; i < choices.size(); ++i)
     if (text == choices[i]) return int(i);
   return -1;
+}
+
+std::string RealRange(const TRealSetting& range) {
+  const auto text = [](double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+  };
+  return text(range.minimum) + ".." + text(range.maximum);
 }
 
 std::span<const LookSetting> LookSettings() {

@@ -17,6 +17,12 @@ struct TViewSize {
   bool operator==(const TViewSize&) const = default;
 };
 
+// Which effect makes the miniature: the classic cross-fade of one blurred
+// copy, or the lens, whose blur grows with the distance from the focus.
+enum class LookType { Classic, Lens };
+// The lens look's sharp area: the band, or an ellipse around the point.
+enum class LensShape { Band, Ellipse };
+
 struct Look {
   bool tone = true;  // false: the picture's tones stay as they are
   int saturation = DefaultSaturation;
@@ -28,6 +34,10 @@ struct Look {
   BlurSlope slope = BlurSlope::Medium;
   std::optional<TPoint> point;  // in pixels of the view; none: the view's centre
   TViewSize view;               // the view the point is given in; 0 x 0: the picture's size
+  LookType type = LookType::Classic;
+  LensShape shape = LensShape::Band;
+  double aspect = kAspectSetting.defaultValue;
+  int bokeh = kBokehSetting.defaultValue;
   bool operator==(const Look&) const = default;
 
   // The view for a picture of width x height, the focus point in it (whole
@@ -42,6 +52,7 @@ struct Look {
 
 enum class SettingKind {
   Whole,   // a whole number in a range (a slider)
+  Real,    // a number in a range
   Choice,  // one of a few names (a group of check items)
   Flag,    // on or off; the command line's option turns it off
   Point,   // X,Y in view pixels
@@ -50,7 +61,7 @@ enum class SettingKind {
 
 // Where a setting belongs: which command-line subcommands take it, and
 // the panel's boxes.
-enum class SettingGroup { Tone, Band, Blur, View };
+enum class SettingGroup { Tone, Band, Blur, View, Lens };
 
 struct LookSetting {
   const char* name;  // the recipe's key, and the command line's option "--name"
@@ -61,6 +72,9 @@ struct LookSetting {
   // Whole: its range, default and slider steps, and where it lives.
   const TSetting* range = nullptr;
   int Look::*whole = nullptr;
+  // Real: its range and default, and where it lives.
+  const TRealSetting* realRange = nullptr;
+  double Look::*real = nullptr;
   // Choice: the names, in the order of the values, and where it lives.
   std::span<const char* const> choices = {};
   int (*getChoice)(const Look&) = nullptr;
@@ -77,6 +91,9 @@ struct LookSetting {
   // The index of `text` among the choices, or -1.
   int ChoiceOf(const std::string& text) const;
 };
+
+// "0.2..5": a real setting's range for a message.
+std::string RealRange(const TRealSetting& range);
 
 // Every setting, in the order of the panel and of --help.
 std::span<const LookSetting> LookSettings();

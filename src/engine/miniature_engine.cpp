@@ -34,6 +34,13 @@ void CheckFocus(const FocusSettings& focus, int blur) {
   CheckSetting(kBlurSetting, blur);
 }
 
+void CheckLens(const Look& look) {
+  CheckSetting(kBokehSetting, look.bokeh);
+  if (!kAspectSetting.Accepts(look.aspect))
+    throw std::out_of_range("aspect " + std::to_string(look.aspect) + " is outside " +
+                            RealRange(kAspectSetting));
+}
+
 }  // namespace
 
 bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
@@ -41,7 +48,10 @@ bool MiniatureEngine::ReadFile(const std::string& path, std::string& error,
   TBitmap picture;
   TPictureMetadata metadata;
   if (!ReadPicture(path, picture, &metadata, error, warnings)) return false;
+  TBitmap depth;
+  const bool hasDepth = ReadDepthImage(path, depth);
   LoadPicture(picture, std::move(metadata));
+  if (hasDepth) SetDepthMap(depth, true);
   return true;
 }
 
@@ -61,6 +71,27 @@ void MiniatureEngine::LoadPicture(const TBitmap& picture, TPictureMetadata metad
   metadata_ = std::move(metadata);
   undo_.clear();
   redo_.clear();
+}
+
+LensMaps MiniatureEngine::Maps() const {
+  LensMaps maps;
+  const TBitmap& m = chain_.modified;
+  if (chain_.protect.Width() == m.Width() && chain_.protect.Height() == m.Height() && m.Width() > 0)
+    maps.protect = &chain_.protect;
+  if (chain_.depth.Width() > 0) maps.depth = &chain_.depth;
+  return maps;
+}
+
+void MiniatureEngine::SetProtection(const TBitmap& mask) {
+  const int w = chain_.modified.Width(), h = chain_.modified.Height();
+  chain_.protect =
+      mask.Width() > 0 && mask.Height() > 0 && w > 0 ? GreyMap(mask, w, h) : TBitmap(0, 0, pf8bit);
+}
+
+void MiniatureEngine::SetDepthMap(const TBitmap& map, bool fromPhoto) {
+  const bool any = map.Width() > 0 && map.Height() > 0;
+  chain_.depth = any ? GreyMap(map) : TBitmap(0, 0, pf8bit);
+  chain_.depthFromPhoto = any && fromPhoto;
 }
 
 void MiniatureEngine::Retone(TChain& chain) {
@@ -152,7 +183,18 @@ bool MiniatureEngine::ToneApplied(const Look& look) const {
 
 void MiniatureEngine::ApplyMiniature(const Look& look) {
   const int w = chain_.modified.Width(), h = chain_.modified.Height();
-  ApplyMiniature(look.PointFor(w, h), look.FocusFor(w, h), look.blur);
+  if (look.type == LookType::Classic)
+    return ApplyMiniature(look.PointFor(w, h), look.FocusFor(w, h), look.blur);
+  if (!PictureLoaded()) return;
+  CheckFocus(look.FocusFor(w, h), look.blur);
+  CheckLens(look);
+  TChain next = chain_;
+  TBitmap target;
+  LensMiniature(next.modified, look, Maps(), target);
+  next.target = std::move(target);
+  next.maskDepth = ComputeMaskGeometry(w, h, look.PointFor(w, h), look.FocusFor(w, h)).depth;
+  next.modifiedFlag = true;
+  Commit(std::move(next));
 }
 
 void MiniatureEngine::ApplyLook(const Look& look) {
@@ -160,14 +202,21 @@ void MiniatureEngine::ApplyLook(const Look& look) {
   ApplyMiniature(look);
 }
 
-void MiniatureEngine::RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks,
-                                 TBitmap& target) {
+void MiniatureEngine::RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks, TBitmap& target,
+                                 const LensMaps& maps) {
   // The checks and steps of ApplyTone and ApplyMiniature, in their order.
   if (look.tone) CheckTone(look.saturation, look.contrast, look.brightness);
   const int w = picture.Width(), h = picture.Height();
   const TPoint point = look.PointFor(w, h);
   const FocusSettings focus = look.FocusFor(w, h);
   CheckFocus(focus, look.blur);
+  if (look.type == LookType::Lens) {
+    CheckLens(look);
+    ComputeMaskGeometry(w, h, point, focus);  // the view first: if it is empty, nothing is toned
+    if (look.tone) AdjustTone(picture, look.saturation, look.contrast, look.brightness);
+    LensMiniature(picture, look, maps, target);
+    return;
+  }
   MaskGeometry g;
   masks.Mask(w, h, point, focus, g);  // the mask first: if it cannot be built, nothing is toned
   if (look.tone) AdjustTone(picture, look.saturation, look.contrast, look.brightness);
@@ -192,6 +241,8 @@ void MiniatureEngine::Rotate90(bool plus) {
       ::Rotate90(*pictures[i], plus);
     }
   }
+  TurnGreyMap(next.protect, plus);
+  TurnGreyMap(next.depth, plus);
   Commit(std::move(next));
 }
 
@@ -210,6 +261,7 @@ void MiniatureEngine::Resize(int width, int height, TResizeMode mode) {
       next.modified = next.resized;
       next.target = next.modified;
     }
+    if (next.protect.Width() > 0) next.protect = GreyMap(next.protect, width, height);
     Commit(std::move(next));
   } catch (const std::bad_alloc&) {
     throw std::runtime_error("Not enough memory for a picture of " + std::to_string(width) + " x " +

@@ -31,6 +31,7 @@
 #include "codecs/metadata.h"
 #include "codecs/picture_io.h"
 #include "engine/focus_mask.h"
+#include "engine/lens.h"
 #include "engine/look.h"
 #include "engine/settings.h"
 #include "imaging/bitmap.h"
@@ -87,6 +88,14 @@ class MiniatureEngine {
   // The camera data and colour profile of the picture as read: kept through
   // turns and resizes, and saved with it.
   const TPictureMetadata& Metadata() const { return metadata_; }
+  // The lens look's protect mask (8-bit, ModifiedBMP's size; white keeps
+  // sharp) and depth map (8-bit, any size; white is near), each empty when
+  // there is none, and whether the depth map came with the photo.
+  const TBitmap& Protection() const { return chain_.protect; }
+  const TBitmap& DepthMap() const { return chain_.depth; }
+  bool DepthFromPhoto() const { return chain_.depthFromPhoto; }
+  // The two as the lens look takes them.
+  LensMaps Maps() const;
   // A picture is loaded when OriginalBMP has a width.
   bool PictureLoaded() const { return chain_.original.Width() > 0; }
 
@@ -122,6 +131,16 @@ class MiniatureEngine {
   // applied and there is nothing to save.
   void LoadPicture(const TBitmap& picture, TPictureMetadata metadata = {});
 
+  // Sets the protect mask (any grey or colour picture, fitted to the
+  // picture's size; an empty one clears it), or the depth map (kept at its
+  // own size). A newly read picture clears both, then takes the depth
+  // image its file carries, if any; quarter turns turn them with the
+  // picture, and a resize fits the protect mask to the new size. Neither
+  // is a history step of its own, but Undo and Redo bring back those of
+  // the chain they restore.
+  void SetProtection(const TBitmap& mask);
+  void SetDepthMap(const TBitmap& map, bool fromPhoto = false);
+
   // Rebuilds ModifiedBMP and TargetBMP from ResizedBMP with the recorded
   // tone settings: saturation, contrast, brightness, each only when not 0.
   // Does nothing without a picture.
@@ -143,7 +162,10 @@ class MiniatureEngine {
   void ApplyMiniature(TPoint point, const FocusSettings& focus, int blur, TFocusMaskCache* masks = nullptr);
 
   // The miniature "Apply" with the look's band, point and blur (the point
-  // and view resolved for ModifiedBMP's size).
+  // and view resolved for ModifiedBMP's size): the classic composition, or
+  // for the lens look the lens blur of ModifiedBMP with the engine's
+  // protect mask and depth map (MaskBMP then stays as it was). The same
+  // checks, all or nothing, one history step.
   void ApplyMiniature(const Look& look);
 
   // What the two "Apply" buttons make of `look`: the tone "Apply" when the
@@ -164,7 +186,9 @@ class MiniatureEngine {
   // `picture` is toned in place (no copy when its pixels are its own), and
   // `target`'s pixels are written over when it has the size and pixels of
   // its own. Throws what those throw; `target` is then unspecified.
-  static void RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks, TBitmap& target);
+  // The lens look takes `maps` (the protect mask of the picture's size).
+  static void RenderLook(TBitmap& picture, const Look& look, TFocusMaskCache& masks, TBitmap& target,
+                         const LensMaps& maps = {});
 
   // Turns all four pictures by a quarter turn, clockwise when `plus`, so
   // that applied effects stay. Does nothing without a picture.
@@ -198,6 +222,8 @@ class MiniatureEngine {
     RECEFFECT effect;
     int maskDepth = 0;
     bool modifiedFlag = false;
+    TBitmap protect{0, 0, pf8bit}, depth{0, 0, pf8bit};
+    bool depthFromPhoto = false;
   };
 
   // Rebuilds the toned pictures of `chain` from its ResizedBMP and its

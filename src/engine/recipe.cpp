@@ -49,6 +49,13 @@ class Checker {
       case SettingKind::Whole:
         look.*s.whole = int(Whole(v, key, s.range->acceptedMinimum, s.range->acceptedMaximum));
         break;
+      case SettingKind::Real: {
+        const TRealSetting& r = *s.realRange;
+        if (!v.is_number() || !r.Accepts(v.get<double>()))
+          Fail(key, v.dump() + " is not a number in " + RealRange(r));
+        look.*s.real = v.get<double>();
+        break;
+      }
       case SettingKind::Choice: {
         const int choice = v.is_string() ? s.ChoiceOf(v.get<std::string>()) : -1;
         if (choice < 0) Fail(key, v.dump() + " is not one of " + s.ChoiceList());
@@ -180,6 +187,8 @@ Look Recipe::At(long long frame, double seconds) const {
   for (const LookSetting& s : LookSettings()) {
     if (s.kind == SettingKind::Whole) {
       look.*s.whole = Between(k0.look.*s.whole, k1.look.*s.whole, e);
+    } else if (s.kind == SettingKind::Real) {
+      look.*s.real = k0.look.*s.real + (k1.look.*s.real - k0.look.*s.real) * e;
     } else if (s.kind == SettingKind::Point) {
       const auto &p0 = k0.look.*s.point, &p1 = k1.look.*s.point;
       if (p0 && p1) look.*s.point = TPoint{Between(p0->X, p1->X, e), Between(p0->Y, p1->Y, e)};

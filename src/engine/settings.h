@@ -29,6 +29,16 @@ inline constexpr TSetting kBrightnessSetting{"brightness", -50, 50, -5, 5, 20, 5
 inline constexpr TSetting kAngleSetting{"angle", -90, 90, 0, 5, 20, 5, -90, 90};
 inline constexpr TSetting kDepthSetting{"depth", 1, 200, 50, 5, 20, 5, 1, 200};
 inline constexpr TSetting kBlurSetting{"blur", 0, 20, 7, 5, 2, 1, 0, kMaxBlurZone};  // 0: no blur
+// The lens look's strength of bright discs (0: a plain disc average).
+inline constexpr TSetting kBokehSetting{"bokeh", 0, 100, 40, 5, 20, 10, 0, 100};
+
+// A setting of real numbers: its range and default.
+struct TRealSetting {
+  double minimum, maximum, defaultValue;
+  bool Accepts(double value) const { return value >= minimum && value <= maximum; }
+};
+// Width of the lens look's elliptic focus area over its height.
+inline constexpr TRealSetting kAspectSetting{0.2, 5, 1.5};
 
 // The slider defaults under their own names.
 inline constexpr int DefaultSaturation = kSaturationSetting.defaultValue;
@@ -50,16 +60,19 @@ enum class BlurSlope { Narrow, Medium, Wide };
 // Ramp length per pixel of the picture's diagonal, held as a double.
 inline double SlopeFactor(BlurSlope slope) {
   switch (slope) {
-    case BlurSlope::Narrow: return 0.08;
-    case BlurSlope::Medium: return 0.15;
-    case BlurSlope::Wide: return 0.22;
+    case BlurSlope::Narrow:
+      return 0.08;
+    case BlurSlope::Medium:
+      return 0.15;
+    case BlurSlope::Wide:
+      return 0.22;
   }
   return 0.15;
 }
 
 // Where the focus band lies and how wide it is: the window's control values.
 struct FocusSettings {
-  int viewWidth = 0;   // size of the view the focus point is given in
+  int viewWidth = 0;  // size of the view the focus point is given in
   int viewHeight = 0;
   int angle = DefaultAngle;  // degrees, positive tilts the band clockwise
   int depthSetting = DefaultDepth;
@@ -85,5 +98,9 @@ inline int SaturatingInt(Extended v) {
   if (v <= Extended(INT_MIN)) return INT_MIN;
   return static_cast<int>(v);
 }
-inline int RoundInt(Extended v) { return SaturatingInt(RoundHalfEven(v)); }
-inline int TruncInt(Extended v) { return SaturatingInt(std::trunc(v)); }
+inline int RoundInt(Extended v) {
+  return SaturatingInt(RoundHalfEven(v));
+}
+inline int TruncInt(Extended v) {
+  return SaturatingInt(std::trunc(v));
+}
