@@ -177,6 +177,7 @@ struct Cli {
       std::vector<std::string> inputs;
       std::string output, outDir;
       LookOptions look;
+      LensMapOptions maps;
       OutputOptions writing;
       std::string recipe;
       BatchOptions batch;
@@ -188,6 +189,7 @@ struct Cli {
     auto* dirOpt = cmd->add_option("--out-dir", o->outDir, "Folder for the outputs, named like the inputs");
     outOpt->excludes(dirOpt);
     o->look.Add(cmd);
+    o->maps.Add(cmd);
     cmd->add_option("--recipe", o->recipe,
                     "Keyframes (JSON) that move the look over the pictures, taken in sorted order");
     o->batch.Add(cmd);
@@ -199,6 +201,7 @@ struct Cli {
         throw UsageError("-o takes one input; use --out-dir for several");
       // Check the look's options and the recipe once, before any file is read.
       const Look look = o->look.Into();
+      o->maps.Read();
       std::optional<Recipe> recipe;
       if (!o->recipe.empty()) {
         recipe = RecipeOption(o->recipe, look);
@@ -229,12 +232,20 @@ struct Cli {
         if (!o->outDir.empty()) fs::create_directories(o->outDir);
         return RunJobs(
             jobs,
-            [this, frameOfJob, look, recipe](std::vector<TBitmap>& pictures) {
+            [this, o, jobs, frameOfJob, look, recipe,
+             lensMaps = std::make_shared<TLensMapCache>()](std::vector<TBitmap>& pictures) {
               const long long frame = frameOfJob[currentJob];
+              const Look at = recipe ? recipe->At(frame, double(frame) / recipe->fps) : look;
+              // The lens look takes a HEIF photo's own depth image when no map is given.
+              TBitmap ownDepth{0, 0, pf8bit};
+              if (at.type == LookType::Lens && o->maps.depth.Width() == 0)
+                ReadDepthImage(jobs[currentJob].inputs.front(), ownDepth);
+              const LensMaps maps =
+                  lensMaps->For(o->maps.protect, ownDepth.Width() > 0 ? ownDepth : o->maps.depth,
+                                pictures[0].Width(), pictures[0].Height());
               TFocusMaskCache masks;
               TBitmap target;
-              MiniatureEngine::RenderLook(
-                  pictures[0], recipe ? recipe->At(frame, double(frame) / recipe->fps) : look, masks, target);
+              MiniatureEngine::RenderLook(pictures[0], at, masks, target, maps);
               return target;
             },
             o->writing);

@@ -1,6 +1,8 @@
 #include "cli/look_options.h"
 
 #include "cli/arguments.h"
+#include "codecs/picture_io.h"
+#include "engine/lens.h"
 
 void LookOptions::Add(CLI::App* cmd, const std::function<bool(const LookSetting&)>& take) {
   const Look defaults;
@@ -70,6 +72,26 @@ Look LookOptions::Into(Look look) const {
     }
   }
   return look;
+}
+
+void LensMapOptions::Add(CLI::App* cmd) {
+  cmd->add_option("--protect", protectPath,
+                  "Grey mask of what the lens look keeps sharp (white), fitted to each picture");
+  cmd->add_option("--depth-map", depthPath,
+                  "Grey depth map for the lens look (white near; any size); a HEIF photo's own depth "
+                  "image is taken when none is given");
+}
+
+void LensMapOptions::Read() {
+  const auto read = [](const std::string& option, const std::string& path, TBitmap& map) {
+    if (path.empty()) return;
+    TBitmap picture;
+    std::string error;
+    if (!ReadPicture(path, picture, error)) throw UsageError(option + ": " + error);
+    map = GreyMap(picture);
+  };
+  read("--protect", protectPath, protect);
+  read("--depth-map", depthPath, depth);
 }
 
 Recipe RecipeOption(const std::string& path, const Look& base) {

@@ -32,6 +32,16 @@ class LookOptions {
   std::deque<Value> values_;  // the options write here: their places must stay
 };
 
+// The lens look's --protect MASK and --depth-map MAP, read before any work.
+struct LensMapOptions {
+  std::string protectPath, depthPath;
+  TBitmap protect{0, 0, pf8bit}, depth{0, 0, pf8bit};
+
+  void Add(CLI::App* cmd);
+  // A file that cannot be read is a UsageError naming it.
+  void Read();
+};
+
 // Reads --recipe before any work; a bad recipe is a UsageError naming the
 // file and the key.
 Recipe RecipeOption(const std::string& path, const Look& base);

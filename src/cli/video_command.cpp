@@ -69,6 +69,7 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
     int every = 1, crf = -1, quality = kDefaultJpegQuality;
     std::optional<double> start, end;
     LookOptions look;
+    LensMapOptions maps;
     BatchOptions batch;
   };
   auto o = std::make_shared<Opts>();
@@ -79,6 +80,7 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
          "Output: .mp4 (H.264), .webm (VP9), .mkv (FFV1, lossless) or stills such as out/frame_%05d.png")
       ->required();
   o->look.Add(cmd);
+  o->maps.Add(cmd);
   cmd->add_option("--recipe", o->recipe, "Keyframes (JSON) that move the look over the frames");
   cmd->add_option("--speed", o->speed, "Play N times faster by dropping frames evenly (1..1000)")
       ->check(CLI::Range(1.0, 1000.0));
@@ -116,6 +118,9 @@ void AddVideoCommand(CLI::App& app, std::function<int()>& action, std::ostream& 
     job.quality = o->quality;
     job.threads = o->batch.threads;
     job.look = o->look.Into();
+    o->maps.Read();
+    job.protect = o->maps.protect;
+    job.depth = o->maps.depth;
     if (!o->recipe.empty()) job.recipe = RecipeOption(o->recipe, job.look);
     job.selection.speedMilli = std::llround(o->speed * 1000);
     job.selection.every = o->every;

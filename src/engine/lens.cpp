@@ -50,6 +50,19 @@ void TurnGreyMap(TBitmap& map, bool plus) {
   map = Narrow(wide);
 }
 
+LensMaps TLensMapCache::For(const TBitmap& protect, const TBitmap& depth, int width, int height) {
+  LensMaps maps;
+  if (depth.Width() > 0 && depth.Height() > 0) maps.depth = &depth;
+  if (protect.Width() > 0 && protect.Height() > 0) {
+    if (source_ != protect.PixelsId() || fitted_.Width() != width || fitted_.Height() != height) {
+      fitted_ = GreyMap(protect, width, height);
+      source_ = protect.PixelsId();
+    }
+    maps.protect = &fitted_;
+  }
+  return maps;
+}
+
 double LensFullRadius(int width, int height, int blur) {
   return blur / 20.0 * 0.015 * std::hypot(double(width), double(height));
 }

@@ -36,6 +36,17 @@ TBitmap GreyMap(const TBitmap& picture, int width = 0, int height = 0);
 // An 8-bit map turned by a quarter turn.
 void TurnGreyMap(TBitmap& map, bool plus);
 
+// The protect mask and depth map for pictures of one size after another
+// (frames, a batch): the mask is fitted to each new size once.
+class TLensMapCache {
+ public:
+  LensMaps For(const TBitmap& protect, const TBitmap& depth, int width, int height);
+
+ private:
+  TBitmap fitted_{0, 0, pf8bit};
+  const void* source_ = nullptr;
+};
+
 // The full radius in picture pixels.
 double LensFullRadius(int width, int height, int blur);
 

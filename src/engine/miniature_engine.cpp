@@ -198,6 +198,12 @@ void MiniatureEngine::ApplyMiniature(const Look& look) {
 }
 
 void MiniatureEngine::ApplyLook(const Look& look) {
+  // Every check first, so that a look that cannot be made leaves no tone step behind.
+  const int w = chain_.modified.Width(), h = chain_.modified.Height();
+  if (look.tone) CheckTone(look.saturation, look.contrast, look.brightness);
+  CheckFocus(look.FocusFor(w, h), look.blur);
+  if (look.type == LookType::Lens) CheckLens(look);
+  if (PictureLoaded()) ComputeMaskGeometry(w, h, look.PointFor(w, h), look.FocusFor(w, h));
   if (!ToneApplied(look)) ApplyTone(look.saturation, look.contrast, look.brightness);
   ApplyMiniature(look);
 }

@@ -201,12 +201,15 @@ VideoResult RunVideo(const VideoJob& job, const std::function<void(const VideoPr
     // The focus mask is built again only when a frame's size or focus
     // differs from the frame before (keyframes; never without a recipe).
     TFocusMaskCache masks;
+    TLensMapCache lensMaps;
     while (std::optional<Item> item = decoded.Pop()) {
       if (!item->audio) {
         // The decoded picture is toned in place and the result written
         // into a picture given back by the writer.
         TBitmap target = pool.Take();
-        MiniatureEngine::RenderLook(item->picture, item->look, masks, target);
+        MiniatureEngine::RenderLook(
+            item->picture, item->look, masks, target,
+            lensMaps.For(job.protect, job.depth, item->picture.Width(), item->picture.Height()));
         pool.Give(std::move(item->picture));
         item->picture = std::move(target);
       }

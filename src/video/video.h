@@ -51,6 +51,7 @@ struct VideoJob {
   int quality = kDefaultJpegQuality;  // JPEG stills
   Look look;
   std::optional<Recipe> recipe;
+  TBitmap protect{0, 0, pf8bit}, depth{0, 0, pf8bit};  // the lens look's mask and map, if any
   FrameSelection selection;
   int threads = 0;  // codec threads; 0: all cores to the encoder, half to the decoder
 };
