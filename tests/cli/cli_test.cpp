@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "cli/arguments.h"
@@ -49,6 +50,9 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
       {"miniature", in, "-o", Path("o.png"), "--slope", "steep"},
       {"miniature", in, "-o", Path("o.png"), "--point", "here"},
       {"miniature", in, "-o", Path("o.png"), "--view", "0x10"},
+      {"miniature", in, "-o", Path("o.png"), "--look", "tilted"},
+      {"miniature", in, "-o", Path("o.png"), "--look", "lens", "--aspect", "6"},
+      {"miniature", in, "-o", Path("o.png"), "--look", "lens", "--protect", Path("none.png")},
       {"rotate", in, Path("o.png")},
       {"rotate", in, Path("o.png"), "--quarter", "up"},
       {"rotate", in, Path("o.png"), "--quarter", "left", "--angle", "3"},
@@ -91,6 +95,30 @@ TEST_F(CliTest, MiniatureMatchesTheEngineExactly) {
   e.ApplyTone(DefaultSaturation, DefaultContrast, DefaultBrightness);
   e.ApplyMiniature({30, 20}, FocusSettings{60, 40, 20, DefaultDepth, BlurSlope::Wide}, 3);
   EXPECT_EQ(Load(Path("out.png")), e.TargetBMP());
+
+  // The lens look, its pictures and a one-keyframe recipe of it: the engine's bytes.
+  const TBitmap wide = RandomPicture(240, 160, 5);
+  const std::string lensIn = Save("lens_in.png", wide);
+  const std::string protect = Save("protect.png", MakePicture(30, 20, [](int x, int) {
+                                     return x < 12 ? Rgb{255, 255, 255} : Rgb{0, 0, 0};
+                                   }));
+  std::ofstream(Path("lens.json")) << R"({"keyframes": [{"frame": 0, "look": "lens", "shape": "ellipse",
+      "aspect": 2.5, "bokeh": 70, "blur": 20}]})";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--look", "lens", "--shape", "ellipse", "--aspect", "2.5", "--bokeh", "70", "--blur", "20"},
+           {"--recipe", Path("lens.json")}}) {
+    std::vector<std::string> all = {"miniature", lensIn, "-o", Path("lens.png"), "--protect", protect};
+    all.insert(all.end(), args.begin(), args.end());
+    ASSERT_EQ(Cli(all).code, kExitOk) << args[0];
+    Look look;
+    look.type = LookType::Lens, look.shape = LensShape::Ellipse, look.aspect = 2.5, look.bokeh = 70,
+    look.blur = 20;
+    e.LoadPicture(wide);
+    e.SetProtection(Load(protect));
+    e.ApplyLook(look);
+    EXPECT_EQ(Load(Path("lens.png")), e.TargetBMP()) << args[0];
+  }
+  EXPECT_NE(e.TargetBMP(), e.ModifiedBMP());
 
   // --no-tone with blur 0 gives the picture back.
   ASSERT_EQ(Cli({"miniature", in, "-o", Path("plain.png"), "--no-tone", "--blur", "0"}).code, kExitOk);
