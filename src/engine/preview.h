@@ -5,7 +5,9 @@
 // reduced size; the blur is a Gaussian of the same spread scaled to that
 // size (approximated by box passes when it is wide), so the preview looks
 // like the result without being it byte for byte (QuickGaussianBlur). The
-// exact result is MiniatureEngine::ApplyLook on a copy of the engine.
+// lens look is the lens blur's fast form on the reduced copy, with a
+// smaller level radius. The exact result is MiniatureEngine::ApplyLook on a
+// copy of the engine.
 #pragma once
 
 #include "engine/look.h"
@@ -26,11 +28,16 @@ class MiniaturePreview {
   // last frame are kept: dragging the band redoes only the mask and the
   // blend, a tone slider the whole frame. Throws what the mask throws
   // (MaskError), keeping the last frame.
-  const TBitmap& Render(const Look& look);
+  // The lens look takes the engine's protect mask and depth map.
+  const TBitmap& Render(const Look& look, const LensMaps& maps = {});
+
+  // The lens look's level radius in the preview.
+  static constexpr float kLensLevelRadius = 6;
 
  private:
   TBitmap source_, toned_, blurred_, scratch_, result_;
   TFocusMaskCache masks_;
+  TLensMapCache lensMaps_;
   double scale_ = 1;
   bool valid_ = false;  // the stages hold `last_`
   Look last_;

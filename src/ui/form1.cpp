@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -136,6 +138,9 @@ const TForm1::TSettingRow TForm1::kSettingRows[] = {
      &TForm1::TrackBarDepth, &TForm1::TrackBarDepthChange, &TForm1::Label2Click},
     {"blur", "Blur", "Label4", "LabelBlur", "TrackBarBlur", 351, &TForm1::Label4, &TForm1::LabelBlur,
      &TForm1::TrackBarBlur, &TForm1::TrackBarBlurChange, &TForm1::Label4Click},
+    // Shown with the lens look only; the Apply button moves down under it.
+    {"bokeh", "Bokeh", "Label8", "LabelBokeh", "TrackBarBokeh", 407, &TForm1::Label8, &TForm1::LabelBokeh,
+     &TForm1::TrackBarBokeh, &TForm1::TrackBarBokehChange, &TForm1::Label8Click},
 };
 
 const LookSetting& TForm1::TSettingRow::Entry() const {
@@ -178,6 +183,10 @@ void TForm1::FormCreate() {
   layout->addWidget(Panel1);
   BuildMenus();
   BuildProgressPanel();
+  LensStatus = new QLabel(this);
+  LensStatus->setObjectName("LensStatus");
+  statusBar()->addWidget(LensStatus, 1);
+  statusBar()->hide();  // shown while it has something to say
   live_ = new TLivePreview(
       Image1, PreviewMark, [this] { return CurrentLook(); },
       [this]() -> const MiniatureEngine& { return engine_; }, [this] { return !work_->Busy(); }, this);
@@ -244,6 +253,10 @@ void TForm1::BuildPages() {
     TrackBarDepth->setValue(DepthSettingFor(halfWidth, Image2->width(), Image2->height()));
   });
   connect(Image2, &TGuideOverlay::AngleDragged, this, [this](int angle) { TrackBarAngle->setValue(angle); });
+  connect(Image2, &TGuideOverlay::Painted, this, [this](QPointF p, bool erase, bool first) {
+    RunGuarded(dialogs_, this, [&] { PaintProtection(p, erase, first); });
+  });
+  connect(Image2, &TGuideOverlay::Stroked, this, [this] { RunGuarded(dialogs_, this, [&] { EndStroke(); }); });
   connect(Image2, &TGuideOverlay::Turned, this,
           [this](int notches) { TrackBarAngle->setValue(TrackBarAngle->value() + notches); });
 }
@@ -285,6 +298,7 @@ void TForm1::BuildMenus() {
   // Lasts until the program ends; unchecked, a saved file carries no EXIF,
   // XMP or IPTC (its colour profile stays).
   MenuFK = MakeAction(MenuF, "MenuFK", "Keep camera data and location (&K)", true, true);
+  MenuFD = MakeAction(MenuF, "MenuFD", "Open Depth Map... (&D)");
   MenuF->addSeparator()->setObjectName("N1");
   MenuFX = MakeAction(MenuF, "MenuFX", "Exit (&X)");
   MenuFO->setShortcut(QKeySequence::Open);
@@ -300,6 +314,22 @@ void TForm1::BuildMenus() {
   MenuCL = MakeAction(MenuC, "MenuCL", "Show Guide Lines (&L)", true, true);
   // Off at every start: the window then behaves as it always has.
   MenuCP = MakeAction(MenuC, "MenuCP", "Live Preview (&P)", true, false);
+  // The lens look: off at every start, so the window makes what it always has.
+  MenuC->addSeparator()->setObjectName("N6");
+  MenuCO = MenuC->addMenu("Look (&O)");
+  MenuCO->setObjectName("MenuCO");
+  MenuCOC = MakeAction(MenuCO, "MenuCOC", "Classic (&C)", true, true);
+  MenuCON = MakeAction(MenuCO, "MenuCON", "Lens (&N)", true, false);
+  MenuCH = MenuC->addMenu("Shape (&H)");
+  MenuCH->setObjectName("MenuCH");
+  MenuCHB = MakeAction(MenuCH, "MenuCHB", "Band (&B)", true, true);
+  MenuCHE = MakeAction(MenuCH, "MenuCHE", "Ellipse (&E)", true, false);
+  auto* looks = new QActionGroup(this);
+  looks->addAction(MenuCOC);
+  looks->addAction(MenuCON);
+  auto* shapes = new QActionGroup(this);
+  shapes->addAction(MenuCHB);
+  shapes->addAction(MenuCHE);
   MenuC->addSeparator()->setObjectName("N3");
   MenuCV = MakeAction(MenuC, "MenuCV", "Version (&V)");
 
@@ -314,6 +344,11 @@ void TForm1::BuildMenus() {
   MenuER = MakeAction(MenuE, "MenuER", "Rotate Right (&R)");
   MenuE->addSeparator()->setObjectName("N2");
   MenuES = MakeAction(MenuE, "MenuES", "Resize (&S)");
+  MenuE->addSeparator()->setObjectName("N7");
+  MenuEP = MakeAction(MenuE, "MenuEP", "Protect Brush (&P)", true, false);
+  MenuEP->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+  MenuEC = MakeAction(MenuE, "MenuEC", "Clear Protection (&C)");
+  MenuEM = MakeAction(MenuE, "MenuEM", "Clear Depth Map (&M)");
 
   connect(MenuFO, &QAction::triggered, this, slot(&TForm1::MenuFOClick));
   connect(MenuFS, &QAction::triggered, this, slot(&TForm1::MenuFSClick));
@@ -329,6 +364,14 @@ void TForm1::BuildMenus() {
   connect(MenuES, &QAction::triggered, this, slot(&TForm1::MenuESClick));
   connect(MenuEU, &QAction::triggered, this, slot(&TForm1::MenuEUClick));
   connect(MenuED, &QAction::triggered, this, slot(&TForm1::MenuEDClick));
+  connect(MenuCOC, &QAction::triggered, this, slot(&TForm1::MenuCOClick));
+  connect(MenuCON, &QAction::triggered, this, slot(&TForm1::MenuCOClick));
+  connect(MenuCHB, &QAction::triggered, this, slot(&TForm1::MenuCHClick));
+  connect(MenuCHE, &QAction::triggered, this, slot(&TForm1::MenuCHClick));
+  connect(MenuFD, &QAction::triggered, this, slot(&TForm1::MenuFDClick));
+  connect(MenuEP, &QAction::triggered, this, slot(&TForm1::MenuEPClick));
+  connect(MenuEC, &QAction::triggered, this, slot(&TForm1::MenuECClick));
+  connect(MenuEM, &QAction::triggered, this, slot(&TForm1::MenuEMClick));
   UpdateCommands();
 }
 
@@ -391,6 +434,7 @@ void TForm1::FormShow() {
   SetPoint({Image2->width() / 2, Image2->height() / 2});
   for (const TSettingRow& row : kSettingRows) (this->*row.slider)->setValue(row.Entry().range->defaultValue);
   for (const TSettingRow& row : kSettingRows) (this->*row.valueLabel)->setNum((this->*row.slider)->value());
+  UpdateLensControls();
   live_->Update();
 }
 
@@ -438,6 +482,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     OverlayResized();
   } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
     const auto* key = static_cast<const QKeyEvent*>(event);
+    if ((key->key() == Qt::Key_BracketLeft || key->key() == Qt::Key_BracketRight) && Image2->Brush() &&
+        isActiveWindow() && QApplication::activeModalWidget() == nullptr) {
+      if (event->type() == QEvent::KeyPress) ResizeBrush(key->key() == Qt::Key_BracketRight ? 1.25 : 0.8);
+      return true;
+    }
     if (key->key() == Qt::Key_Backslash && !key->isAutoRepeat() && isActiveWindow() &&
         QApplication::activeModalWidget() == nullptr) {
       ShowBefore(event->type() == QEvent::KeyPress);
@@ -512,6 +561,12 @@ void TForm1::Label2Click() {
 void TForm1::Label4Click() {
   ResetSetting(5);
 }
+void TForm1::TrackBarBokehChange() {
+  SettingChanged(6);
+}
+void TForm1::Label8Click() {
+  ResetSetting(6);
+}
 
 // ---- The blur slope ----
 
@@ -537,6 +592,18 @@ void TForm1::MenuC2Click() {
 }
 void TForm1::MenuC3Click() {
   CheckSlopeItem(MenuC3);
+}
+
+// ---- The lens look's controls ----
+
+void TForm1::UpdateLensControls() {
+  const bool lens = MenuCON->isChecked();
+  for (QWidget* w : std::initializer_list<QWidget*>{Label8, LabelBokeh, TrackBarBokeh}) w->setVisible(lens);
+  MenuCH->setEnabled(lens);
+  constexpr int kBokehRow = 56;
+  Shape2->setGeometry(7, 231, 161, 218 + (lens ? kBokehRow : 0));
+  BitBtnBlur->move(24, 408 + (lens ? kBokehRow : 0));
+  Panel1->setMinimumHeight(kPanelMinimumHeight + (lens ? kBokehRow : 0));
 }
 
 // ---- Guide lines ----
@@ -604,6 +671,8 @@ Look TForm1::CurrentLook() const {
   Look look;
   for (const TSettingRow& row : kSettingRows) look.*row.Entry().whole = (this->*row.slider)->value();
   look.slope = SlopeChoice();
+  look.type = MenuCON->isChecked() ? LookType::Lens : LookType::Classic;
+  look.shape = MenuCHE->isChecked() ? LensShape::Ellipse : LensShape::Band;
   look.point = point_;
   look.view = {Image2->width(), Image2->height()};
   return look;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointF>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -78,6 +79,8 @@ class TForm1 : public QMainWindow {
   void TrackBarAngleChange();
   void TrackBarDepthChange();
   void TrackBarBlurChange();
+  void TrackBarBokehChange();
+  void Label8Click();
   void Label5Click();
   void Label3Click();
   void Label7Click();
@@ -93,6 +96,12 @@ class TForm1 : public QMainWindow {
   void MenuC2Click();
   void MenuC3Click();
   void MenuCVClick();
+  void MenuCOClick();  // Look: Classic or Lens
+  void MenuCHClick();  // Shape: Band or Ellipse
+  void MenuFDClick();  // Open Depth Map
+  void MenuEPClick();  // Protect Brush
+  void MenuECClick();  // Clear Protection
+  void MenuEMClick();  // Clear Depth Map
   void MenuFXClick();
   void MenuFOClick();
   void MenuFSClick();
@@ -126,6 +135,9 @@ class TForm1 : public QMainWindow {
   QSlider* TrackBarAngle;
   QSlider* TrackBarDepth;
   QSlider* TrackBarBlur;
+  TCaptionLabel* Label8;  // Bokeh, shown with the lens look
+  QLabel* LabelBokeh;
+  QSlider* TrackBarBokeh;
   QPushButton* BitBtnEffects;
   QPushButton* BitBtnBlur;
   QTabWidget* PageControl1;
@@ -148,6 +160,17 @@ class TForm1 : public QMainWindow {
   QAction* MenuCL;
   QAction* MenuCP;  // Live Preview
   QAction* MenuCV;
+  QMenu* MenuCO;   // Look
+  QAction* MenuCOC;  // Classic
+  QAction* MenuCON;  // Lens
+  QMenu* MenuCH;   // Shape
+  QAction* MenuCHB;  // Band
+  QAction* MenuCHE;  // Ellipse
+  QAction* MenuFD;   // Open Depth Map...
+  QAction* MenuEP;   // Protect Brush
+  QAction* MenuEC;   // Clear Protection
+  QAction* MenuEM;   // Clear Depth Map
+  QLabel* LensStatus;  // where the depth map comes from, and the brush
   QAction* MenuEL;
   QAction* MenuER;
   QAction* MenuES;
@@ -203,6 +226,18 @@ class TForm1 : public QMainWindow {
   // Tells the user, in one box, what a read or a save could not keep.
   void ShowWarnings(const QString& heading, const std::vector<std::string>& warnings);
   BlurSlope SlopeChoice() const;
+  // The lens look's controls: the bokeh row and the shape shown with it,
+  // the status line, the brush's tint.
+  void UpdateLensControls();
+  void UpdateLensStatus();
+  void UpdateTint();
+  // The protect brush: a dab at `p` (overlay pixels) into the stroke's
+  // mask, which becomes the engine's when the stroke ends.
+  void PaintProtection(QPointF p, bool erase, bool first);
+  void EndStroke();
+  void ResizeBrush(double factor);
+  // Overlay pixels to picture pixels (the picture fitted and centred).
+  QPointF PicturePoint(QPointF p) const;
   // The panel's rows of sliders, built from the settings table.
   struct TSettingRow;
   static const TSettingRow kSettingRows[];
@@ -226,6 +261,10 @@ class TForm1 : public QMainWindow {
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;
+  double brushRadius_ = 24;            // overlay pixels
+  TBitmap stroke_{0, 0, pf8bit};       // the protect mask while a stroke paints it
+  QPointF strokeLast_;                 // where the stroke's last dab went (overlay pixels)
+  QString depthName_;                  // the depth map's file, "" when none or the photo's
 };
 
 // The one main window and the one resize dialog of the program.

@@ -121,6 +121,8 @@ void TForm1::ShowPictures() {
   Image1->SetPicture(showingBefore_ ? engine_.OriginalBMP() : engine_.TargetBMP(), Image3);
   Image3->SetPicture(engine_.OriginalBMP(), Image1);
   AnchorPoint();
+  UpdateTint();
+  UpdateLensStatus();
 }
 
 // ---- The tone settings and the miniature effect ----

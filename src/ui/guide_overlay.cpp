@@ -113,15 +113,42 @@ void TGuideOverlay::resizeEvent(QResizeEvent* event) {
   emit Resized();
 }
 
+void TGuideOverlay::SetBrush(bool on, double radius) {
+  brush_ = on;
+  brushRadius_ = radius;
+  setCursor(on ? Qt::BlankCursor : Qt::CrossCursor);
+  update();
+}
+
+void TGuideOverlay::SetTint(QImage tint) {
+  tint_ = std::move(tint);
+  update();
+}
+
 void TGuideOverlay::paintEvent(QPaintEvent*) {
-  if (picture_.isNull()) return;
   QPainter painter(this);
-  painter.drawImage(0, 0, picture_);
+  if (brush_ && !tint_.isNull()) painter.drawImage(0, 0, tint_);
+  if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+  if (brush_) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    for (const auto& [colour, width] : {std::pair{QColor(0, 0, 0, 160), 3.0}, std::pair{QColor(Qt::white), 1.0}}) {
+      painter.setPen(QPen(colour, width));
+      painter.drawEllipse(pointer_, brushRadius_, brushRadius_);
+    }
+  }
 }
 
 void TGuideOverlay::mousePressEvent(QMouseEvent* event) {
   // Taking the press makes the release come here, whichever button it is.
   event->accept();
+  if (brush_) {
+    if (painting_ || (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)) return;
+    painting_ = true;
+    erasing_ = event->button() == Qt::RightButton;
+    emit Painted(event->position(), erasing_, true);
+    return;
+  }
   if (grab_ != TGrab::None) return;  // a second button during a drag
   pressedAt_ = event->position();
   grab_ = GrabAt(pressedAt_);
@@ -130,6 +157,13 @@ void TGuideOverlay::mousePressEvent(QMouseEvent* event) {
 
 void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
   const QPointF p = event->position();
+  if (brush_) {
+    const QRectF old(pointer_ - QPointF(brushRadius_ + 3, brushRadius_ + 3), QSizeF(2, 2) * (brushRadius_ + 3));
+    pointer_ = p;
+    update(old.toAlignedRect().united(old.translated(p - old.center()).toAlignedRect()));
+    if (painting_) emit Painted(p, erasing_, false);
+    return;
+  }
   if (grab_ == TGrab::None) {
     UpdateCursor(GrabAt(p));
     return;
@@ -155,6 +189,13 @@ void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TGuideOverlay::mouseReleaseEvent(QMouseEvent* event) {
+  if (brush_ || painting_) {
+    if (painting_ && (event->button() == (erasing_ ? Qt::RightButton : Qt::LeftButton))) {
+      painting_ = false;
+      emit Stroked();
+    }
+    return;
+  }
   const TGrab grab = grab_;
   grab_ = TGrab::None;
   const QPoint p = event->position().toPoint();

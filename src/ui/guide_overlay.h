@@ -11,6 +11,11 @@
 // that starts on the handle its angle (AngleDragged); the wheel turns the
 // band by a degree a notch (Turned). A press on a line or the handle that
 // does not move is a click like any other.
+//
+// With the protect brush on, the buttons paint instead (Painted: the left
+// one protects, the right one erases) and a circle of the brush's size
+// follows the pointer; the tint (the protected area) is drawn under the
+// lines.
 #pragma once
 
 #include <QImage>
@@ -28,6 +33,12 @@ class TGuideOverlay : public QWidget {
   // Draws the lines for the focus point `point` and the angle `angle`.
   void SetLines(const GuideLines& lines, TPoint point, int angle);
   const QImage& Picture() const { return picture_; }
+
+  // The protect brush, its radius in overlay pixels, and the tint shown
+  // under the lines (a null image for none).
+  void SetBrush(bool on, double radius);
+  bool Brush() const { return brush_; }
+  void SetTint(QImage tint);
 
   // Where the angle handle sits, in the overlay's pixels.
   QPointF HandlePosition() const;
@@ -49,6 +60,11 @@ class TGuideOverlay : public QWidget {
   void PointDragged(int x, int y);
   void DepthDragged(double halfWidth);
   void AngleDragged(int angle);
+  // The brush pressed or dragged at `p` (`erase`: the right button);
+  // `first` for the press.
+  void Painted(QPointF p, bool erase, bool first);
+  // The brush's button released: the stroke is over.
+  void Stroked();
   // Notches of the wheel, positive away from the user.
   void Turned(int notches);
   // The overlay has a new size.
@@ -75,4 +91,9 @@ class TGuideOverlay : public QWidget {
   QPointF pressedAt_;
   bool moved_ = false;  // the press has become a drag
   int wheel_ = 0;       // eighths of a degree not yet turned
+  bool brush_ = false;
+  double brushRadius_ = 20;
+  bool painting_ = false, erasing_ = false;
+  QPointF pointer_{-1000, -1000};
+  QImage tint_;
 };

@@ -160,7 +160,7 @@ void TLivePreview::Update() {
   if (runningLook_ && !(*runningLook_ == look)) cancel_->store(true);
   settle_.start();
   try {
-    view_->ShowPreview(preview_.Render(look));
+    view_->ShowPreview(preview_.Render(look, engine.Maps()));
   } catch (const std::exception& error) {
     view_->ClearPreview();
     ShowState(TState::Failed, QString::fromStdString(error.what()));
