@@ -72,8 +72,9 @@ LensRadius::LensRadius(int width, int height, const Look& look, const TBitmap* d
   const FocusSettings focus = look.FocusFor(width, height);
   const TPoint point = look.PointFor(width, height);
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
-  const double angle = look.angle * kPi / 180;
-  sin_ = std::sin(angle), cos_ = std::cos(angle);
+  // In extended precision, as the mask turns: the same on every machine.
+  const Extended angle = Extended(look.angle) * kDegToRad;
+  sin_ = double(std::sin(angle)), cos_ = double(std::cos(angle));
   centreX_ = width / 2.0 + (point.X - focus.viewWidth / 2.0) / g.ratio;
   centreY_ = height / 2.0 + (point.Y - focus.viewHeight / 2.0) / g.ratio;
   offset_ = g.perpendicular;
@@ -113,15 +114,21 @@ double Ramp(double distance, double ramp, double full) {
 
 void LensRadius::Row(int y, float* out) const {
   const double py = y + 0.5;
+  if (depth_ == nullptr && shape_ == LensShape::Band) {
+    // The distance from the middle line changes by -sin a column.
+    const double first = -(0.5 - width_ / 2.0) * sin_ + (py - height_ / 2.0) * cos_ - offset_;
+    for (int x = 0; x < width_; ++x) {
+      const double s = first - x * sin_;
+      out[x] = float(Ramp(std::abs(s) - half_, s < 0 ? above_ : below_, full_));
+    }
+    return;
+  }
   for (int x = 0; x < width_; ++x) {
     const double px = x + 0.5;
     double r;
     if (depth_ != nullptr) {
       const double d = DepthAt(x, y) - focusDepth_;
       r = Ramp(std::abs(d) - sharp_, d > 0 ? near_ : far_, full_);
-    } else if (shape_ == LensShape::Band) {
-      const double s = -(px - width_ / 2.0) * sin_ + (py - height_ / 2.0) * cos_ - offset_;
-      r = Ramp(std::abs(s) - half_, s < 0 ? above_ : below_, full_);
     } else {
       const double dx = px - centreX_, dy = py - centreY_;
       const double u = dx * cos_ + dy * sin_, v = -dx * sin_ + dy * cos_;

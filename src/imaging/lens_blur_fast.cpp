@@ -39,7 +39,7 @@ typedef std::int32_t v4i __attribute__((vector_size(16)));
 
 constexpr double kFix = 65536;
 constexpr int kSteps = 256;  // radius steps per pixel in the disc tables
-constexpr int kBand = 64;    // output rows at a time
+constexpr int kBand = 128;   // output rows at a time
 constexpr int kTile = 192;   // columns at a time
 constexpr float kMostLevelRadius = 16;
 
@@ -146,6 +146,46 @@ v4f GatherOn(const SumRows& s, const DiscTable& t, int x, int y, int height, int
 
 v4f Gather(const SumRows& s, const DiscTable& t, int x, int y, int height, int q) {
   return s.pixels.empty() ? GatherOn<false>(s, t, x, y, height, q) : GatherOn<true>(s, t, x, y, height, q);
+}
+
+// Gather for the n pixels x .. x + n - 1 of row y, all of radius step q,
+// into out[0 .. n - 1]: the same sums in the same order, the row's runs
+// taken for all the pixels at once.
+void GatherRun(const SumRows& s, const DiscTable& t, int x, int n, int y, int height, int q, v4f* out) {
+  std::fill(out, out + n, v4f{0, 0, 0, 0});
+  const int first = t.start[std::size_t(q)], end = t.start[std::size_t(q) + 1];
+  for (int i = first; i < end; ++i) {
+    const DiscTable::Row& row = t.rows[std::size_t(i)];
+    const int dy = i - first, k = row.k;
+    // The row below and the one above (the same one for dy = 0), in Gather's order.
+    const bool below = y + dy<height, above = dy> 0 && y - dy >= 0;
+    const v4u* sa = below ? s.Sums(y + dy) + x : nullptr;
+    const v4f* pa = below ? s.Pixels(y + dy) + x : nullptr;
+    const v4u* sb = above ? s.Sums(y - dy) + x : nullptr;
+    const v4f* pb = above ? s.Pixels(y - dy) + x : nullptr;
+    if (k < 0) {
+      for (int j = 0; j < n; ++j) {
+        if (below) out[j] += row.end * pa[j];
+        if (above) out[j] += row.end * pb[j];
+      }
+    } else if (below && above) {
+      for (int j = 0; j < n; ++j) {
+        v4f a = out[j];
+        a += row.row * Float(sa[j + k + 1] - sa[j - k]);
+        a += row.end * (pa[j - k - 1] + pa[j + k + 1]);
+        a += row.row * Float(sb[j + k + 1] - sb[j - k]);
+        a += row.end * (pb[j - k - 1] + pb[j + k + 1]);
+        out[j] = a;
+      }
+    } else if (below || above) {
+      const v4u* sr = below ? sa : sb;
+      const v4f* p = below ? pa : pb;
+      for (int j = 0; j < n; ++j) {
+        out[j] += row.row * Float(sr[j + k + 1] - sr[j - k]);
+        out[j] += row.end * (p[j - k - 1] + p[j + k + 1]);
+      }
+    }
+  }
 }
 
 int Step(float r, const DiscTable& t) {
@@ -287,13 +327,18 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
       columnWeight[std::size_t(l)].push_back(fx - float(column[std::size_t(l)].back()));
     }
 
-  TBitmap out = TBitmap::ForOverwrite(w, h, pf24bit);
+  // Written into dst's own pixels when it has the size (a video's frames).
+  TBitmap out = dst.Fits(w, h, pf24bit) && !dst.SharesPixels() && dst.PixelsId() != src.PixelsId()
+                    ? std::move(dst)
+                    : TBitmap::ForOverwrite(w, h, pf24bit);
   const int bands = (h + kBand - 1) / kBand;
   const int tasks = std::min(bands, 8 * ThreadCount());
   ParallelFor(tasks, [&](int task) {
     // Each task takes a run of bands, reusing its buffers from one to the next.
     std::vector<float> r, centres(static_cast<std::size_t>(w));
     std::vector<v4u> pixels(static_cast<std::size_t>(w));
+    std::vector<int> steps0(kTile);  // each pixel's level-0 radius step, -1 for none
+    std::vector<v4f> sums0(kTile);
     SumRows near;  // level 0 around the band
     std::vector<std::vector<v4f>> grid(std::size_t(top) + 1), between(std::size_t(top) + 1);
     std::vector<std::vector<int>> steps(std::size_t(top) + 1);  // of each centre read, -1 for the others
@@ -427,22 +472,34 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
           const std::uint8_t* s = src.ScanLine(y);
           std::uint8_t* d = out.ScanLine(y);
           const float* row = r.data() + std::size_t(y - y0) * w;
-          downRows(y, x0, std::min(w, x0 + kTile));
-          for (int x = x0; x < std::min(w, x0 + kTile); ++x) {
+          const int x1 = std::min(w, x0 + kTile);
+          downRows(y, x0, x1);
+          // The level-0 sums first, a run of pixels of one radius at a time.
+          for (int x = x0; x < x1; ++x) {
+            const float v = row[x];
+            steps0[std::size_t(x - x0)] = v > 0 && levelOf(v) <= 1 && v < 2 * unit ? Step(v, table) : -1;
+          }
+          for (int x = x0; x < x1;) {
+            const int q = steps0[std::size_t(x - x0)];
+            int end = x + 1;
+            while (end < x1 && steps0[std::size_t(end - x0)] == q) ++end;
+            if (q >= 0) GatherRun(near, table, x, end - x, y, h, q, sums0.data() + (x - x0));
+            x = end;
+          }
+          for (int x = x0; x < x1; ++x) {
             const float v = row[x];
             v4f a{0, 0, 0, 0};
             if (v > 0) {
               const int l = levelOf(v);
               if (l == 0) {
-                a = Gather(near, table, x, y, h, Step(v, table));
+                a = sums0[std::size_t(x - x0)];
               } else {
                 // Between unit * 2^(l - 1) and unit * 2^l: t of the way to level l.
                 const v4f hi = sample(l, x);
                 const float t = v / (unit * float(1 << (l - 1))) - 1;
                 if (v >= unit * float(1 << l)) {  // as the centres were marked
                   a = hi;
-                } else if (const v4f lo =
-                               l == 1 ? Gather(near, table, x, y, h, Step(v, table)) : sample(l - 1, x);
+                } else if (const v4f lo = l == 1 ? sums0[std::size_t(x - x0)] : sample(l - 1, x);
                            hi[3] > 0 && lo[3] > 0) {
                   const v4f clo = lo / lo[3];
                   a = clo + t * (hi / hi[3] - clo);

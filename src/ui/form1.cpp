@@ -19,8 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStatusBar>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -256,7 +256,8 @@ void TForm1::BuildPages() {
   connect(Image2, &TGuideOverlay::Painted, this, [this](QPointF p, bool erase, bool first) {
     RunGuarded(dialogs_, this, [&] { PaintProtection(p, erase, first); });
   });
-  connect(Image2, &TGuideOverlay::Stroked, this, [this] { RunGuarded(dialogs_, this, [&] { EndStroke(); }); });
+  connect(Image2, &TGuideOverlay::Stroked, this,
+          [this] { RunGuarded(dialogs_, this, [&] { EndStroke(); }); });
   connect(Image2, &TGuideOverlay::Turned, this,
           [this](int notches) { TrackBarAngle->setValue(TrackBarAngle->value() + notches); });
 }

@@ -160,16 +160,16 @@ class TForm1 : public QMainWindow {
   QAction* MenuCL;
   QAction* MenuCP;  // Live Preview
   QAction* MenuCV;
-  QMenu* MenuCO;   // Look
-  QAction* MenuCOC;  // Classic
-  QAction* MenuCON;  // Lens
-  QMenu* MenuCH;   // Shape
-  QAction* MenuCHB;  // Band
-  QAction* MenuCHE;  // Ellipse
-  QAction* MenuFD;   // Open Depth Map...
-  QAction* MenuEP;   // Protect Brush
-  QAction* MenuEC;   // Clear Protection
-  QAction* MenuEM;   // Clear Depth Map
+  QMenu* MenuCO;       // Look
+  QAction* MenuCOC;    // Classic
+  QAction* MenuCON;    // Lens
+  QMenu* MenuCH;       // Shape
+  QAction* MenuCHB;    // Band
+  QAction* MenuCHE;    // Ellipse
+  QAction* MenuFD;     // Open Depth Map...
+  QAction* MenuEP;     // Protect Brush
+  QAction* MenuEC;     // Clear Protection
+  QAction* MenuEM;     // Clear Depth Map
   QLabel* LensStatus;  // where the depth map comes from, and the brush
   QAction* MenuEL;
   QAction* MenuER;
@@ -261,10 +261,10 @@ class TForm1 : public QMainWindow {
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;
-  double brushRadius_ = 24;            // overlay pixels
-  TBitmap stroke_{0, 0, pf8bit};       // the protect mask while a stroke paints it
-  QPointF strokeLast_;                 // where the stroke's last dab went (overlay pixels)
-  QString depthName_;                  // the depth map's file, "" when none or the photo's
+  double brushRadius_ = 24;       // overlay pixels
+  TBitmap stroke_{0, 0, pf8bit};  // the protect mask while a stroke paints it
+  QPointF strokeLast_;            // where the stroke's last dab went (overlay pixels)
+  QString depthName_;             // the depth map's file, "" when none or the photo's
 };
 
 // The one main window and the one resize dialog of the program.

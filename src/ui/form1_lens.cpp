@@ -16,6 +16,7 @@
 
 void TForm1::MenuCOClick() {
   UpdateLensControls();
+  UpdateLensStatus();
   live_->Update();
 }
 
@@ -72,7 +73,8 @@ void TForm1::ResizeBrush(double factor) {
 QPointF TForm1::PicturePoint(QPointF p) const {
   const int w = engine_.ModifiedBMP().Width(), h = engine_.ModifiedBMP().Height();
   const double ratio = FitRatio(Image2->width(), Image2->height(), w, h);
-  return {(p.x() - Image2->width() / 2.0) / ratio + w / 2.0, (p.y() - Image2->height() / 2.0) / ratio + h / 2.0};
+  return {(p.x() - Image2->width() / 2.0) / ratio + w / 2.0,
+          (p.y() - Image2->height() / 2.0) / ratio + h / 2.0};
 }
 
 void TForm1::PaintProtection(QPointF p, bool erase, bool first) {
@@ -94,7 +96,8 @@ void TForm1::PaintProtection(QPointF p, bool erase, bool first) {
     for (int y = y0; y <= y1; ++y) {
       std::uint8_t* row = stroke_.ScanLine(y);
       for (int x = x0; x <= x1; ++x) {
-        const double cover = std::clamp(radius + 0.5 - std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y()), 0.0, 1.0);
+        const double cover =
+            std::clamp(radius + 0.5 - std::hypot(x + 0.5 - at.x(), y + 0.5 - at.y()), 0.0, 1.0);
         row[x] = erase ? std::uint8_t(std::lround(row[x] * (1 - cover)))
                        : std::max(row[x], std::uint8_t(std::lround(255 * cover)));
       }

@@ -132,7 +132,8 @@ void TGuideOverlay::paintEvent(QPaintEvent*) {
   if (brush_) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
-    for (const auto& [colour, width] : {std::pair{QColor(0, 0, 0, 160), 3.0}, std::pair{QColor(Qt::white), 1.0}}) {
+    for (const auto& [colour, width] :
+         {std::pair{QColor(0, 0, 0, 160), 3.0}, std::pair{QColor(Qt::white), 1.0}}) {
       painter.setPen(QPen(colour, width));
       painter.drawEllipse(pointer_, brushRadius_, brushRadius_);
     }
@@ -158,7 +159,8 @@ void TGuideOverlay::mousePressEvent(QMouseEvent* event) {
 void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
   const QPointF p = event->position();
   if (brush_) {
-    const QRectF old(pointer_ - QPointF(brushRadius_ + 3, brushRadius_ + 3), QSizeF(2, 2) * (brushRadius_ + 3));
+    const QRectF old(pointer_ - QPointF(brushRadius_ + 3, brushRadius_ + 3),
+                     QSizeF(2, 2) * (brushRadius_ + 3));
     pointer_ = p;
     update(old.toAlignedRect().united(old.translated(p - old.center()).toAlignedRect()));
     if (painting_) emit Painted(p, erasing_, false);
