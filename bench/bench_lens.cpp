@@ -62,7 +62,7 @@ void Differences(const char* name, const TBitmap& picture, const Look& look,
       sum += d;
     }
   std::sort(diffs.begin(), diffs.end());
-  std::printf("%-34s %5d x %-5d radius %5.1f  mean %.3f  p99.9 %d  max %d\n", name, picture.Width(),
+  std::printf("%-46s %5d x %-5d radius %5.1f  mean %.3f  p99.9 %d  max %d\n", name, picture.Width(),
               picture.Height(), radius.Full(), sum / double(diffs.size()),
               diffs[std::size_t(double(diffs.size() - 1) * 0.999)], diffs.back());
 }
@@ -154,21 +154,22 @@ int main(int argc, char** argv) {
   std::printf("\nfast against plain (levels per channel)\n");
   Look look;
   look.type = LookType::Lens;
-  TBitmap crop(1200, 800, pf24bit);
-  crop.CopyRect({0, 0, 1200, 800}, photo, {600, 400, 1800, 1200});
+  TBitmap crop(1800, 1200, pf24bit);
+  crop.CopyRect({0, 0, 1800, 1200}, photo, {380, 200, 2180, 1400});
   for (const int blur : {7, 20}) {
     look.blur = blur;
-    Differences(blur == 7 ? "photo crop, blur 7" : "photo crop, blur 20", crop, look);
+    Differences(blur == 7 ? "photo crop, blur 7" : "photo crop, blur 20 (pyramid)", crop, look);
   }
-  TBitmap lights = Filled(1200, 800, 20, 10, 10);
-  for (int i = 0; i < 24; ++i) Square(lights, 30 + 47 * i, i % 2 ? 40 : 700, 1 + i % 3, 255);
+  // 1800 x 1200 at Blur 20: a full radius of 32 px, summed on the pyramid.
+  TBitmap lights = Filled(1800, 1200, 20, 10, 10);
+  for (int i = 0; i < 36; ++i) Square(lights, 30 + 47 * i, i % 2 ? 40 : 1100, 1 + i % 3, 255);
   look.blur = 20;
   look.bokeh = 100;
-  Differences("points of light, blur 20, bokeh 100", lights, look);
-  TBitmap lines = Filled(1200, 800, 40, 40, 40);
-  for (int x = 20; x < 1200; x += 37) lines.FillRect({x, 0, x + 1, 800}, 0xffffff);
+  Differences("points of light, blur 20, bokeh 100 (pyramid)", lights, look);
+  TBitmap lines = Filled(1800, 1200, 40, 40, 40);
+  for (int x = 20; x < 1800; x += 37) lines.FillRect({x, 0, x + 1, 1200}, 0xffffff);
   look.bokeh = 40;
-  Differences("thin lines, blur 20", lines, look);
+  Differences("thin lines, blur 20 (pyramid)", lines, look);
   TBitmap field = Filled(1200, 800, 0, 200, 0);
   field.FillRect({560, 40, 640, 120}, 0x0000ff);
   TBitmap protect(1200, 800, pf8bit);

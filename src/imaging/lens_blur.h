@@ -38,11 +38,11 @@ struct TLensBlurInput {
   int bokeh = 0;                     // 0 .. 100
 };
 
-// The fast form sums discs up to twice a "level radius" of at most this
-// many pixels at the picture's resolution, and larger ones on the level of
-// a pyramid of halvings where they are one to two level radii wide,
-// blending the two nearest levels (1 .. 16).
-inline constexpr float kLensFullRadius = 16;
+// The fast form sums discs up to one and a half "level radii" of at most
+// this many pixels at the picture's resolution, and larger ones on the
+// level of a pyramid of halvings where they are 3/4 to 2 level radii wide,
+// blending two levels over the first half of that (1 .. 32).
+inline constexpr float kLensFullRadius = 32;
 
 // `dst` becomes the lens blur of `src` (pf24bit, any size; dst gets its
 // size). Throws std::invalid_argument for another format or a protect

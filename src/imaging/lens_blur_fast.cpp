@@ -8,14 +8,15 @@
 // pixels with their own weights, from a table made once per radius in
 // 1/256 of a pixel.
 //
-// Small discs are summed at the picture's resolution. Larger ones are
-// summed on a level of a pyramid of 2 x 2 means, where they are between
-// one and two "level radii" wide, at the level's pixel centres (with the
-// radius found there), and read back between the centres bilinearly; a
-// pixel blends its two nearest levels in proportion to its radius, so the
-// blur grows without steps. The level radius is the full radius over a
-// power of two, at most `fullRadius`, so that all the picture beyond the
-// ramps, at the full radius, reads a single level.
+// Small discs are summed at the picture's resolution, a run of pixels of
+// one radius at a time. Larger ones are summed on a level of a pyramid of
+// 2 x 2 means, where they are at most one "level radius" wide, at the
+// level's pixel centres (with the radius found there), and read back
+// between the centres bilinearly; just past a level's lower bound a pixel
+// blends it with the level below in proportion to its radius, so the blur
+// grows without steps. The level radius is the full radius over a power of
+// two, at most `fullRadius`, so that all the picture beyond the ramps, at
+// the full radius, reads a single level.
 //
 // Rows go in bands to the toolkit's threads. Every value is computed the
 // same way in every band, with whole numbers or with lane-wise IEEE float
@@ -41,7 +42,8 @@ constexpr double kFix = 65536;
 constexpr int kSteps = 256;  // radius steps per pixel in the disc tables
 constexpr int kBand = 128;   // output rows at a time
 constexpr int kTile = 192;   // columns at a time
-constexpr float kMostLevelRadius = 16;
+constexpr float kMostLevelRadius = 32;
+constexpr float kBlend = 1.5f;
 
 v4f Float(v4u v) {
   return __builtin_convertvector(v4i(v), v4f);
@@ -117,41 +119,24 @@ struct SumRows {
 
 // The disc sum of radius step q around pixel x of row y of `s` (rows
 // outside 0 .. height - 1 hold nothing).
-template <bool kPixels>
-v4f GatherOn(const SumRows& s, const DiscTable& t, int x, int y, int height, int q) {
-  v4f a{0, 0, 0, 0};
-  const int first = t.start[std::size_t(q)], end = t.start[std::size_t(q) + 1];
-  for (int i = first; i < end; ++i) {
-    const DiscTable::Row& row = t.rows[std::size_t(i)];
-    const int dy = i - first;
-    for (int side = 0; side < (dy == 0 ? 1 : 2); ++side) {
-      const int yy = side == 0 ? y + dy : y - dy;
-      if (yy < 0 || yy >= height) continue;
-      const v4u* sr = s.Sums(yy);
-      const int k = row.k;
-      v4f ends;
-      if constexpr (kPixels) {
-        const v4f* p = s.Pixels(yy);
-        ends = k < 0 ? p[x] : p[x - k - 1] + p[x + k + 1];
-      } else {
-        ends = k < 0 ? Float(sr[x + 1] - sr[x])
-                     : Float(sr[x - k] - sr[x - k - 1]) + Float(sr[x + k + 2] - sr[x + k + 1]);
-      }
-      if (k >= 0) a += row.row * Float(sr[x + k + 1] - sr[x - k]);
-      a += row.end * ends;
-    }
-  }
-  return a;
-}
-
-v4f Gather(const SumRows& s, const DiscTable& t, int x, int y, int height, int q) {
-  return s.pixels.empty() ? GatherOn<false>(s, t, x, y, height, q) : GatherOn<true>(s, t, x, y, height, q);
-}
-
 // Gather for the n pixels x .. x + n - 1 of row y, all of radius step q,
 // into out[0 .. n - 1]: the same sums in the same order, the row's runs
 // taken for all the pixels at once.
-void GatherRun(const SumRows& s, const DiscTable& t, int x, int n, int y, int height, int q, v4f* out) {
+// A pixel of a row from its running sums, or from its float copy.
+template <bool kPixels>
+struct PixelOf {
+  const v4u* sums;
+  const v4f* pixels;
+  v4f operator[](int i) const {
+    if constexpr (kPixels)
+      return pixels[i];
+    else
+      return Float(sums[i + 1] - sums[i]);
+  }
+};
+
+template <bool kPixels>
+void GatherRunOn(const SumRows& s, const DiscTable& t, int x, int n, int y, int height, int q, v4f* out) {
   std::fill(out, out + n, v4f{0, 0, 0, 0});
   const int first = t.start[std::size_t(q)], end = t.start[std::size_t(q) + 1];
   for (int i = first; i < end; ++i) {
@@ -160,9 +145,9 @@ void GatherRun(const SumRows& s, const DiscTable& t, int x, int n, int y, int he
     // The row below and the one above (the same one for dy = 0), in Gather's order.
     const bool below = y + dy<height, above = dy> 0 && y - dy >= 0;
     const v4u* sa = below ? s.Sums(y + dy) + x : nullptr;
-    const v4f* pa = below ? s.Pixels(y + dy) + x : nullptr;
     const v4u* sb = above ? s.Sums(y - dy) + x : nullptr;
-    const v4f* pb = above ? s.Pixels(y - dy) + x : nullptr;
+    const PixelOf<kPixels> pa{sa, kPixels && below ? s.Pixels(y + dy) + x : nullptr};
+    const PixelOf<kPixels> pb{sb, kPixels && above ? s.Pixels(y - dy) + x : nullptr};
     if (k < 0) {
       for (int j = 0; j < n; ++j) {
         if (below) out[j] += row.end * pa[j];
@@ -179,13 +164,20 @@ void GatherRun(const SumRows& s, const DiscTable& t, int x, int n, int y, int he
       }
     } else if (below || above) {
       const v4u* sr = below ? sa : sb;
-      const v4f* p = below ? pa : pb;
+      const PixelOf<kPixels> p = below ? pa : pb;
       for (int j = 0; j < n; ++j) {
         out[j] += row.row * Float(sr[j + k + 1] - sr[j - k]);
         out[j] += row.end * (p[j - k - 1] + p[j + k + 1]);
       }
     }
   }
+}
+
+void GatherRun(const SumRows& s, const DiscTable& t, int x, int n, int y, int height, int q, v4f* out) {
+  if (s.pixels.empty())
+    GatherRunOn<false>(s, t, x, n, y, height, q, out);
+  else
+    GatherRunOn<true>(s, t, x, n, y, height, q, out);
 }
 
 int Step(float r, const DiscTable& t) {
@@ -331,6 +323,15 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
   TBitmap out = dst.Fits(w, h, pf24bit) && !dst.SharesPixels() && dst.PixelsId() != src.PixelsId()
                     ? std::move(dst)
                     : TBitmap::ForOverwrite(w, h, pf24bit);
+  // A radius v is read from level l, the first with v <= unit * 2^l; over
+  // the first kBlend - 1 of the way from unit * 2^(l - 1) to there it is
+  // blended with level l - 1, beyond from level l alone.
+  const auto levelOf = [&](float v) {
+    int l = 0;
+    while (l < top && v > unit * float(1 << l)) ++l;
+    return l;
+  };
+  const auto alone = [&](float v, int l) { return l > 0 && v >= unit * float(1 << (l - 1)) * kBlend; };
   const int bands = (h + kBand - 1) / kBand;
   const int tasks = std::min(bands, 8 * ThreadCount());
   ParallelFor(tasks, [&](int task) {
@@ -347,8 +348,7 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
          band < int(std::int64_t(bands) * (task + 1) / tasks); ++band) {
       const int y0 = band * kBand, y1 = std::min(h, y0 + kBand);
       r.resize(std::size_t(w) * std::size_t(y1 - y0));
-      // The levels the band reads: 0 for radii up to 2 units, l - 1 and l
-      // for radii between 2^(l - 1) and 2^l units.
+      // The levels the band reads (see levelOf and alone).
       int lowest = top + 1, highest = -1;
       for (int y = y0; y < y1; ++y) {
         float* row = r.data() + std::size_t(y - y0) * w;
@@ -356,9 +356,8 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
         for (int x = 0; x < w; ++x) {
           const float v = row[x];
           if (!(v > 0)) continue;
-          int l = 0;
-          while (l < top && v > unit * float(1 << l)) ++l;  // v <= unit * 2^l
-          lowest = std::min(lowest, l <= 1 ? 0 : l - 1);
+          const int l = levelOf(v);
+          lowest = std::min(lowest, l == 0 || alone(v, l) ? l : l - 1);
           highest = std::max(highest, l);
         }
       }
@@ -378,11 +377,6 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
       // reads, a tile of columns at a time (the rows a disc reaches stay in
       // the cache).
       // Which pixel centres of each level the band's pixels read.
-      const auto levelOf = [&](float v) {
-        int l = 0;
-        while (l < top && v > unit * float(1 << l)) ++l;  // v <= unit * 2^l
-        return l;
-      };
       const auto corner = [&](int l, int x, int y, int& gx, int& gy) {
         const float scale = float(1 << l);
         const Level& lv = levels[std::size_t(l)];
@@ -404,8 +398,7 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
         for (int x = 0; x < w; ++x) {
           if (!(row[x] > 0)) continue;
           const int l = levelOf(row[x]);
-          const bool whole = l > 0 && row[x] >= unit * float(1 << l);  // level l alone
-          for (int k = whole ? l : std::max(1, l - 1); k <= l; ++k) {
+          for (int k = alone(row[x], l) ? l : std::max(1, l - 1); k <= l; ++k) {
             const Level& lv = levels[std::size_t(k)];
             int gx, gy;
             corner(k, x, y, gx, gy);
@@ -436,11 +429,16 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
                        table);
         }
         for (int x0 = 0; x0 < lv.width; x0 += kTile)
-          for (int gy = g0; gy < g0 + rows; ++gy)
-            for (int gx = x0; gx < std::min(lv.width, x0 + kTile); ++gx) {
-              const std::size_t i = std::size_t(gy - g0) * lv.width + gx;
-              if (st[i] >= 0) g[i] = Gather(lv.rows, table, gx, gy, lv.height, st[i]);
+          for (int gy = g0; gy < g0 + rows; ++gy) {
+            const std::size_t at = std::size_t(gy - g0) * lv.width;
+            for (int gx = x0, x1 = std::min(lv.width, x0 + kTile); gx < x1;) {
+              const int q = st[at + gx];
+              int end = gx + 1;
+              while (end < x1 && st[at + end] == q) ++end;
+              if (q >= 0) GatherRun(lv.rows, table, gx, end - gx, gy, lv.height, q, g.data() + at + gx);
+              gx = end;
             }
+          }
       }
       // A level read between its centres: down the rows into `between`
       // (for the tile's columns), then along them.
@@ -477,7 +475,8 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
           // The level-0 sums first, a run of pixels of one radius at a time.
           for (int x = x0; x < x1; ++x) {
             const float v = row[x];
-            steps0[std::size_t(x - x0)] = v > 0 && levelOf(v) <= 1 && v < 2 * unit ? Step(v, table) : -1;
+            const int l = v > 0 ? levelOf(v) : -1;
+            steps0[std::size_t(x - x0)] = l == 0 || (l == 1 && !alone(v, l)) ? Step(v, table) : -1;
           }
           for (int x = x0; x < x1;) {
             const int q = steps0[std::size_t(x - x0)];
@@ -496,8 +495,8 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
               } else {
                 // Between unit * 2^(l - 1) and unit * 2^l: t of the way to level l.
                 const v4f hi = sample(l, x);
-                const float t = v / (unit * float(1 << (l - 1))) - 1;
-                if (v >= unit * float(1 << l)) {  // as the centres were marked
+                const float t = (v / (unit * float(1 << (l - 1))) - 1) / (kBlend - 1);
+                if (alone(v, l)) {  // as the centres were marked
                   a = hi;
                 } else if (const v4f lo = l == 1 ? sums0[std::size_t(x - x0)] : sample(l - 1, x);
                            hi[3] > 0 && lo[3] > 0) {
