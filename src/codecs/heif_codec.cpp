@@ -320,7 +320,7 @@ bool DecodeHeifDepth(ByteView data, TBitmap& depth) {
   HeifPtr<heif_image_handle> handle(raw);
   const int width = heif_image_handle_get_width(handle.get());
   const int height = heif_image_handle_get_height(handle.get());
-  if (width < 1 || height < 1 || width > 16384 || height > 16384) return false;
+  if (width < 1 || height < 1 || width > 4096 || height > 4096) return false;  // depth images are small
   heif_image* decoded = nullptr;
   if (heif_decode_image(handle.get(), &decoded, heif_colorspace_monochrome, heif_chroma_monochrome, nullptr)
           .code != heif_error_Ok)

@@ -196,6 +196,19 @@ TEST_F(VideoTest, KeyframesMoveTheSettingsBetweenThem) {
   EXPECT_TRUE(Load(Path("out/f005.png")) == StillResult(5, cases[0].still));
 }
 
+// The lens look's keys move too: halfway, half the bokeh and the aspect.
+TEST_F(VideoTest, LensKeyframesMoveTheirBokehAndAspect) {
+  std::ofstream(Path("lens.json")) << R"({"keyframes": [
+      {"frame": 0, "look": "lens", "shape": "ellipse", "bokeh": 0, "aspect": 1, "blur": 12},
+      {"frame": 20, "look": "lens", "shape": "ellipse", "bokeh": 100, "aspect": 3, "blur": 12}]})";
+  const CliRun r = Cli({"video", Clip("clip.mkv"), "-o", Path("l_%d.png"), "--recipe", Path("lens.json"),
+                        "--frames", "10-10"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_TRUE(Load(Numbered(Path("l_%d.png"), 10)) ==
+              StillResult(10, {"--look", "lens", "--shape", "ellipse", "--bokeh", "50", "--aspect", "2",
+                               "--blur", "12"}));
+}
+
 // Audio is copied when the timing stays and dropped, with a note, when not.
 TEST_F(VideoTest, AudioIsCopiedOnlyWhenTheTimingStays) {
   struct Case {
