@@ -610,6 +610,7 @@ void TForm1::UpdateLensControls() {
 // ---- Guide lines ----
 
 void TForm1::PutLine() {
+  Image2->SetEllipse(MenuCON->isChecked() && MenuCHE->isChecked() ? CurrentLook().aspect : 0);
   const GuideLines lines =
       ::PutLine(point_, Image2->width(), Image2->height(), TrackBarAngle->value(), TrackBarDepth->value());
   guideDepth_ = lines.depth;

@@ -17,11 +17,11 @@
 void TForm1::MenuCOClick() {
   UpdateLensControls();
   UpdateLensStatus();
-  live_->Update();
+  PutLine();  // the ellipse or the lines; the preview follows
 }
 
 void TForm1::MenuCHClick() {
-  live_->Update();
+  PutLine();
 }
 
 void TForm1::MenuFDClick() {

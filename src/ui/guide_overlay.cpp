@@ -73,15 +73,34 @@ void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
   };
   // The outlines first, the handle over them, the lines themselves last
   // and whole.
-  for (const GuideSegment* s : {&lines.red, &lines.yellowB, &lines.yellowC}) draw(*s, QPen(kOutline, 3));
+  const auto ellipse = [&](const QPen& pen) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.translate(point.X, point.Y);
+    painter.rotate(angle);
+    painter.drawEllipse(QPointF(0, 0), lines.depth * ellipse_, double(lines.depth));
+    painter.restore();
+  };
+  draw(lines.red, QPen(kOutline, 3));
+  if (ellipse_ > 0) {
+    ellipse(QPen(kOutline, 3));
+  } else {
+    for (const GuideSegment* s : {&lines.yellowB, &lines.yellowC}) draw(*s, QPen(kOutline, 3));
+  }
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setPen(QPen(kOutline, 1.5));
   painter.setBrush(kMiddleLine);
   painter.drawEllipse(HandlePosition(), kHandleRadius, kHandleRadius);
   painter.setRenderHint(QPainter::Antialiasing, false);
   draw(lines.red, QPen(kMiddleLine, 1));
-  draw(lines.yellowB, QPen(kSideLine, 1));
-  draw(lines.yellowC, QPen(kSideLine, 1));
+  if (ellipse_ > 0) {
+    ellipse(QPen(kSideLine, 1));
+  } else {
+    draw(lines.yellowB, QPen(kSideLine, 1));
+    draw(lines.yellowC, QPen(kSideLine, 1));
+  }
   painter.end();
   update();
 }
@@ -90,7 +109,7 @@ TGuideOverlay::TGrab TGuideOverlay::GrabAt(QPointF p) const {
   const QPointF h = HandlePosition();
   if (std::hypot(p.x() - h.x(), p.y() - h.y()) <= kHandleRadius + kGrabDistance) return TGrab::Angle;
   const double side = std::min(DistanceFromLine(lines_.yellowB, p), DistanceFromLine(lines_.yellowC, p));
-  if (side <= kGrabDistance && side < DistanceFromLine(lines_.red, p)) return TGrab::Depth;
+  if (ellipse_ == 0 && side <= kGrabDistance && side < DistanceFromLine(lines_.red, p)) return TGrab::Depth;
   return TGrab::Point;
 }
 

@@ -34,6 +34,11 @@ class TGuideOverlay : public QWidget {
   void SetLines(const GuideLines& lines, TPoint point, int angle);
   const QImage& Picture() const { return picture_; }
 
+  // The lens look's elliptic sharp area: the yellow lines become an
+  // ellipse `aspect` times as wide as the band, around the point and turned
+  // with it (0: the lines). Takes effect at the next SetLines.
+  void SetEllipse(double aspect) { ellipse_ = aspect; }
+
   // The protect brush, its radius in overlay pixels, and the tint shown
   // under the lines (a null image for none).
   void SetBrush(bool on, double radius);
@@ -91,6 +96,7 @@ class TGuideOverlay : public QWidget {
   QPointF pressedAt_;
   bool moved_ = false;  // the press has become a drag
   int wheel_ = 0;       // eighths of a degree not yet turned
+  double ellipse_ = 0;
   bool brush_ = false;
   double brushRadius_ = 20;
   bool painting_ = false, erasing_ = false;
