@@ -196,3 +196,33 @@ Look Recipe::At(long long frame, double seconds) const {
   }
   return look;
 }
+
+std::string LookRecipeText(const Look& look) {
+  Json root = Json::object();
+  Json frame = Json::object();
+  frame["frame"] = 0;
+  for (const LookSetting& s : LookSettings()) {
+    switch (s.kind) {
+      case SettingKind::Whole:
+        frame[s.name] = look.*s.whole;
+        break;
+      case SettingKind::Real:
+        frame[s.name] = look.*s.real;
+        break;
+      case SettingKind::Choice:
+        frame[s.name] = s.choices[std::size_t(s.getChoice(look))];
+        break;
+      case SettingKind::Flag:
+        frame[s.name] = look.*s.flag;
+        break;
+      case SettingKind::Point:
+        if (const auto& p = look.*s.point) frame[s.name] = {p->X, p->Y};
+        break;
+      case SettingKind::Size:
+        if ((look.*s.size).width > 0) root[s.name] = {(look.*s.size).width, (look.*s.size).height};
+        break;
+    }
+  }
+  root["keyframes"] = Json::array({frame});
+  return root.dump(2) + "\n";
+}

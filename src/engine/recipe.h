@@ -60,3 +60,8 @@ struct Recipe {
 // Reads and checks the whole recipe; `base` is what the command line set.
 Recipe ParseRecipe(std::string_view text, const std::string& name, const Look& base);
 Recipe ReadRecipe(const std::string& path, const Look& base);
+
+// `look` as a recipe of one keyframe (frame 0) holding every setting of
+// the table, its view at the top when it has one: what ParseRecipe reads
+// back as `look` whatever the base.
+std::string LookRecipeText(const Look& look);

@@ -129,6 +129,20 @@ QString RunPictureDialog(QWidget* parent, const QString& fileName, QFileDialog::
   return dialog.selectedFiles().first();
 }
 
+QString RunLookDialog(QWidget* parent, const QString& fileName, QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(parent, mode == QFileDialog::AcceptOpen ? "Load Look" : "Save Look",
+                     StartFolder(fileName));
+  dialog.setObjectName(mode == QFileDialog::AcceptOpen ? "OpenLookDialog" : "SaveLookDialog");
+  dialog.setOptions(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(mode);
+  dialog.setNameFilters({"Looks (*.json)", "All files (*)"});
+  dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (mode == QFileDialog::AcceptSave) dialog.setDefaultSuffix("json");
+  if (!fileName.isEmpty()) dialog.selectFile(QFileInfo(fileName).fileName());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
 class TQtDialogs : public TDialogs {
  public:
   bool AskYesNo(QWidget* parent, const QString& text) override {
@@ -149,6 +163,12 @@ class TQtDialogs : public TDialogs {
   }
   QString SavePicture(QWidget* parent, const QString& fileName) override {
     return RunPictureDialog(parent, fileName, QFileDialog::AcceptSave);
+  }
+  QString OpenLook(QWidget* parent, const QString& fileName) override {
+    return RunLookDialog(parent, fileName, QFileDialog::AcceptOpen);
+  }
+  QString SaveLook(QWidget* parent, const QString& fileName) override {
+    return RunLookDialog(parent, fileName, QFileDialog::AcceptSave);
   }
 };
 

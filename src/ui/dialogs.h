@@ -22,6 +22,9 @@ class TDialogs {
   // save dialog asks before it replaces an existing file.
   virtual QString OpenPicture(QWidget* parent, const QString& fileName) = 0;
   virtual QString SavePicture(QWidget* parent, const QString& fileName) = 0;
+  // The same for a look's recipe (JSON); by default the picture dialogs'.
+  virtual QString OpenLook(QWidget* parent, const QString& fileName) { return OpenPicture(parent, fileName); }
+  virtual QString SaveLook(QWidget* parent, const QString& fileName) { return SavePicture(parent, fileName); }
 };
 
 TDialogs& DefaultDialogs();

@@ -299,6 +299,8 @@ void TForm1::BuildMenus() {
   // Lasts until the program ends; unchecked, a saved file carries no EXIF,
   // XMP or IPTC (its colour profile stays).
   MenuFK = MakeAction(MenuF, "MenuFK", "Keep camera data and location (&K)", true, true);
+  MenuFL = MakeAction(MenuF, "MenuFL", "Save Look... (&L)");
+  MenuFA = MakeAction(MenuF, "MenuFA", "Load Look... (&A)");
   MenuFD = MakeAction(MenuF, "MenuFD", "Open Depth Map... (&D)");
   MenuF->addSeparator()->setObjectName("N1");
   MenuFX = MakeAction(MenuF, "MenuFX", "Exit (&X)");
@@ -370,6 +372,8 @@ void TForm1::BuildMenus() {
   connect(MenuCHB, &QAction::triggered, this, slot(&TForm1::MenuCHClick));
   connect(MenuCHE, &QAction::triggered, this, slot(&TForm1::MenuCHClick));
   connect(MenuFD, &QAction::triggered, this, slot(&TForm1::MenuFDClick));
+  connect(MenuFL, &QAction::triggered, this, slot(&TForm1::MenuFLClick));
+  connect(MenuFA, &QAction::triggered, this, slot(&TForm1::MenuFAClick));
   connect(MenuEP, &QAction::triggered, this, slot(&TForm1::MenuEPClick));
   connect(MenuEC, &QAction::triggered, this, slot(&TForm1::MenuECClick));
   connect(MenuEM, &QAction::triggered, this, slot(&TForm1::MenuEMClick));
@@ -607,10 +611,39 @@ void TForm1::UpdateLensControls() {
   Panel1->setMinimumHeight(kPanelMinimumHeight + (lens ? kBokehRow : 0));
 }
 
+void TForm1::SetLook(const Look& look) {
+  // The window always tones: a look without its tone step has none to make.
+  for (const TSettingRow& row : kSettingRows) {
+    const int value = look.*row.Entry().whole;
+    const bool tone = row.Entry().group == SettingGroup::Tone;
+    (this->*row.slider)->setValue(tone && !look.tone ? 0 : value);
+  }
+  CheckSlopeItem(look.slope == BlurSlope::Narrow ? MenuC1 : look.slope == BlurSlope::Wide ? MenuC3 : MenuC2);
+  (look.type == LookType::Lens ? MenuCON : MenuCOC)->setChecked(true);
+  (look.shape == LensShape::Ellipse ? MenuCHE : MenuCHB)->setChecked(true);
+  aspect_ = look.aspect;
+  // The point: from the look's view to the picture, then into the overlay.
+  const int w = engine_.ModifiedBMP().Width(), h = engine_.ModifiedBMP().Height();
+  const TViewSize view = look.ViewFor(w > 0 ? w : Image2->width(), h > 0 ? h : Image2->height());
+  const TPoint p = look.PointFor(w > 0 ? w : Image2->width(), h > 0 ? h : Image2->height());
+  TPoint at = p;
+  if (view.width != Image2->width() || view.height != Image2->height()) {
+    const int pw = w > 0 ? w : view.width, ph = h > 0 ? h : view.height;
+    const double from = FitRatio(view.width, view.height, pw, ph);
+    const double to = FitRatio(Image2->width(), Image2->height(), pw, ph);
+    const double x = (p.X - view.width / 2.0) / from * to + Image2->width() / 2.0;
+    const double y = (p.Y - view.height / 2.0) / from * to + Image2->height() / 2.0;
+    at = {int(std::lround(x)), int(std::lround(y))};
+  }
+  UpdateLensControls();
+  UpdateLensStatus();
+  SetPoint(at);
+}
+
 // ---- Guide lines ----
 
 void TForm1::PutLine() {
-  Image2->SetEllipse(MenuCON->isChecked() && MenuCHE->isChecked() ? CurrentLook().aspect : 0);
+  Image2->SetEllipse(MenuCON->isChecked() && MenuCHE->isChecked() ? aspect_ : 0);
   const GuideLines lines =
       ::PutLine(point_, Image2->width(), Image2->height(), TrackBarAngle->value(), TrackBarDepth->value());
   guideDepth_ = lines.depth;
@@ -675,6 +708,7 @@ Look TForm1::CurrentLook() const {
   look.slope = SlopeChoice();
   look.type = MenuCON->isChecked() ? LookType::Lens : LookType::Classic;
   look.shape = MenuCHE->isChecked() ? LensShape::Ellipse : LensShape::Band;
+  look.aspect = aspect_;
   look.point = point_;
   look.view = {Image2->width(), Image2->height()};
   return look;

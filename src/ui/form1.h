@@ -71,6 +71,9 @@ class TForm1 : public QMainWindow {
   TLivePreview& LivePreview() { return *live_; }
   // What the two "Apply" buttons take from the controls now.
   Look CurrentLook() const;
+  // Sets the sliders, the menus and the point from `look` (its point moved
+  // from its view to the same place of the picture in the overlay).
+  void SetLook(const Look& look);
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -105,6 +108,8 @@ class TForm1 : public QMainWindow {
   void MenuFXClick();
   void MenuFOClick();
   void MenuFSClick();
+  void MenuFLClick();  // Save Look
+  void MenuFAClick();  // Load Look
   void MenuELClick();
   void MenuERClick();
   void MenuESClick();
@@ -167,6 +172,8 @@ class TForm1 : public QMainWindow {
   QAction* MenuCHB;    // Band
   QAction* MenuCHE;    // Ellipse
   QAction* MenuFD;     // Open Depth Map...
+  QAction* MenuFL;  // Save Look...
+  QAction* MenuFA;  // Load Look...
   QAction* MenuEP;     // Protect Brush
   QAction* MenuEC;     // Clear Protection
   QAction* MenuEM;     // Clear Depth Map
@@ -265,6 +272,8 @@ class TForm1 : public QMainWindow {
   TBitmap stroke_{0, 0, pf8bit};  // the protect mask while a stroke paints it
   QPointF strokeLast_;            // where the stroke's last dab went (overlay pixels)
   QString depthName_;             // the depth map's file, "" when none or the photo's
+  double aspect_ = kAspectSetting.defaultValue;  // the ellipse's, from a loaded look
+  QString lookFileName_;  // the look last saved or loaded
 };
 
 // The one main window and the one resize dialog of the program.

@@ -1,5 +1,7 @@
 // The window's lens look: the look and shape items, the depth map, and
 // the protect brush with its tint.
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -10,6 +12,7 @@
 
 #include "codecs/picture_io.h"
 #include "engine/focus_mask.h"
+#include "engine/recipe.h"
 #include "ui/form1.h"
 #include "ui/guide_overlay.h"
 #include "ui/live_preview.h"
@@ -155,3 +158,36 @@ void TForm1::UpdateLensStatus() {
   LensStatus->setText(parts.join("   |   "));
   statusBar()->setVisible(!parts.isEmpty());
 }
+
+// ---- Looks as recipes ----
+
+void TForm1::MenuFLClick() {
+  const QString proposed = !lookFileName_.isEmpty() ? lookFileName_
+                           : currentFileName_.isEmpty()
+                               ? QString("look.json")
+                               : QFileInfo(currentFileName_).dir().filePath("look.json");
+  const QString fileName = dialogs_.SaveLook(this, proposed);
+  if (fileName.isEmpty()) return;
+  QFile file(fileName);
+  const QByteArray text = QByteArray::fromStdString(LookRecipeText(CurrentLook()));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+      !file.flush())
+    throw std::runtime_error("cannot write the look: " + file.errorString().toStdString() + ": " +
+                             fileName.toStdString());
+  lookFileName_ = fileName;
+}
+
+void TForm1::MenuFAClick() {
+  const QString fileName = dialogs_.OpenLook(this, lookFileName_);
+  if (fileName.isEmpty()) return;
+  QFile file(fileName);
+  if (!file.open(QIODevice::ReadOnly))
+    throw std::runtime_error("cannot read the look: " + file.errorString().toStdString() + ": " +
+                             fileName.toStdString());
+  // Read and checked whole before anything changes; a bad key is named.
+  const Recipe recipe =
+      ParseRecipe(file.readAll().toStdString(), QFileInfo(fileName).fileName().toStdString(), CurrentLook());
+  SetLook(recipe.keyframes.front().look);
+  lookFileName_ = fileName;
+}
+

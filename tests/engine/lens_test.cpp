@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/miniature_engine.h"
+#include "engine/recipe.h"
 #include "support/pictures.h"
 
 namespace {
@@ -166,6 +167,24 @@ TEST(LensLook, ApplyIsOneUndoableStepAndTheRenderPathsAgree) {
   look.aspect = 9;
   EXPECT_THROW(f.ApplyLook(look), std::out_of_range);
   EXPECT_FALSE(f.CanUndo());
+}
+
+// A look written as a recipe reads back as itself, whatever the base.
+TEST(LookRecipe, WritesEverySetting) {
+  Look lens = LensLook();
+  lens.shape = LensShape::Ellipse, lens.aspect = 2.75, lens.bokeh = 90, lens.slope = BlurSlope::Wide;
+  lens.point = TPoint{12, -40}, lens.view = {800, 600}, lens.angle = -33, lens.saturation = 80;
+  Look base = lens;
+  base.type = LookType::Classic, base.shape = LensShape::Band, base.aspect = 1, base.bokeh = 3,
+  base.tone = true;
+  base.blur = 2, base.depth = 9, base.angle = 4, base.contrast = 1, base.brightness = 9,
+  base.slope = BlurSlope::Narrow;
+  base.point.reset(), base.view = {};  // "none" is what a recipe leaves out
+  for (const Look& look : {Look{}, lens}) {
+    const Recipe r = ParseRecipe(LookRecipeText(look), "look.json", base);
+    ASSERT_EQ(r.keyframes.size(), 1u);
+    EXPECT_TRUE(r.keyframes[0].look == look) << LookRecipeText(look);
+  }
 }
 
 TEST(LensLook, APortraitBringsItsOwnDepthMap) {

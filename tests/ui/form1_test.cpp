@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "engine/miniature_engine.h"
+#include "engine/recipe.h"
 #include "engine/version.h"
 #include "imaging/rotation.h"
 #include "ui/guide_overlay.h"
@@ -634,6 +635,59 @@ class TestForm1 : public TWindowTest {
     form().MenuFS->trigger();
     QCOMPARE(dialogs().saveProposals.last(), target);
     QVERIFY(engine().Modified());
+  }
+
+  // File > Save Look writes the controls as a recipe of one keyframe; Load
+  // Look sets them back; the recipe makes the bytes of the two Apply buttons.
+  void looksSaveAndLoadAsRecipes() {
+    const TBitmap photo = Photo(320, 240);
+    Load(photo);
+    const QList<QPair<QSlider*, int>> values = {
+        {form().TrackBarSaturation, 70}, {form().TrackBarContrast, 20}, {form().TrackBarBrightness, 5},
+        {form().TrackBarAngle, -20},     {form().TrackBarDepth, 80},    {form().TrackBarBlur, 12},
+        {form().TrackBarBokeh, 70}};
+    for (const auto& [slider, value] : values) slider->setValue(value);
+    form().MenuC3->trigger();
+    form().MenuCON->trigger();
+    form().MenuCHE->trigger();
+    form().Image2MouseUp(Qt::LeftButton, {}, 100, 90);
+    const Look saved = form().CurrentLook();
+    const QString path = dir_.filePath("look.json");
+    dialogs().saveResults << path;
+    form().MenuFL->trigger();
+    for (const auto& [slider, value] : values) slider->setValue(slider->minimum());
+    form().MenuC1->trigger();
+    form().MenuCOC->trigger();
+    form().MenuCHB->trigger();
+    form().Image2MouseUp(Qt::LeftButton, {}, 10, 10);
+    dialogs().openResults << path;
+    form().MenuFA->trigger();
+    QVERIFY(form().CurrentLook() == saved);
+
+    for (QAction* look : {form().MenuCON, form().MenuCOC}) {
+      look->trigger();
+      dialogs().saveResults << path;
+      form().MenuFL->trigger();
+      form().BitBtnEffects->click();
+      form().BitBtnBlur->click();
+      TBitmap picture = photo, target;
+      TFocusMaskCache masks;
+      MiniatureEngine::RenderLook(
+          picture, ReadRecipe(QFile::encodeName(path).toStdString(), {}).keyframes[0].look, masks, target);
+      QVERIFY(target == engine().TargetBMP());
+    }
+
+    // A bad look: an error box naming the key, and nothing changes.
+    const Look before = form().CurrentLook();
+    QFile bad(dir_.filePath("bad.json"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"keyframes": [{"frame": 0, "angle": 10, "bokeh": 400}]})");
+    bad.close();
+    dialogs().openResults << bad.fileName();
+    form().MenuFA->trigger();
+    QCOMPARE(dialogs().errors.size(), 1);
+    QVERIFY2(dialogs().errors[0].contains("bokeh"), qPrintable(dialogs().errors[0]));
+    QVERIFY(form().CurrentLook() == before);
   }
 
   void failedSaveKeepsTheChangesFlag_data() {
