@@ -74,8 +74,10 @@ fuzz-smoke: fuzz-build
 	scripts/run-fuzzers $(FUZZ_BUILD) 5
 
 # The window when there is a display; without one, the same miniature
-# effect made by tessarin-cli from the bundled photo.
-run: build
+# effect made by tessarin-cli from the bundled photo. Only those two
+# programs are built (the tests and benchmarks wait for `make test`).
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tessarin tessarin-cli
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "Starting the Tessarin window ($(BUILD)/src/app/tessarin)"; \
 	  $(BUILD)/src/app/tessarin; \
