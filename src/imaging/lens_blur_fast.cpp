@@ -92,8 +92,9 @@ struct SumRows {
 
   void Reset(int w, int p, int firstRow, int rowCount, bool keepPixels = false) {
     width = w, pad = p, first = firstRow;
-    sums.assign(std::size_t(Stride()) * std::size_t(std::max(rowCount, 0)), v4u{});
-    if (keepPixels) pixels.assign(sums.size(), v4f{});
+    // Every row is Set before it is read, so the old contents may stay.
+    sums.resize(std::size_t(Stride()) * std::size_t(std::max(rowCount, 0)));
+    if (keepPixels) pixels.resize(sums.size());
   }
   const v4f* Pixels(int y) const { return pixels.data() + std::size_t(y - first) * Stride() + pad; }
   int Stride() const { return width + 2 * pad + 1; }
@@ -107,12 +108,14 @@ struct SumRows {
   // Row y from its pixels.
   void Set(int y, const v4u* pixels) {
     v4u* s = sums.data() + std::size_t(y - first) * Stride();
-    for (int i = 0; i < pad; ++i) s[i + 1] = v4u{};
+    std::fill(s, s + pad + 1, v4u{});
     for (int x = 0; x < width; ++x) s[pad + x + 1] = s[pad + x] + pixels[x];
     for (int i = pad + width + 1; i < Stride(); ++i) s[i] = s[i - 1];
     if (!this->pixels.empty()) {
-      v4f* f = this->pixels.data() + std::size_t(y - first) * Stride() + pad;
-      for (int x = 0; x < width; ++x) f[x] = Float(pixels[x]);
+      v4f* f = this->pixels.data() + std::size_t(y - first) * Stride();
+      std::fill(f, f + pad, v4f{});
+      for (int x = 0; x < width; ++x) f[pad + x] = Float(pixels[x]);
+      std::fill(f + pad + width, f + Stride(), v4f{});
     }
   }
 };

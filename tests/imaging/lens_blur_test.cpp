@@ -113,6 +113,24 @@ TEST(LensBlur, SameBytesAtAnyThreadCountAndRadiusZeroKeepsThePixels) {
     EXPECT_TRUE(std::equal(picture.ScanLine(0), picture.ScanLine(0) + picture.RowBytes(), out->ScanLine(0)));
 }
 
+// Pictures smaller than a disc, with discs large enough for the pyramid:
+// nothing is read outside them (the sanitised build checks), and the fast
+// form stays near the plain one.
+TEST(LensBlur, TinyPicturesWithLargeDiscs) {
+  for (const auto& [w, h] : {std::pair{1, 1}, {1, 7}, {7, 1}, {5, 3}, {70, 2}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    const TBitmap picture = RandomPicture(w, h, std::uint32_t(w * 31 + h));
+    TLensBlurInput in;
+    in.radius = [w](int y, float* out) { std::fill(out, out + w, y % 2 ? 80.0f : 5.0f); };
+    in.maxRadius = 80;
+    in.bokeh = 100;
+    TBitmap plain, fast;
+    LensBlurPlain(picture, in, plain);
+    LensBlurFast(picture, in, fast);
+    EXPECT_LE(Compare(plain, fast).mean, 2.0);
+  }
+}
+
 // Linear light: black and white halves averaged over a wide disc meet at
 // the byte of half the light (188), not at the mean of the bytes (128).
 TEST(LensBlur, AveragesInLinearLight) {
