@@ -25,6 +25,7 @@ const TBitmap& MiniaturePreview::Render(const Look& look, const LensMaps& maps) 
   if (tone) {
     toned_.CopyPixelsOf(source_);
     if (look.tone) AdjustTone(toned_, look.saturation, look.contrast, look.brightness);
+    lensRows_.Forget();
   }
   if (blur) {
     blurred_.CopyPixelsOf(toned_);
@@ -38,7 +39,7 @@ const TBitmap& MiniaturePreview::Render(const Look& look, const LensMaps& maps) 
     input.maxRadius = radius.Full();
     input.protect = maps.protect ? lensMaps_.For(*maps.protect, {}, w, h).protect : nullptr;
     input.bokeh = look.bokeh;
-    LensBlurFast(toned_, input, result_, kLensLevelRadius);
+    LensBlurFast(toned_, input, result_, kLensLevelRadius, &lensRows_);
     last_ = look;
     valid_ = true;
     return result_;

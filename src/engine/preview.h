@@ -13,6 +13,7 @@
 #include "engine/look.h"
 #include "engine/miniature_engine.h"
 #include "imaging/bitmap.h"
+#include "imaging/lens_blur.h"
 
 class MiniaturePreview {
  public:
@@ -38,6 +39,7 @@ class MiniaturePreview {
   TBitmap source_, toned_, blurred_, scratch_, result_;
   TFocusMaskCache masks_;
   TLensMapCache lensMaps_;
+  TLensRows lensRows_;  // the toned copy's, from frame to frame
   double scale_ = 1;
   bool valid_ = false;  // the stages hold `last_`
   Look last_;

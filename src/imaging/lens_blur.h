@@ -20,6 +20,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "imaging/bitmap.h"
@@ -51,6 +52,25 @@ void LensBlur(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst);
 // The checks LensBlur makes.
 void CheckLensInput(const TBitmap& src, const TLensBlurInput& input);
 
+// The fast form's fixed-point rows of a picture, kept from one call to the
+// next for a picture that changes less often than its radii (the live
+// preview's frames): made again when the picture's pixels, its protect
+// mask, the bokeh or the levels differ. Forget() them when the picture's
+// pixels change in place. The bytes are the same as without.
+class TLensRows {
+ public:
+  TLensRows();
+  ~TLensRows();
+  TLensRows(TLensRows&&) noexcept;
+  TLensRows& operator=(TLensRows&&) noexcept;
+  void Forget();
+
+ private:
+  friend void LensBlurFast(const TBitmap&, const TLensBlurInput&, TBitmap&, float, TLensRows*);
+  struct TData;
+  std::unique_ptr<TData> data_;
+};
+
 // The literal form (every disc summed pixel by pixel, in double), and the
 // fast form: fixed-point sums along rows, the disc as full spans plus its
 // rim, large discs on the pyramid. The fast form comes within half a level
@@ -59,7 +79,7 @@ void CheckLensInput(const TBitmap& src, const TLensBlurInput& input);
 // large discs for speed (the live preview).
 void LensBlurPlain(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst);
 void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
-                  float fullRadius = kLensFullRadius);
+                  float fullRadius = kLensFullRadius, TLensRows* rows = nullptr);
 
 // Row dy of the disc of radius r: its pixels |dx| <= full weigh `row`,
 // those at |dx| = full + 1 weigh row * end (full is -1 when only the

@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -267,13 +266,37 @@ void Radii(const TLensBlurInput& in, int y, int width, float most, float* out) {
 
 }  // namespace
 
-void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst, float fullRadius) {
+// What the rows were made from, and the rows: level 0 whole, and the levels.
+struct TLensRows::TData {
+  struct Key {
+    const void* picture = nullptr;
+    const void* protect = nullptr;
+    int width = 0, height = 0, bokeh = 0, top = 0, reach = 0;
+    float unit = 0;
+    bool operator==(const Key&) const = default;
+  };
+  bool valid = false;
+  Key key;
+  SumRows near;
+  std::vector<Level> levels;
+};
+
+TLensRows::TLensRows() = default;
+TLensRows::~TLensRows() = default;
+TLensRows::TLensRows(TLensRows&&) noexcept = default;
+TLensRows& TLensRows::operator=(TLensRows&&) noexcept = default;
+
+void TLensRows::Forget() {
+  if (data_) data_->valid = false;
+}
+
+void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst, float fullRadius,
+                  TLensRows* kept) {
   CheckLensInput(src, input);
   const int w = src.Width(), h = src.Height();
   const float most = std::max(input.maxRadius, 0.0f);
   // The levels: the full radius is unit * 2^top, unit at most fullRadius.
   fullRadius = std::clamp(fullRadius, 1.0f, kMostLevelRadius);
-  if (getenv("RF")) fullRadius = float(atof(getenv("RF")));
   int top = 0;
   while (most > fullRadius * float(1 << top) && top < 24) ++top;
   const float unit = most / float(1 << top);
@@ -282,9 +305,34 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
   const DiscTable& table = SharedTable();
   const int reach = int(std::ceil(2 * unit + 1.5)) + 1;  // rows and columns a disc may reach
 
-  std::vector<Level> levels(std::size_t(top) + 1);
+  // The rows: made here, or kept from the last call when made from the same.
+  TLensRows::TData made;
+  if (kept && !kept->data_) kept->data_ = std::make_unique<TLensRows::TData>();
+  TLensRows::TData& rows = kept ? *kept->data_ : made;
+  const TLensRows::TData::Key key{src.PixelsId(),
+                                  input.protect ? input.protect->PixelsId() : nullptr,
+                                  w,
+                                  h,
+                                  input.bokeh,
+                                  top,
+                                  reach,
+                                  unit};
+  const bool reuse = kept && rows.valid && rows.key == key;
+  rows.valid = false;
+  std::vector<Level>& levels = rows.levels;
+  if (!reuse) levels.assign(std::size_t(top) + 1, Level{});
   levels[0].width = w, levels[0].height = h;
-  for (int l = 1; l <= top; ++l) {
+  if (kept && !reuse) {
+    rows.near.Reset(w, reach, 0, h, true);
+    ParallelRows(h, 16, [&](int y0, int y1) {
+      std::vector<v4u> pixels(static_cast<std::size_t>(w));
+      for (int y = y0; y < y1; ++y) {
+        weigher.Row(y, pixels.data());
+        rows.near.Set(y, pixels.data());
+      }
+    });
+  }
+  for (int l = 1; l <= top && !reuse; ++l) {
     const Level& below = levels[std::size_t(l - 1)];
     Level& next = levels[std::size_t(l)];
     next.width = (below.width + 1) / 2, next.height = (below.height + 1) / 2;
@@ -368,7 +416,7 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
         for (int y = y0; y < y1; ++y) std::copy(src.ScanLine(y), src.ScanLine(y) + 3 * w, out.ScanLine(y));
         continue;
       }
-      if (lowest == 0) {
+      if (lowest == 0 && !kept) {
         const int first = std::max(0, y0 - reach), last = std::min(h, y1 + reach);
         near.Reset(w, reach, first, last - first, true);
         for (int y = first; y < last; ++y) {
@@ -485,7 +533,8 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
             const int q = steps0[std::size_t(x - x0)];
             int end = x + 1;
             while (end < x1 && steps0[std::size_t(end - x0)] == q) ++end;
-            if (q >= 0) GatherRun(near, table, x, end - x, y, h, q, sums0.data() + (x - x0));
+            if (q >= 0)
+              GatherRun(kept ? rows.near : near, table, x, end - x, y, h, q, sums0.data() + (x - x0));
             x = end;
           }
           for (int x = x0; x < x1; ++x) {
@@ -522,4 +571,6 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
     }
   });
   dst = std::move(out);
+  rows.key = key;
+  rows.valid = true;
 }
