@@ -54,9 +54,9 @@ LensMaps TLensMapCache::For(const TBitmap& protect, const TBitmap& depth, int wi
   LensMaps maps;
   if (depth.Width() > 0 && depth.Height() > 0) maps.depth = &depth;
   if (protect.Width() > 0 && protect.Height() > 0) {
-    if (source_ != protect.PixelsId() || fitted_.Width() != width || fitted_.Height() != height) {
+    if (source_.PixelsId() != protect.PixelsId() || fitted_.Width() != width || fitted_.Height() != height) {
       fitted_ = GreyMap(protect, width, height);
-      source_ = protect.PixelsId();
+      source_ = protect;
     }
     maps.protect = &fitted_;
   }

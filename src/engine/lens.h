@@ -44,7 +44,7 @@ class TLensMapCache {
 
  private:
   TBitmap fitted_{0, 0, pf8bit};
-  const void* source_ = nullptr;
+  TBitmap source_{0, 0, pf8bit};  // shares the mask's pixels, so their address stays its own
 };
 
 // The full radius in picture pixels.

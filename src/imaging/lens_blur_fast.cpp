@@ -277,6 +277,9 @@ struct TLensRows::TData {
   };
   bool valid = false;
   Key key;
+  // Share the pixels the rows were made from, so that no other picture can
+  // come to have their address while the key names it.
+  TBitmap picture, protect;
   SumRows near;
   std::vector<Level> levels;
 };
@@ -571,6 +574,10 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
     }
   });
   dst = std::move(out);
+  if (kept) {
+    rows.picture = src;
+    rows.protect = input.protect ? *input.protect : TBitmap();
+  }
   rows.key = key;
   rows.valid = true;
 }
