@@ -1,6 +1,8 @@
 #include "engine/look.h"
 
 #include <sstream>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -20,6 +22,21 @@ constexpr LookSetting Whole(const char* name, SettingGroup group, const TSetting
           .whole = field};
 }
 
+// A choice among `names`, held in the enum field `Field` (names in the
+// order of its values).
+template <auto Field>
+constexpr LookSetting Choice(const char* name, SettingGroup group, std::span<const char* const> names,
+                             const char* help) {
+  using Enum = std::remove_cvref_t<decltype(std::declval<Look&>().*Field)>;
+  return {.name = name,
+          .kind = SettingKind::Choice,
+          .group = group,
+          .help = help,
+          .choices = names,
+          .getChoice = [](const Look& l) { return int(l.*Field); },
+          .setChoice = [](Look& l, int v) { l.*Field = Enum(v); }};
+}
+
 const LookSetting kLookSettings[] = {
     {.name = "tone",
      .kind = SettingKind::Flag,
@@ -35,28 +52,13 @@ const LookSetting kLookSettings[] = {
     Whole("depth", SettingGroup::Band, kDepthSetting, &Look::depth, "Width of the focus band"),
     Whole("blur", SettingGroup::Blur, kBlurSetting, &Look::blur,
           "Blur beyond the focus band in pixels, 0 for none"),
-    {.name = "slope",
-     .kind = SettingKind::Choice,
-     .group = SettingGroup::Band,
-     .help = "How fast the blur fades in: narrow, medium or wide",
-     .choices = kSlopeNames,
-     .getChoice = [](const Look& l) { return int(l.slope); },
-     .setChoice = [](Look& l, int v) { l.slope = BlurSlope(v); }},
-    {.name = "look",
-     .kind = SettingKind::Choice,
-     .group = SettingGroup::Lens,
-     .help = "The miniature's look: classic (one blurred copy faded in) or lens (the blur grows with "
-             "the distance, lights become discs)",
-     .choices = kTypeNames,
-     .getChoice = [](const Look& l) { return int(l.type); },
-     .setChoice = [](Look& l, int v) { l.type = LookType(v); }},
-    {.name = "shape",
-     .kind = SettingKind::Choice,
-     .group = SettingGroup::Lens,
-     .help = "The lens look's sharp area: band or ellipse",
-     .choices = kShapeNames,
-     .getChoice = [](const Look& l) { return int(l.shape); },
-     .setChoice = [](Look& l, int v) { l.shape = LensShape(v); }},
+    Choice<&Look::slope>("slope", SettingGroup::Band, kSlopeNames,
+                         "How fast the blur fades in: narrow, medium or wide"),
+    Choice<&Look::type>("look", SettingGroup::Lens, kTypeNames,
+                        "The miniature's look: classic (one blurred copy faded in) or lens (the blur grows "
+                        "with the distance, lights become discs)"),
+    Choice<&Look::shape>("shape", SettingGroup::Lens, kShapeNames,
+                         "The lens look's sharp area: band or ellipse"),
     {.name = "aspect",
      .kind = SettingKind::Real,
      .group = SettingGroup::Lens,
