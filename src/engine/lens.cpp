@@ -9,45 +9,33 @@
 
 namespace {
 
+// A grey map as (v, v, v) through the toolkit's conversion, whatever its
+// palette; the conversion back gives each colour its rounded grey (white
+// stays 255).
 TBitmap Wide(const TBitmap& grey) {
-  TBitmap wide(grey.Width(), grey.Height(), pf24bit);
-  for (int y = 0; y < grey.Height(); ++y) {
-    const std::uint8_t* s = grey.ScanLine(y);
-    std::uint8_t* d = wide.ScanLine(y);
-    for (int x = 0; x < grey.Width(); ++x) d[3 * x] = d[3 * x + 1] = d[3 * x + 2] = s[x];
-  }
+  TBitmap wide = grey;
+  SetGrayPalette(wide);
+  wide.SetPixelFormat(pf24bit);
   return wide;
-}
-
-// The grey of each pixel, rounded (white stays 255).
-TBitmap Narrow(const TBitmap& wide) {
-  TBitmap grey(wide.Width(), wide.Height(), pf8bit);
-  for (int y = 0; y < wide.Height(); ++y) {
-    const std::uint8_t* s = wide.ScanLine(y);
-    std::uint8_t* d = grey.ScanLine(y);
-    for (int x = 0; x < wide.Width(); ++x)
-      d[x] = std::uint8_t((114 * s[3 * x] + 587 * s[3 * x + 1] + 299 * s[3 * x + 2] + 500) / 1000);
-  }
-  SetGrayPalette(grey);
-  return grey;
 }
 
 }  // namespace
 
 TBitmap GreyMap(const TBitmap& picture, int width, int height) {
-  TBitmap wide = picture;
-  if (wide.PixelFormat() == pf8bit) wide = Wide(picture);
+  TBitmap wide = picture.PixelFormat() == pf8bit ? Wide(picture) : picture;
   if (wide.PixelFormat() != pf24bit) wide.SetPixelFormat(pf24bit);
   if (width > 0 && height > 0 && (width != wide.Width() || height != wide.Height()))
     BmpResize(wide, width, height, rmBilinear);
-  return Narrow(wide);
+  wide.SetPixelFormat(pf8bit);
+  return wide;
 }
 
 void TurnGreyMap(TBitmap& map, bool plus) {
   if (map.Width() == 0 || map.Height() == 0) return;
   TBitmap wide = Wide(map);
   ::Rotate90(wide, plus);
-  map = Narrow(wide);
+  wide.SetPixelFormat(pf8bit);
+  map = std::move(wide);
 }
 
 LensMaps TLensMapCache::For(const TBitmap& protect, const TBitmap& depth, int width, int height) {

@@ -253,6 +253,21 @@ struct Level {
   SumRows rows;
 };
 
+// The centre of level l at or before picture column (or row) i, on a level
+// `size` centres long, and how far i lies past it (in level pixels).
+int CentreBefore(int i, int l, int size, float& past) {
+  const float f = std::max((i + 0.5f) / float(1 << l) - 0.5f, 0.0f);
+  const int c = std::min(int(f), size - 1);
+  past = f - float(c);
+  return c;
+}
+
+// Row y of the fixed-point pixels of `src` into `rows`.
+void FillRow(const Weigher& weigher, int y, std::vector<v4u>& buffer, SumRows& rows) {
+  weigher.Row(y, buffer.data());
+  rows.Set(y, buffer.data());
+}
+
 // The radius of each pixel of row y, clamped and its protection applied.
 void Radii(const TLensBlurInput& in, int y, int width, float most, float* out) {
   in.radius(y, out);
@@ -329,10 +344,7 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
     rows.near.Reset(w, reach, 0, h, true);
     ParallelRows(h, 16, [&](int y0, int y1) {
       std::vector<v4u> pixels(static_cast<std::size_t>(w));
-      for (int y = y0; y < y1; ++y) {
-        weigher.Row(y, pixels.data());
-        rows.near.Set(y, pixels.data());
-      }
+      for (int y = y0; y < y1; ++y) FillRow(weigher, y, pixels, rows.near);
     });
   }
   for (int l = 1; l <= top && !reuse; ++l) {
@@ -368,9 +380,9 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
   std::vector<std::vector<float>> columnWeight(std::size_t(top) + 1);
   for (int l = 1; l <= top; ++l)
     for (int x = 0; x < w; ++x) {
-      const float fx = std::max((x + 0.5f) / float(1 << l) - 0.5f, 0.0f);
-      column[std::size_t(l)].push_back(std::min(int(fx), levels[std::size_t(l)].width - 1));
-      columnWeight[std::size_t(l)].push_back(fx - float(column[std::size_t(l)].back()));
+      float past;
+      column[std::size_t(l)].push_back(CentreBefore(x, l, levels[std::size_t(l)].width, past));
+      columnWeight[std::size_t(l)].push_back(past);
     }
 
   // Written into dst's own pixels when it has the size (a video's frames).
@@ -422,27 +434,15 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
       if (lowest == 0 && !kept) {
         const int first = std::max(0, y0 - reach), last = std::min(h, y1 + reach);
         near.Reset(w, reach, first, last - first, true);
-        for (int y = first; y < last; ++y) {
-          weigher.Row(y, pixels.data());
-          near.Set(y, pixels.data());
-        }
+        for (int y = first; y < last; ++y) FillRow(weigher, y, pixels, near);
       }
-      // Each level's disc sums at its pixel centres, for the rows the band
-      // reads, a tile of columns at a time (the rows a disc reaches stay in
-      // the cache).
-      // Which pixel centres of each level the band's pixels read.
-      const auto corner = [&](int l, int x, int y, int& gx, int& gy) {
-        const float scale = float(1 << l);
-        const Level& lv = levels[std::size_t(l)];
-        gx = std::min(int(std::max((x + 0.5f) / scale - 0.5f, 0.0f)), lv.width - 1);
-        gy = std::min(int(std::max((y + 0.5f) / scale - 0.5f, 0.0f)), lv.height - 1);
-      };
+      // Which pixel centres of each level the band's pixels read, the rows
+      // from g0 to the one after the last row's.
+      float past;
       for (int l = std::max(1, lowest); l <= highest; ++l) {
         const Level& lv = levels[std::size_t(l)];
-        int gx, g0, g1;
-        corner(l, 0, y0, gx, g0);
-        corner(l, 0, y1 - 1, gx, g1);
-        g1 = std::min(lv.height - 1, g1 + 1);
+        const int g0 = CentreBefore(y0, l, lv.height, past);
+        const int g1 = std::min(lv.height - 1, CentreBefore(y1 - 1, l, lv.height, past) + 1);
         gridFirst[std::size_t(l)] = g0;
         grid[std::size_t(l)].resize(std::size_t(lv.width) * std::size_t(g1 - g0 + 1));
         steps[std::size_t(l)].assign(grid[std::size_t(l)].size(), -1);
@@ -454,8 +454,7 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
           const int l = levelOf(row[x]);
           for (int k = alone(row[x], l) ? l : std::max(1, l - 1); k <= l; ++k) {
             const Level& lv = levels[std::size_t(k)];
-            int gx, gy;
-            corner(k, x, y, gx, gy);
+            const int gx = column[std::size_t(k)][std::size_t(x)], gy = CentreBefore(y, k, lv.height, past);
             int* need = steps[std::size_t(k)].data() + std::size_t(gy - gridFirst[std::size_t(k)]) * lv.width;
             const int gx1 = std::min(gx + 1, lv.width - 1);
             need[gx] = need[gx1] = 0;
@@ -505,9 +504,8 @@ void LensBlurFast(const TBitmap& src, const TLensBlurInput& input, TBitmap& dst,
       const auto downRows = [&](int y, int x0, int x1) {
         for (int l = std::max(1, lowest); l <= highest; ++l) {
           const Level& lv = levels[std::size_t(l)];
-          const float fy = std::max((y + 0.5f) / float(1 << l) - 0.5f, 0.0f);
-          const int gy0 = std::min(int(fy), lv.height - 1), gy1 = std::min(gy0 + 1, lv.height - 1);
-          const float ay = fy - float(gy0);
+          float ay;
+          const int gy0 = CentreBefore(y, l, lv.height, ay), gy1 = std::min(gy0 + 1, lv.height - 1);
           const v4f* g = grid[std::size_t(l)].data();
           const v4f* upper = g + std::size_t(gy0 - gridFirst[std::size_t(l)]) * lv.width;
           const v4f* lower = g + std::size_t(gy1 - gridFirst[std::size_t(l)]) * lv.width;

@@ -611,35 +611,6 @@ void TForm1::UpdateLensControls() {
   Panel1->setMinimumHeight(kPanelMinimumHeight + (lens ? kBokehRow : 0));
 }
 
-void TForm1::SetLook(const Look& look) {
-  // The window always tones: a look without its tone step has none to make.
-  for (const TSettingRow& row : kSettingRows) {
-    const int value = look.*row.Entry().whole;
-    const bool tone = row.Entry().group == SettingGroup::Tone;
-    (this->*row.slider)->setValue(tone && !look.tone ? 0 : value);
-  }
-  CheckSlopeItem(look.slope == BlurSlope::Narrow ? MenuC1 : look.slope == BlurSlope::Wide ? MenuC3 : MenuC2);
-  (look.type == LookType::Lens ? MenuCON : MenuCOC)->setChecked(true);
-  (look.shape == LensShape::Ellipse ? MenuCHE : MenuCHB)->setChecked(true);
-  aspect_ = look.aspect;
-  // The point: from the look's view to the picture, then into the overlay.
-  const int w = engine_.ModifiedBMP().Width(), h = engine_.ModifiedBMP().Height();
-  const TViewSize view = look.ViewFor(w > 0 ? w : Image2->width(), h > 0 ? h : Image2->height());
-  const TPoint p = look.PointFor(w > 0 ? w : Image2->width(), h > 0 ? h : Image2->height());
-  TPoint at = p;
-  if (view.width != Image2->width() || view.height != Image2->height()) {
-    const int pw = w > 0 ? w : view.width, ph = h > 0 ? h : view.height;
-    const double from = FitRatio(view.width, view.height, pw, ph);
-    const double to = FitRatio(Image2->width(), Image2->height(), pw, ph);
-    const double x = (p.X - view.width / 2.0) / from * to + Image2->width() / 2.0;
-    const double y = (p.Y - view.height / 2.0) / from * to + Image2->height() / 2.0;
-    at = {int(std::lround(x)), int(std::lround(y))};
-  }
-  UpdateLensControls();
-  UpdateLensStatus();
-  SetPoint(at);
-}
-
 // ---- Guide lines ----
 
 void TForm1::PutLine() {
@@ -692,6 +663,35 @@ void TForm1::OverlayResized() {
               int(std::lround(size.height() / 2.0 + anchorY_ * ratio))};
   }
   PutLine();
+}
+
+void TForm1::SetLook(const Look& look) {
+  // The window always tones: a look without its tone step has none to make.
+  for (const TSettingRow& row : kSettingRows) {
+    const int value = look.*row.Entry().whole;
+    const bool tone = row.Entry().group == SettingGroup::Tone;
+    (this->*row.slider)->setValue(tone && !look.tone ? 0 : value);
+  }
+  CheckSlopeItem(look.slope == BlurSlope::Narrow ? MenuC1 : look.slope == BlurSlope::Wide ? MenuC3 : MenuC2);
+  (look.type == LookType::Lens ? MenuCON : MenuCOC)->setChecked(true);
+  (look.shape == LensShape::Ellipse ? MenuCHE : MenuCHB)->setChecked(true);
+  aspect_ = look.aspect;
+  // The point: from the look's view to the picture, then into the overlay,
+  // as the overlay keeps it when its size changes.
+  const TBitmap& picture = engine_.ModifiedBMP();
+  const int w = picture.Width() > 0 ? picture.Width() : Image2->width();
+  const int h = picture.Height() > 0 ? picture.Height() : Image2->height();
+  const TViewSize view = look.ViewFor(w, h);
+  const TPoint p = look.PointFor(w, h);
+  TPoint at = p;
+  const double from = ViewPerPicture(QSize(view.width, view.height), picture);
+  const double to = ViewPerPicture(Image2->size(), picture);
+  if ((view.width != Image2->width() || view.height != Image2->height()) && from != 0 && to != 0)
+    at = {int(std::lround((p.X - view.width / 2.0) / from * to + Image2->width() / 2.0)),
+          int(std::lround((p.Y - view.height / 2.0) / from * to + Image2->height() / 2.0))};
+  UpdateLensControls();
+  UpdateLensStatus();
+  SetPoint(at);
 }
 
 void TForm1::MenuCLClick() {
