@@ -19,7 +19,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -90,15 +92,6 @@ QPushButton* MakeApplyButton(QWidget* parent, const char* name, int top) {
   button->setGeometry(24, top, 121, 25);
   button->setIconSize({16, 16});
   return button;
-}
-
-QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool checkable = false,
-                    bool checked = false) {
-  QAction* action = menu->addAction(caption);
-  action->setObjectName(name);
-  action->setCheckable(checkable);
-  action->setChecked(checked);
-  return action;
 }
 
 }  // namespace
@@ -182,6 +175,7 @@ void TForm1::FormCreate() {
   layout->addWidget(PageControl1, 1);
   layout->addWidget(Panel1);
   BuildMenus();
+  BuildViewMenu();
   BuildProgressPanel();
   LensStatus = new QLabel(this);
   LensStatus->setObjectName("LensStatus");
@@ -475,14 +469,16 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize && watched->parent() == PageControl1) {
+  if (ViewEvent(watched, event)) return true;
+  if (event->type() == QEvent::Resize && watched->parent() == PageControl1 &&
+      qobject_cast<QStackedWidget*>(watched)) {
     // A hidden page gets its resize event only when shown: its views are
     // given their size here, and the guide lines follow at once.
     const QRect area = static_cast<QWidget*>(watched)->contentsRect();
     for (QWidget* page : {TabSheetOriginal, TabSheetModified}) {
       page->setGeometry(area);
       for (QWidget* view : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        view->setGeometry(QRect(QPoint(0, 0), area.size()));
+        if (!qobject_cast<QScrollBar*>(view)) view->setGeometry(QRect(QPoint(0, 0), area.size()));
     }
     OverlayResized();
   } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
@@ -656,6 +652,7 @@ void TForm1::AnchorPoint() {
 
 void TForm1::OverlayResized() {
   if (!shown_) return;
+  ApplyViewport();
   const QSize size = Image2->size();
   const double ratio = ViewPerPicture(size, engine_.ModifiedBMP());
   if (ratio != 0 && !overlaySize_.isEmpty()) {

@@ -20,6 +20,7 @@
 #include "engine/miniature_engine.h"
 #include "engine/preview.h"
 #include "ui/dialogs.h"
+#include "ui/viewport.h"
 #include "ui/work_runner.h"
 
 class QAction;
@@ -27,6 +28,7 @@ class QLabel;
 class QMenu;
 class QMimeData;
 class QPushButton;
+class QScrollBar;
 class QSlider;
 class QTabWidget;
 class TCaptionLabel;
@@ -47,7 +49,8 @@ class TForm1 : public QMainWindow {
   // the unsaved-changes flag, for reading (tests, the resize dialog). Every
   // change goes through one of the engine's operations.
   const MiniatureEngine& Engine() const { return engine_; }
-  // The focus point, in pixels of the overlay Image2.
+  // The focus point, in pixels of the overlay Image2 with the picture
+  // fitted (at every zoom).
   TPoint Point() const { return point_; }
   // The band's half-width in overlay pixels, as the guide lines show it.
   int GuideDepth() const { return guideDepth_; }
@@ -74,6 +77,9 @@ class TForm1 : public QMainWindow {
   // Sets the sliders, the menus and the point from `look` (its point moved
   // from its view to the same place of the picture in the overlay).
   void SetLook(const Look& look);
+
+  // What the views show and how large (View menu, the wheel, panning).
+  const TViewport& Viewport() const { return viewport_; }
 
   // Handlers, named after their control and event.
   void TrackBarSaturationChange();
@@ -110,6 +116,10 @@ class TForm1 : public QMainWindow {
   void MenuFSClick();
   void MenuFLClick();  // Save Look
   void MenuFAClick();  // Load Look
+  void MenuVFClick();  // Fit
+  void MenuVAClick();  // Actual Pixels
+  void MenuVIClick();  // Zoom In
+  void MenuVOClick();  // Zoom Out
   void MenuELClick();
   void MenuERClick();
   void MenuESClick();
@@ -172,8 +182,8 @@ class TForm1 : public QMainWindow {
   QAction* MenuCHB;    // Band
   QAction* MenuCHE;    // Ellipse
   QAction* MenuFD;     // Open Depth Map...
-  QAction* MenuFL;  // Save Look...
-  QAction* MenuFA;  // Load Look...
+  QAction* MenuFL;     // Save Look...
+  QAction* MenuFA;     // Load Look...
   QAction* MenuEP;     // Protect Brush
   QAction* MenuEC;     // Clear Protection
   QAction* MenuEM;     // Clear Depth Map
@@ -181,8 +191,16 @@ class TForm1 : public QMainWindow {
   QAction* MenuEL;
   QAction* MenuER;
   QAction* MenuES;
-  QAction* MenuEU;  // Undo
-  QAction* MenuED;  // Redo
+  QMenu* MenuV;
+  QAction* MenuVF;         // Fit
+  QAction* MenuVA;         // Actual Pixels
+  QAction* MenuVI;         // Zoom In
+  QAction* MenuVO;         // Zoom Out
+  QLabel* ZoomLabel;       // the zoom in percent, beside the tabs
+  QScrollBar* ScrollH[2];  // on each tab, over the view's edges while the
+  QScrollBar* ScrollV[2];  // picture is larger than the view
+  QAction* MenuEU;         // Undo
+  QAction* MenuED;         // Redo
   // Shows what a long command does while it runs.
   QWidget* ProgressPanel;
 
@@ -203,6 +221,14 @@ class TForm1 : public QMainWindow {
   void BuildPages();
   void BuildMenus();
   void BuildProgressPanel();
+  void BuildViewMenu();
+  // The viewport to the views, the overlay, the scroll bars and the zoom's
+  // caption.
+  void ApplyViewport();
+  // Panning (the middle button, or the left one with Space held) and
+  // Ctrl+wheel zoom over the views; true when `event` was theirs.
+  bool ViewEvent(QObject* watched, QEvent* event);
+  void Scrolled();
   void ReadFile(const QString& fileName);
   void PutLine();
   void ApplyMiniature();
@@ -268,12 +294,18 @@ class TForm1 : public QMainWindow {
   QString currentFileName_;
   QString saveFileName_;
   bool shown_ = false;
-  double brushRadius_ = 24;       // overlay pixels
-  TBitmap stroke_{0, 0, pf8bit};  // the protect mask while a stroke paints it
-  QPointF strokeLast_;            // where the stroke's last dab went (overlay pixels)
-  QString depthName_;             // the depth map's file, "" when none or the photo's
+  double brushRadius_ = 24;                      // overlay pixels
+  TBitmap stroke_{0, 0, pf8bit};                 // the protect mask while a stroke paints it
+  QPointF strokeLast_;                           // where the stroke's last dab went (overlay pixels)
+  QString depthName_;                            // the depth map's file, "" when none or the photo's
   double aspect_ = kAspectSetting.defaultValue;  // the ellipse's, from a loaded look
-  QString lookFileName_;  // the look last saved or loaded
+  QString lookFileName_;                         // the look last saved or loaded
+  TViewport viewport_;
+  bool spaceHeld_ = false;  // Space pans with the left button
+  bool panning_ = false;
+  QPointF panLast_;         // global position of the pan's last move
+  int zoomWheel_ = 0;       // eighths of a degree not yet zoomed
+  bool scrolling_ = false;  // the scroll bars are being set
 };
 
 // The one main window and the one resize dialog of the program.

@@ -121,7 +121,7 @@ void TForm1::ShowPictures() {
   Image1->SetPicture(showingBefore_ ? engine_.OriginalBMP() : engine_.TargetBMP(), Image3);
   Image3->SetPicture(engine_.OriginalBMP(), Image1);
   AnchorPoint();
-  UpdateTint();
+  ApplyViewport();
   UpdateLensStatus();
 }
 
@@ -188,6 +188,7 @@ void TForm1::ReadFile(const QString& fileName) {
       },
       [this, fileName, warnings] {
         currentFileName_ = fileName;
+        viewport_.SetFit();  // a new photo is first seen whole
         ShowPictures();
         saveFileName_ = QFileInfo(fileName).dir().filePath(FromUtf8(DefaultSaveName(LocalPath(fileName))));
         SetTitle();

@@ -88,9 +88,11 @@ void TForm1::PaintProtection(QPointF p, bool erase, bool first) {
     stroke_ = engine_.Protection().Width() == w ? engine_.Protection() : TBitmap(w, h, pf8bit);
     strokeLast_ = p;
   }
-  const double radius = brushRadius_ / FitRatio(Image2->width(), Image2->height(), w, h);
-  // Dabs along the way from the last one, a quarter of the brush apart.
-  const double length = std::hypot(p.x() - strokeLast_.x(), p.y() - strokeLast_.y());
+  // The brush's radius is in pixels on screen, at every zoom.
+  const double radius = brushRadius_ / viewport_.Scale();
+  // Dabs along the way from the last one, a quarter of the brush apart (on screen).
+  const double length = std::hypot(p.x() - strokeLast_.x(), p.y() - strokeLast_.y()) * viewport_.Scale() /
+                        FitRatio(Image2->width(), Image2->height(), w, h);
   const int steps = std::max(1, int(std::ceil(length / std::max(1.0, brushRadius_ / 4))));
   for (int i = 1; i <= steps; ++i) {
     const QPointF at = PicturePoint(strokeLast_ + (p - strokeLast_) * (double(i) / steps));
@@ -126,8 +128,9 @@ void TForm1::UpdateTint() {
   }
   QImage tint(Image2->size(), QImage::Format_ARGB32_Premultiplied);
   tint.fill(Qt::transparent);
-  const QPointF origin = PicturePoint({0.5, 0.5});
-  const double step = PicturePoint({1.5, 0.5}).x() - origin.x();
+  // Sampled where the views draw the picture, at every zoom.
+  const QPointF origin = viewport_.ToPicture({0.5, 0.5});
+  const double step = 1 / viewport_.Scale();
   for (int y = 0; y < tint.height(); ++y) {
     const int py = int(std::floor(origin.y() + y * step));
     if (py < 0 || py >= mask.Height()) continue;
@@ -190,4 +193,3 @@ void TForm1::MenuFAClick() {
   SetLook(recipe.keyframes.front().look);
   lookFileName_ = fileName;
 }
-

@@ -20,11 +20,13 @@ QPointF Direction(int angle) {
   return {std::cos(a), std::sin(a)};
 }
 
-// Distance of `p` from the whole line through the segment.
-double DistanceFromLine(const GuideSegment& s, QPointF p) {
-  const double dx = s.x2 - s.x1, dy = s.y2 - s.y1, length = std::hypot(dx, dy);
-  if (length == 0) return std::hypot(p.x() - s.x1, p.y() - s.y1);
-  return std::abs(dx * (p.y() - s.y1) - dy * (p.x() - s.x1)) / length;
+// Distance of `p` from the whole line through the segment, both carried
+// by `t` first.
+double DistanceFromLine(const GuideSegment& s, QPointF p, const QTransform& t) {
+  const QLineF line = t.map(QLineF(s.x1, s.y1, s.x2, s.y2));
+  const double dx = line.dx(), dy = line.dy(), length = std::hypot(dx, dy);
+  if (length == 0) return std::hypot(p.x() - line.x1(), p.y() - line.y1());
+  return std::abs(dx * (p.y() - line.y1()) - dy * (p.x() - line.x1())) / length;
 }
 
 }  // namespace
@@ -37,8 +39,16 @@ TGuideOverlay::TGuideOverlay(QWidget* parent) : QWidget(parent) {
   setCursor(Qt::CrossCursor);
 }
 
+void TGuideOverlay::SetTransform(const QTransform& fitToWidget) {
+  if (fitToWidget == toWidget_) return;
+  toWidget_ = fitToWidget;
+  fromWidget_ = fitToWidget.inverted();
+  SetLines(lines_, point_, angle_);
+}
+
 QPointF TGuideOverlay::HandlePosition() const {
-  const QPointF centre(point_.X, point_.Y), along = Direction(angle_) * kHandleDistance;
+  const QPointF centre = toWidget_.map(QPointF(point_.X, point_.Y)),
+                along = Direction(angle_) * kHandleDistance;
   // On the side of the point that is on the overlay, the right (or lower) one when both are.
   const QRectF area(rect());
   return area.contains(centre + along) || !area.contains(centre - along) ? centre + along : centre - along;
@@ -67,8 +77,14 @@ void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
   picture_.fill(Qt::transparent);
   QPainter painter(&picture_);
   painter.setRenderHint(QPainter::Antialiasing, false);
+  // The lines keep their widths at every zoom.
+  const auto cosmetic = [](QPen pen) {
+    pen.setCosmetic(true);
+    return pen;
+  };
+  painter.setTransform(toWidget_);
   const auto draw = [&](const GuideSegment& s, const QPen& pen) {
-    painter.setPen(pen);
+    painter.setPen(cosmetic(pen));
     painter.drawLine(s.x1, s.y1, s.x2, s.y2);
   };
   // The outlines first, the handle over them, the lines themselves last
@@ -76,7 +92,7 @@ void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
   const auto ellipse = [&](const QPen& pen) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(pen);
+    painter.setPen(cosmetic(pen));
     painter.setBrush(Qt::NoBrush);
     painter.translate(point.X, point.Y);
     painter.rotate(angle);
@@ -90,9 +106,11 @@ void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
     for (const GuideSegment* s : {&lines.yellowB, &lines.yellowC}) draw(*s, QPen(kOutline, 3));
   }
   painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.resetTransform();
   painter.setPen(QPen(kOutline, 1.5));
   painter.setBrush(kMiddleLine);
   painter.drawEllipse(HandlePosition(), kHandleRadius, kHandleRadius);
+  painter.setTransform(toWidget_);
   painter.setRenderHint(QPainter::Antialiasing, false);
   draw(lines.red, QPen(kMiddleLine, 1));
   if (ellipse_ > 0) {
@@ -108,8 +126,10 @@ void TGuideOverlay::SetLines(const GuideLines& lines, TPoint point, int angle) {
 TGuideOverlay::TGrab TGuideOverlay::GrabAt(QPointF p) const {
   const QPointF h = HandlePosition();
   if (std::hypot(p.x() - h.x(), p.y() - h.y()) <= kHandleRadius + kGrabDistance) return TGrab::Angle;
-  const double side = std::min(DistanceFromLine(lines_.yellowB, p), DistanceFromLine(lines_.yellowC, p));
-  if (ellipse_ == 0 && side <= kGrabDistance && side < DistanceFromLine(lines_.red, p)) return TGrab::Depth;
+  const double side = std::min(DistanceFromLine(lines_.yellowB, p, toWidget_),
+                               DistanceFromLine(lines_.yellowC, p, toWidget_));
+  if (ellipse_ == 0 && side <= kGrabDistance && side < DistanceFromLine(lines_.red, p, toWidget_))
+    return TGrab::Depth;
   return TGrab::Point;
 }
 
@@ -166,7 +186,7 @@ void TGuideOverlay::mousePressEvent(QMouseEvent* event) {
     if (painting_ || (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)) return;
     painting_ = true;
     erasing_ = event->button() == Qt::RightButton;
-    emit Painted(event->position(), erasing_, true);
+    emit Painted(ToFit(event->position()), erasing_, true);
     return;
   }
   if (grab_ != TGrab::None) return;  // a second button during a drag
@@ -182,7 +202,7 @@ void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
                      QSizeF(2, 2) * (brushRadius_ + 3));
     pointer_ = p;
     update(old.toAlignedRect().united(old.translated(p - old.center()).toAlignedRect()));
-    if (painting_) emit Painted(p, erasing_, false);
+    if (painting_) emit Painted(ToFit(p), erasing_, false);
     return;
   }
   if (grab_ == TGrab::None) {
@@ -192,18 +212,21 @@ void TGuideOverlay::mouseMoveEvent(QMouseEvent* event) {
   if (!moved_ && (p - pressedAt_).manhattanLength() < kDragStart && grab_ != TGrab::Point) return;
   moved_ = true;
   UpdateCursor(grab_);
+  const QPointF fit = ToFit(p);
   switch (grab_) {
     case TGrab::Point:
-      emit PointDragged(p.toPoint().x(), p.toPoint().y());
+      emit PointDragged(fit.toPoint().x(), fit.toPoint().y());
       break;
     case TGrab::Depth:
-      emit DepthDragged(DistanceFromMiddle(p));
+      emit DepthDragged(DistanceFromMiddle(fit));
       break;
-    case TGrab::Angle:
+    case TGrab::Angle: {
       // Near the focus point the direction means little.
-      if (std::hypot(p.x() - point_.X, p.y() - point_.Y) >= kGrabDistance * 2)
-        emit AngleDragged(AngleTowards(point_, p));
+      const QPointF centre = toWidget_.map(QPointF(point_.X, point_.Y));
+      if (std::hypot(p.x() - centre.x(), p.y() - centre.y()) >= kGrabDistance * 2)
+        emit AngleDragged(AngleTowards(point_, fit));
       break;
+    }
     case TGrab::None:
       break;
   }
@@ -219,7 +242,7 @@ void TGuideOverlay::mouseReleaseEvent(QMouseEvent* event) {
   }
   const TGrab grab = grab_;
   grab_ = TGrab::None;
-  const QPoint p = event->position().toPoint();
+  const QPoint p = ToFit(event->position()).toPoint();
   UpdateCursor(GrabAt(event->position()));
   // A drag of a line or the handle ends where it is; anything else is the click.
   if ((grab == TGrab::Depth || grab == TGrab::Angle) && moved_) return;

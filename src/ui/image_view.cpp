@@ -145,6 +145,16 @@ void TImageView::FillClient(const QColor& color, QSize size) {
 }
 
 QRect TImageView::PictureRect() const {
+  return placement_ ? placement_->toAlignedRect() : FitRect();
+}
+
+void TImageView::SetPlacement(std::optional<QRectF> rect) {
+  if (rect == placement_) return;
+  placement_ = rect;
+  update();
+}
+
+QRect TImageView::FitRect() const {
   const QSize p = FullSize();
   const TRect r = DisplayRect(p.width(), p.height(), width(), height());
   return QRect(r.Left, r.Top, r.Width(), r.Height());
@@ -185,7 +195,49 @@ void TImageView::MakeScaledCopy(bool quick) {
   scaled_.setDevicePixelRatio(dpr);
 }
 
+void TImageView::PaintPlaced(QPainter& painter) {
+  const QRectF& target = *placement_;
+  const QSize full = FullSize();
+  if (levels_.empty() || target.isEmpty() || full.isEmpty()) return;
+  // Device pixels per picture pixel, and the smallest level with as many.
+  const double dpr = devicePixelRatioF();
+  const double zoom = target.width() * dpr / full.width();
+  std::size_t level = 0;
+  while (level + 1 < levels_.size() && levels_[level + 1].width() >= full.width() * zoom * (1 - 1e-9))
+    ++level;
+  const QImage& image = level == 0 ? FullLevel() : levels_[level];
+  // The visible part, widened to whole pixels of the level so that each is
+  // drawn whole (the rest is clipped).
+  const double sx = target.width() / image.width(), sy = target.height() / image.height();
+  const QRectF visible = target.intersected(QRectF(rect()));
+  if (visible.isEmpty()) return;
+  const int x0 = std::max(0, int(std::floor((visible.left() - target.left()) / sx)));
+  const int y0 = std::max(0, int(std::floor((visible.top() - target.top()) / sy)));
+  const int x1 = std::min(image.width(), int(std::ceil((visible.right() - target.left()) / sx)));
+  const int y1 = std::min(image.height(), int(std::ceil((visible.bottom() - target.top()) / sy)));
+  if (x1 <= x0 || y1 <= y0) return;
+  const QRect source(x0, y0, x1 - x0, y1 - y0);
+  const QRectF drawn(target.left() + x0 * sx, target.top() + y0 * sy, source.width() * sx,
+                     source.height() * sy);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, image.width() > target.width() * dpr * (1 + 1e-9));
+  if (dpr == 1 && std::abs(sx - 1) < 1e-9 && std::abs(sy - 1) < 1e-9) {
+    painter.drawImage(drawn.topLeft(), image, source);  // the level's own pixels
+  } else {
+    painter.drawImage(drawn, image, source);
+  }
+}
+
 void TImageView::paintEvent(QPaintEvent*) {
+  if (placement_) {
+    QPainter painter(this);
+    if (!preview_.isNull()) {
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(*placement_, preview_);
+    } else {
+      PaintPlaced(painter);
+    }
+    return;
+  }
   if (!preview_.isNull()) {
     // Made at the size on screen: a blit, scaled only while a resize waits
     // for a new one.

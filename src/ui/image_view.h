@@ -17,9 +17,12 @@
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 #include "imaging/bitmap.h"
+
+class QPainter;
 
 class TImageView : public QWidget {
  public:
@@ -58,8 +61,18 @@ class TImageView : public QWidget {
   // The copy shown, at full size (blue, green, red bytes per pixel; made
   // when first asked for).
   const QImage& Picture() const { return levels_.empty() ? empty_ : FullLevel(); }
-  // Where the picture is drawn, in the view's coordinates.
+  // Where the picture is drawn, in the view's coordinates: fitted, or where
+  // SetPlacement puts it.
   QRect PictureRect() const;
+  // Where the picture is fitted (what PictureRect is without a placement).
+  QRect FitRect() const;
+  // Draws the whole picture into `rect` (view pixels; beyond the view when
+  // zoomed in), or fitted when none is given. Only the visible part is
+  // drawn, from the smallest halving still as large as it is on screen:
+  // smoothly when shrinking, as crisp squares when enlarging, and at one
+  // device pixel per picture pixel as the picture's own pixels.
+  void SetPlacement(std::optional<QRectF> rect);
+  const std::optional<QRectF>& Placement() const { return placement_; }
   // The copy a repaint draws (made on demand for the current size).
   const QImage& ScaledCopy();
   // False while the copy is the quick one of a resize.
@@ -70,6 +83,7 @@ class TImageView : public QWidget {
 
  private:
   void MakeScaledCopy(bool quick);
+  void PaintPlaced(QPainter& painter);
   const QImage& FullLevel() const;
   QSize FullSize() const;
 
@@ -85,4 +99,5 @@ class TImageView : public QWidget {
   bool scaledValid_ = false;
   QSize scaledFor_;  // the view's size when scaled_ was made
   QTimer refine_;    // remakes a quick copy once the size settles
+  std::optional<QRectF> placement_;
 };

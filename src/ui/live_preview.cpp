@@ -115,7 +115,7 @@ void TLivePreview::ShowState(TState state, const QString& text) {
 QSize TLivePreview::FrameSize() const {
   // Every device pixel, up to a bound that keeps a frame within the time
   // of a screen refresh on a high-density screen (drawn enlarged there).
-  const QRect rect = view_->PictureRect();
+  const QRect rect = view_->FitRect();
   const double pixels = double(rect.width()) * rect.height();
   const double scale =
       std::min(view_->devicePixelRatioF(), pixels > 0 ? std::sqrt(kMaxFramePixels / pixels) : 1.0);

@@ -1,6 +1,8 @@
 #include "ui/widgets.h"
 
+#include <QAction>
 #include <QFontMetrics>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -46,4 +48,12 @@ QFont FittedFont(const QFont& desktop, const std::function<bool(const QFont&)>& 
     if (fits(font)) return font;
   }
   return font;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool checkable, bool checked) {
+  QAction* action = menu->addAction(caption);
+  action->setObjectName(name);
+  action->setCheckable(checkable);
+  action->setChecked(checked);
+  return action;
 }

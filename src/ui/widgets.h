@@ -9,6 +9,9 @@
 
 // A caption label that reports a click (press and release of the left
 // button over it).
+class QAction;
+class QMenu;
+
 class TCaptionLabel : public QLabel {
   Q_OBJECT
 
@@ -53,4 +56,8 @@ class TFillPage : public QWidget {
 // own, for which `fits` holds (in half-point steps down to 6 points). The
 // windows' layouts are fixed in pixels and were laid out for a font 11
 // pixels high, so a larger desktop font may not fit them.
+// A menu item under its object name.
+QAction* MakeAction(QMenu* menu, const char* name, const QString& caption, bool checkable = false,
+                    bool checked = false);
+
 QFont FittedFont(const QFont& desktop, const std::function<bool(const QFont&)>& fits);
