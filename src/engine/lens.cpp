@@ -56,7 +56,11 @@ double LensFullRadius(int width, int height, int blur) {
 }
 
 LensRadius::LensRadius(int width, int height, const Look& look, const TBitmap* depth)
-    : width_(width), height_(height), shape_(look.shape), full_(LensFullRadius(width, height, look.blur)) {
+    : width_(width),
+      height_(height),
+      columns_(width),
+      shape_(look.shape),
+      full_(LensFullRadius(width, height, look.blur)) {
   const FocusSettings focus = look.FocusFor(width, height);
   const TPoint point = look.PointFor(width, height);
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
@@ -101,21 +105,21 @@ double Ramp(double distance, double ramp, double full) {
 }  // namespace
 
 void LensRadius::Row(int y, float* out) const {
-  const double py = y + 0.5;
+  const double py = y0_ + y + 0.5;
   if (depth_ == nullptr && shape_ == LensShape::Band) {
     // The distance from the middle line changes by -sin a column.
-    const double first = -(0.5 - width_ / 2.0) * sin_ + (py - height_ / 2.0) * cos_ - offset_;
-    for (int x = 0; x < width_; ++x) {
+    const double first = -(x0_ + 0.5 - width_ / 2.0) * sin_ + (py - height_ / 2.0) * cos_ - offset_;
+    for (int x = 0; x < columns_; ++x) {
       const double s = first - x * sin_;
       out[x] = float(Ramp(std::abs(s) - half_, s < 0 ? above_ : below_, full_));
     }
     return;
   }
-  for (int x = 0; x < width_; ++x) {
-    const double px = x + 0.5;
+  for (int x = 0; x < columns_; ++x) {
+    const double px = x0_ + x + 0.5;
     double r;
     if (depth_ != nullptr) {
-      const double d = DepthAt(x, y) - focusDepth_;
+      const double d = DepthAt(x0_ + x, y0_ + y) - focusDepth_;
       r = Ramp(std::abs(d) - sharp_, d > 0 ? near_ : far_, full_);
     } else {
       const double dx = px - centreX_, dy = py - centreY_;

@@ -57,9 +57,13 @@ class LensRadius {
   LensRadius(int width, int height, const Look& look, const TBitmap* depth = nullptr);
   void Row(int y, float* out) const;
   float Full() const { return float(full_); }
+  // From now on Row(y) gives `width` pixels of row y0 + y from column x0
+  // (a part of the picture, as the zoomed preview draws it).
+  void SetWindow(int x0, int y0, int width) { x0_ = x0, y0_ = y0, columns_ = width; }
 
  private:
   int width_, height_;
+  int x0_ = 0, y0_ = 0, columns_;  // the window Row gives
   LensShape shape_;
   double full_;
   double sin_ = 0, cos_ = 1;

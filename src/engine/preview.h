@@ -20,6 +20,12 @@ class MiniaturePreview {
   // Takes a reduced copy of `picture` (the engine's ResizedBMP) of at most
   // width x height, keeping its aspect ratio as the view does.
   void SetPicture(const TBitmap& picture, int width, int height);
+  // Takes the part `window` (picture pixels) of `picture`, reduced by
+  // `scale` (at most 1): the zoomed view's visible part. Frames are then of
+  // that part of the picture at that scale; the band is placed as on the
+  // whole picture (its mask drawn from the same geometry row by row,
+  // without the turn's resampling).
+  void SetWindow(const TBitmap& picture, const TRect& window, double scale);
   void Clear() { *this = MiniaturePreview(); }
   bool HasPicture() const { return source_.Width() > 0; }
   // Width of the reduced copy per pixel of the picture.
@@ -40,7 +46,13 @@ class MiniaturePreview {
   TFocusMaskCache masks_;
   TLensMapCache lensMaps_;
   TLensRows lensRows_;  // the toned copy's, from frame to frame
+  TBitmap protect_{0, 0, pf8bit};
+  TBitmap windowMask_{0, 0, pf8bit};  // the window's part of the fitted protect mask
   double scale_ = 1;
+  // The whole picture at the frame's scale, and where the frame lies in it.
+  int fullWidth_ = 0, fullHeight_ = 0;
+  int left_ = 0, top_ = 0;
+  bool windowed_ = false;
   bool valid_ = false;  // the stages hold `last_`
   Look last_;
 };

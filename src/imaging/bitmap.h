@@ -58,6 +58,7 @@ struct TRect {
   int Bottom = 0;
   int Width() const { return Right - Left; }
   int Height() const { return Bottom - Top; }
+  bool operator==(const TRect&) const = default;
 };
 
 // Zeroed memory for a large buffer that is written once (a decoded

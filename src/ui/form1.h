@@ -20,6 +20,7 @@
 #include "engine/miniature_engine.h"
 #include "engine/preview.h"
 #include "ui/dialogs.h"
+#include "ui/live_preview.h"
 #include "ui/viewport.h"
 #include "ui/work_runner.h"
 
@@ -34,7 +35,6 @@ class QTabWidget;
 class TCaptionLabel;
 class TGuideOverlay;
 class TImageView;
-class TLivePreview;
 class TShape;
 class TForm2;
 
@@ -228,7 +228,8 @@ class TForm1 : public QMainWindow {
   // Panning (the middle button, or the left one with Space held) and
   // Ctrl+wheel zoom over the views; true when `event` was theirs.
   bool ViewEvent(QObject* watched, QEvent* event);
-  void Scrolled();
+  // The zoomed view's part for the live preview.
+  TLivePreview::TWindow PreviewWindow() const;
   void ReadFile(const QString& fileName);
   void PutLine();
   void ApplyMiniature();

@@ -19,7 +19,16 @@
 #include "ui/guard.h"
 #include "ui/guide_overlay.h"
 #include "ui/image_view.h"
+#include "ui/live_preview.h"
 #include "ui/widgets.h"
+
+namespace {
+
+// Frame pixels around the visible part, so that the blur near the view's
+// edges has the picture beside it.
+constexpr double kPreviewMargin = 48;
+
+}  // namespace
 
 void TForm1::BuildViewMenu() {
   const auto slot = [this](auto handler) { return GuardedSlot(this, dialogs_, handler); };
@@ -112,6 +121,24 @@ void TForm1::ApplyViewport() {
   }
   scrolling_ = false;
   UpdateTint();
+  live_->SetWindow(zoomed ? std::optional(PreviewWindow()) : std::nullopt);
+}
+
+TLivePreview::TWindow TForm1::PreviewWindow() const {
+  // What is visible and a margin for the blur, at the zoom (at most one
+  // frame pixel per picture pixel) and within the preview's pixels.
+  const double zoom = std::min(1.0, viewport_.Zoom());
+  const double margin = kPreviewMargin / zoom;
+  const QRectF visible = viewport_.Visible().adjusted(-margin, -margin, margin, margin);
+  const QSize picture = viewport_.Picture();
+  const TRect part{std::max(0, int(std::floor(visible.left()))), std::max(0, int(std::floor(visible.top()))),
+                   std::min(picture.width(), int(std::ceil(visible.right()))),
+                   std::min(picture.height(), int(std::ceil(visible.bottom())))};
+  const double pixels = std::max(1.0, double(part.Width()) * part.Height());
+  const double scale = std::min(zoom, std::sqrt(TLivePreview::kMaxFramePixels / pixels));
+  return {part, scale,
+          QRectF(viewport_.ToView(QPointF(part.Left, part.Top)),
+                 viewport_.ToView(QPointF(part.Right, part.Bottom)))};
 }
 
 namespace {

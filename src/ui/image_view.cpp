@@ -94,8 +94,9 @@ QSize TImageView::FullSize() const {
   return levels_.front().isNull() ? QSize(shown_.Width(), shown_.Height()) : levels_.front().size();
 }
 
-void TImageView::ShowPreview(const TBitmap& frame) {
+void TImageView::ShowPreview(const TBitmap& frame, std::optional<QRectF> at) {
   if (frame.PixelFormat() != pf24bit || !frame.Width() || !frame.Height()) return;
+  previewAt_ = at;
   // Into the image of the last frame when it fits (no new memory per frame).
   if (preview_.width() != frame.Width() || preview_.height() != frame.Height())
     preview_ = QImage(frame.Width(), frame.Height(), QImage::Format_RGB32);
@@ -232,7 +233,7 @@ void TImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (!preview_.isNull()) {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
-      painter.drawImage(*placement_, preview_);
+      painter.drawImage(previewAt_ ? *previewAt_ : *placement_, preview_);
     } else {
       PaintPlaced(painter);
     }

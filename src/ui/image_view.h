@@ -50,7 +50,9 @@ class TImageView : public QWidget {
   // Shows `frame` (24-bit; a preview, usually smaller than the picture) in
   // the picture's place, fitted to the same rectangle, until the next
   // picture or ClearPreview.
-  void ShowPreview(const TBitmap& frame);
+  // `at`: the rectangle of the view the frame covers (a part of the
+  // picture, zoomed), when not the whole picture.
+  void ShowPreview(const TBitmap& frame, std::optional<QRectF> at = std::nullopt);
   void ClearPreview();
   bool ShowsPreview() const { return !preview_.isNull(); }
   const QImage& Preview() const { return preview_; }
@@ -100,4 +102,5 @@ class TImageView : public QWidget {
   QSize scaledFor_;  // the view's size when scaled_ was made
   QTimer refine_;    // remakes a quick copy once the size settles
   std::optional<QRectF> placement_;
+  std::optional<QRectF> previewAt_;
 };

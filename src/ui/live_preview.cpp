@@ -65,6 +65,12 @@ void TLivePreview::SetSuspended(bool suspended) {
   }
 }
 
+void TLivePreview::SetWindow(std::optional<TWindow> window) {
+  if (window == window_) return;
+  window_ = window;
+  if (enabled_ && state_ == TState::Draft) Update();
+}
+
 void TLivePreview::EngineChanged(std::optional<Look> applied) {
   ++version_;
   applied_ = applied;
@@ -149,18 +155,25 @@ void TLivePreview::Update() {
     return;
   }
   const QSize size = FrameSize();
-  if (!TImageView::SamePixels(sourceOf_, engine.ResizedBMP())) {
+  const bool same = TImageView::SamePixels(sourceOf_, engine.ResizedBMP()) && window_ == sourceWindow_;
+  if (!same && window_) {
+    preview_.SetWindow(engine.ResizedBMP(), window_->part, window_->scale);
+    sourceOf_ = engine.ResizedBMP();
+    sourceWindow_ = window_;
+  } else if (!same) {
     preview_.SetPicture(engine.ResizedBMP(), size.width(), size.height());
     sourceOf_ = engine.ResizedBMP();
+    sourceWindow_.reset();
     sourceFor_ = size;
-  } else if (size != sourceFor_) {
+  } else if (!window_ && size != sourceFor_) {
     remake_.start();  // the frame is drawn scaled until the size settles
   }
   // A job for other settings stops; this one starts once they keep still.
   if (runningLook_ && !(*runningLook_ == look)) cancel_->store(true);
   settle_.start();
   try {
-    view_->ShowPreview(preview_.Render(look, engine.Maps()));
+    view_->ShowPreview(preview_.Render(look, engine.Maps()),
+                       sourceWindow_ ? std::optional(sourceWindow_->at) : std::nullopt);
   } catch (const std::exception& error) {
     view_->ClearPreview();
     ShowState(TState::Failed, QString::fromStdString(error.what()));

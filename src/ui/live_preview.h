@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRectF>
 #include <QSize>
 #include <QTimer>
 #include <atomic>
@@ -52,6 +53,17 @@ class TLivePreview : public QObject {
   // While suspended the view is left to the window (the picture as read
   // shown in its place); resuming shows the preview again.
   void SetSuspended(bool suspended);
+
+  // The zoomed view's visible part: the picture's pixels it shows (with a
+  // margin), the scale of a frame of them and where they lie in the view.
+  // Frames are made of that part alone; none at Fit.
+  struct TWindow {
+    TRect part;
+    double scale = 1;
+    QRectF at;
+    bool operator==(const TWindow&) const = default;
+  };
+  void SetWindow(std::optional<TWindow> window);
 
   // A setting, the focus point or the view's size has changed.
   void Update();
@@ -98,11 +110,12 @@ class TLivePreview : public QObject {
   bool suspended_ = false;
   TState state_ = TState::Off;
   MiniaturePreview preview_;
-  TBitmap sourceOf_;             // the ResizedBMP the reduced copy was made from
-  QSize sourceFor_;              // and the size on screen it was made for
-  std::uint64_t version_ = 0;    // counts changes of the engine
-  std::optional<Look> applied_;  // what TargetBMP is the result of
-  std::optional<TExact> exact_;  // made from the engine as it is (dropped when it changes)
+  TBitmap sourceOf_;                              // the ResizedBMP the reduced copy was made from
+  QSize sourceFor_;                               // and the size on screen it was made for
+  std::optional<TWindow> window_, sourceWindow_;  // wanted, and the one the copy is of
+  std::uint64_t version_ = 0;                     // counts changes of the engine
+  std::optional<Look> applied_;                   // what TargetBMP is the result of
+  std::optional<TExact> exact_;                   // made from the engine as it is (dropped when it changes)
   TWorkRunner* exactWork_;
   std::shared_ptr<std::atomic<bool>> cancel_;  // of the running exact job
   std::optional<Look> runningLook_;

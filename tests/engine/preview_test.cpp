@@ -82,3 +82,37 @@ TEST(Preview, FrameIsTheExactResultAtTheSizeOnScreen) {
     EXPECT_LT(own * 2, meanDifference(frame, exactReduced(weaker))) << x << "," << y << " angle " << angle;
   }
 }
+
+TEST(Preview, AWindowIsThatPartOfTheWholeFrame) {
+  // The zoomed view's frames: the whole picture as a window gives the
+  // frame of the fitted view, and a part gives that part of it (away from
+  // the part's edges, where its blur lacks the picture beside it).
+  const TBitmap picture = NoisyGradient(600, 400);
+  const auto meanDifference = [](const TBitmap& a, int ax, int ay, const TBitmap& b, int w, int h) {
+    double diff = 0;
+    for (int y = 0; y < h; ++y)
+      for (int i = 0; i < 3 * w; ++i) diff += std::abs(a.ScanLine(ay + y)[3 * ax + i] - b.ScanLine(y)[i]);
+    return diff / (3.0 * w * h);
+  };
+  for (const LookType type : {LookType::Classic, LookType::Lens}) {
+    for (const int angle : {0, 30, -70}) {
+      Look look;
+      look.type = type;
+      look.point = TPoint{170, 110};
+      look.view = {300, 240};
+      look.angle = angle, look.depth = 30, look.blur = 10;
+      MiniaturePreview fitted, whole, part;
+      fitted.SetPicture(picture, 300, 200);
+      whole.SetWindow(picture, {0, 0, 600, 400}, 0.5);
+      part.SetWindow(picture, {200, 100, 520, 360}, 0.5);
+      const TBitmap a = fitted.Render(look), b = whole.Render(look), c = part.Render(look);
+      ASSERT_EQ(b.Width(), 300);
+      ASSERT_EQ(c.Width(), 160);
+      EXPECT_LT(meanDifference(a, 0, 0, b, 300, 200), 0.6) << int(type) << " " << angle;
+      // The part's middle against the same place of the whole.
+      TBitmap middle(120, 90, pf24bit);
+      middle.Draw(-20, -20, c);
+      EXPECT_LT(meanDifference(b, 120, 70, middle, 120, 90), 0.5) << int(type) << " " << angle;
+    }
+  }
+}
