@@ -7,11 +7,12 @@
 // picture, each from the click to its result shown (they run off the
 // user-interface thread), beside djpeg's decode of the same JPEG file;
 // opening the JPEG is timed to its reduced first view and to the full
-// picture.
+// picture. Zoom steps and panning at 100 % are timed the same way.
 //
 // Run it on a display, or offscreen:
 //   xvfb-run -a bench/bench_window [photo]
 //   QT_QPA_PLATFORM=offscreen bench/bench_window [photo]
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
+#include <QTabWidget>
 #include <QTest>
 #include <algorithm>
 #include <cstdio>
@@ -147,6 +149,39 @@ void PreviewLines(TForm1& form) {
   form.MenuCOC->trigger();
 }
 
+// Zoom steps (View > Zoom In and Out, from Fit to 800 % and back) and
+// panning at 100 % (the middle button dragged), each from the change to
+// the repainted page with its guide lines.
+void ZoomLines(TForm1& form) {
+  QWidget* page = form.PageControl1->currentWidget();
+  int step = 0;
+  const Times zoom = Measure(120, [&](int) {
+    // 14 steps in from Fit to 800 % (and one more that stays), then out.
+    (step++ % 30 < 15 ? form.MenuVI : form.MenuVO)->trigger();
+    page->repaint();
+  });
+  std::printf("zoom frame: median %.1f ms, p90 %.1f ms\n", zoom.median, zoom.p90);
+  form.MenuVA->trigger();
+  const QPointF start(form.Image2->width() / 2.0, form.Image2->height() / 2.0);
+  QTest::mousePress(form.Image2, Qt::MiddleButton, {}, start.toPoint());
+  const Times pan = Measure(240, [&](int i) {
+    // Back and forth, 15 pixels a frame.
+    const int k = i % 40;
+    const QPointF at = start + QPointF(15, 9) * (k < 20 ? k : 40 - k);
+    QMouseEvent move(QEvent::MouseMove, at, form.Image2->mapToGlobal(at), Qt::NoButton, Qt::MiddleButton, {});
+    QApplication::sendEvent(form.Image2, &move);
+    page->repaint();
+  });
+  QTest::mouseRelease(form.Image2, Qt::MiddleButton, {}, start.toPoint());
+  std::printf("pan frame: median %.1f ms, p90 %.1f ms\n", pan.median, pan.p90);
+  const Times redraw = Measure(60, [&](int i) {
+    form.TrackBarAngle->setValue(i % 2 ? 10 : -25);
+    page->repaint();
+  });
+  std::printf("guide-line redraw at 100 %%: median %.1f ms, p90 %.1f ms\n", redraw.median, redraw.p90);
+  form.MenuVF->trigger();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +217,7 @@ int main(int argc, char** argv) {
   std::printf("Platform %s, picture 6000 x 4000, view %d x %d, device pixel ratio %.2f\n",
               qPrintable(QGuiApplication::platformName()), form.Image1->width(), form.Image1->height(),
               form.devicePixelRatioF());
+  ZoomLines(form);
   PreviewLines(form);
   if (qEnvironmentVariableIsSet("TESSARIN_BENCH_PREVIEW_ONLY")) return 0;
   {
