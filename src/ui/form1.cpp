@@ -478,7 +478,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     for (QWidget* page : {TabSheetOriginal, TabSheetModified}) {
       page->setGeometry(area);
       for (QWidget* view : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (!qobject_cast<QScrollBar*>(view)) view->setGeometry(QRect(QPoint(0, 0), area.size()));
+        if (dynamic_cast<TImageView*>(view) != nullptr || dynamic_cast<TGuideOverlay*>(view) != nullptr)
+          view->setGeometry(QRect(QPoint(0, 0), area.size()));
     }
     OverlayResized();
   } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {

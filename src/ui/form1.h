@@ -192,15 +192,16 @@ class TForm1 : public QMainWindow {
   QAction* MenuER;
   QAction* MenuES;
   QMenu* MenuV;
-  QAction* MenuVF;         // Fit
-  QAction* MenuVA;         // Actual Pixels
-  QAction* MenuVI;         // Zoom In
-  QAction* MenuVO;         // Zoom Out
-  QLabel* ZoomLabel;       // the zoom in percent, beside the tabs
-  QScrollBar* ScrollH[2];  // on each tab, over the view's edges while the
-  QScrollBar* ScrollV[2];  // picture is larger than the view
-  QAction* MenuEU;         // Undo
-  QAction* MenuED;         // Redo
+  QAction* MenuVF;           // Fit
+  QAction* MenuVA;           // Actual Pixels
+  QAction* MenuVI;           // Zoom In
+  QAction* MenuVO;           // Zoom Out
+  QLabel* ZoomLabel;         // the zoom in percent, beside the tabs
+  QScrollBar* ScrollH[2];    // on each tab, over the view's edges while the
+  QScrollBar* ScrollV[2];    // picture is larger than the view
+  QWidget* ScrollCorner[2];  // where both meet
+  QAction* MenuEU;           // Undo
+  QAction* MenuED;           // Redo
   // Shows what a long command does while it runs.
   QWidget* ProgressPanel;
 

@@ -55,6 +55,9 @@ void TForm1::BuildViewMenu() {
   for (QWidget* page : {TabSheetOriginal, TabSheetModified}) {
     ScrollH[i] = new QScrollBar(Qt::Horizontal, page);
     ScrollV[i] = new QScrollBar(Qt::Vertical, page);
+    ScrollCorner[i] = new QWidget(page);
+    ScrollCorner[i]->setAutoFillBackground(true);
+    ScrollCorner[i]->hide();
     for (QScrollBar* bar : {ScrollH[i], ScrollV[i]}) {
       bar->hide();
       connect(bar, &QScrollBar::valueChanged, this, [this, i] {
@@ -116,8 +119,10 @@ void TForm1::ApplyViewport() {
     ScrollV[i]->setPageStep(view.height());
     ScrollH[i]->setValue(int(std::lround(-drawn.left())));
     ScrollV[i]->setValue(int(std::lround(-drawn.top())));
-    ScrollH[i]->raise();
-    ScrollV[i]->raise();
+    ScrollCorner[i]->setGeometry(view.width() - extent, view.height() - extent, extent, extent);
+    ScrollCorner[i]->setVisible(across && down);
+    for (QWidget* w : {static_cast<QWidget*>(ScrollH[i]), static_cast<QWidget*>(ScrollV[i]), ScrollCorner[i]})
+      w->raise();
   }
   scrolling_ = false;
   UpdateTint();
