@@ -12,10 +12,17 @@ FUZZ_RUNS    ?= -1
 JOBS       ?= $(shell nproc)
 SAMPLE     ?= samples/evening-glow.jpg
 
-.PHONY: deps configure build test asan tsan format-check fuzz fuzz-build fuzz-smoke run bench clean
+.PHONY: deb deps configure build test asan tsan format-check fuzz fuzz-build fuzz-smoke run bench clean
 
 deps:
 	@scripts/setup-deps
+
+# build/tessarin_<version>_amd64.deb: the two programs, the desktop file,
+# the icons, the manual pages and the AppStream description under /usr.
+deb: configure
+	@scripts/setup-deps deb
+	@cmake --build $(BUILD) -j $(JOBS) --target tessarin tessarin-cli tessarin-cli-man tessarin-man tessarin-changelog
+	@cd $(BUILD) && cpack -G DEB
 
 configure: deps
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
