@@ -5,7 +5,8 @@ cmake=$1 build=$2
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 "$cmake" --install "$build" --prefix "$prefix" > /dev/null
-for f in bin/tessarin bin/tessarin-cli share/man/man1/tessarin-cli.1 share/applications/tessarin.desktop \
+for f in bin/tessarin bin/tessarin-cli share/man/man1/tessarin-cli.1.gz share/man/man1/tessarin.1.gz \
+         share/applications/tessarin.desktop share/doc/tessarin/copyright \
          share/metainfo/tessarin.metainfo.xml \
          share/icons/hicolor/scalable/apps/tessarin.svg; do
   [[ -e "$prefix/$f" ]] || { echo "FAIL: $f not installed" >&2; exit 1; }
