@@ -29,10 +29,10 @@ int GetPerpendicular(TPoint point, int viewWidth, int viewHeight, int angle) {
   if (angle == -90) return SaturatingInt(Extended(i));
   const double a = DegreesToRadiansF(std::abs(angle));
   const double b = DegreesToRadiansF(std::abs(angle) + 90);
-  const int k = RoundInt(std::tan(Extended(a)) * Extended(i));
+  const int k = RoundInt(ExtTan(Extended(a)) * Extended(i));
   // The row where the line through the point crosses the centre column.
   const Extended y = angle > 0 ? Extended(point.Y) - k : Extended(point.Y) + k;
-  const double distance = static_cast<double>(std::sin(Extended(b)) * (y - cY));
+  const double distance = static_cast<double>(ExtSin(Extended(b)) * (y - cY));
   return RoundInt(distance);
 }
 
@@ -50,7 +50,7 @@ MaskGeometry ComputeMaskGeometry(int width, int height, TPoint point, const Focu
   MaskGeometry g;
   const long long sumSquares =
       static_cast<long long>(width) * width + static_cast<long long>(height) * height;
-  g.diagonal = static_cast<int>(std::ceil(std::sqrt(Extended(sumSquares))));
+  g.diagonal = static_cast<int>(ExtCeil(ExtSqrt(Extended(sumSquares))));
   g.ratio = FitRatio(focus.viewWidth, focus.viewHeight, width, height);
   g.center = g.diagonal / 2;
   g.perpendicular = RoundInt(
@@ -59,7 +59,7 @@ MaskGeometry ComputeMaskGeometry(int width, int height, TPoint point, const Focu
   g.depth = RoundInt(Extended(focus.depthSetting) / 600 * Extended(std::min(width, height)));
   const double w = SlopeFactor(focus.slope);
   g.slope1 = RoundInt(Extended(g.depth) * 0.7L + Extended(g.diagonal) * Extended(w));
-  g.slope2 = RoundInt((Extended(std::abs(focus.angle)) * (1.0L / 180) + 0.5L) * g.slope1);
+  g.slope2 = RoundInt((Extended(std::abs(focus.angle)) * (Extended(1) / 180) + 0.5L) * g.slope1);
   // In 64 bits, then saturated: a focus point far off the view must not
   // overflow the row arithmetic.
   const auto sat = [](long long v) { return SaturatingInt(Extended(v)); };

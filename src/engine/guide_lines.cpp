@@ -35,11 +35,11 @@ GuideLines PutLine(TPoint point, int viewWidth, int viewHeight, int angle, int d
   if (angle == -90) angle = 90;  // vertical either way
   const double a = DegreesToRadiansF(angle);
   const double b = DegreesToRadiansF(angle + 90);
-  const int dx = TruncInt(std::cos(Extended(b)) * Extended(lines.depth));
-  const int dy = TruncInt(std::sin(Extended(b)) * Extended(lines.depth));
+  const int dx = TruncInt(ExtCos(Extended(b)) * Extended(lines.depth));
+  const int dy = TruncInt(ExtSin(Extended(b)) * Extended(lines.depth));
   lines.sideB = {Sub(point.X, dx), Sub(point.Y, dy)};
   lines.sideC = {Add(point.X, dx), Add(point.Y, dy)};
-  const Extended t = std::tan(Extended(a));
+  const Extended t = ExtTan(Extended(a));
   lines.red = LineThrough(point.X, point.Y, angle, t, viewWidth, viewHeight);
   lines.yellowB = LineThrough(lines.sideB.X, lines.sideB.Y, angle, t, viewWidth, viewHeight);
   lines.yellowC = LineThrough(lines.sideC.X, lines.sideC.Y, angle, t, viewWidth, viewHeight);

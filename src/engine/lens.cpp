@@ -66,7 +66,7 @@ LensRadius::LensRadius(int width, int height, const Look& look, const TBitmap* d
   const MaskGeometry g = ComputeMaskGeometry(width, height, point, focus);
   // In extended precision, as the mask turns: the same on every machine.
   const Extended angle = Extended(look.angle) * kDegToRad;
-  sin_ = double(std::sin(angle)), cos_ = double(std::cos(angle));
+  sin_ = double(ExtSin(angle)), cos_ = double(ExtCos(angle));
   centreX_ = width / 2.0 + (point.X - focus.viewWidth / 2.0) / g.ratio;
   centreY_ = height / 2.0 + (point.Y - focus.viewHeight / 2.0) / g.ratio;
   offset_ = g.perpendicular;

@@ -102,5 +102,5 @@ inline int RoundInt(Extended v) {
   return SaturatingInt(RoundHalfEven(v));
 }
 inline int TruncInt(Extended v) {
-  return SaturatingInt(std::trunc(v));
+  return SaturatingInt(ExtTrunc(v));
 }

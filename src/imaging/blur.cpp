@@ -23,7 +23,7 @@ std::vector<float> GaussianWeights(int zone) {
   std::vector<float> gf(std::size_t(range) + 1);
   for (int i = 0; i <= range; ++i) {
     const Extended exponent = Extended(-(i * i)) / Extended(2 * zone * zone);
-    gf[std::size_t(i)] = static_cast<float>(std::exp(exponent));
+    gf[std::size_t(i)] = static_cast<float>(ExtExp(exponent));
   }
   return gf;
 }

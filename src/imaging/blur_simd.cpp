@@ -58,7 +58,7 @@ std::vector<float> Counts(const std::vector<float>& gf, int range, int length) {
     }
     float count = 0;
     for (int i = std::max(0, x - range); i <= std::min(length - 1, x + range); ++i)
-      count = static_cast<float>(static_cast<long double>(count) + gf[std::size_t(std::abs(i - x))]);
+      count = static_cast<float>(Extended(count) + Extended(gf[std::size_t(std::abs(i - x))]));
     counts[std::size_t(x)] = count;
     if (whole) inner = count;
   }

@@ -16,18 +16,10 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
-
-// The toolkit's arithmetic is defined on the 80-bit extended type: a 64-bit
-// significand, each operation rounded to nearest.
-static_assert(LDBL_MANT_DIG == 64,
-              "Tessarin needs long double to be the 80-bit extended type (64-bit significand), "
-              "as on x86-64 with GCC or Clang; this platform's long double differs and the "
-              "pictures would not come out bit-exact.");
-
-using Extended = long double;
+#include "imaging/extended.h"
 
 // Pi rounded to the extended type.
-inline constexpr Extended kPi = 3.141592653589793238462643383279502884L;
+inline constexpr Extended kPi = Extended(3.141592653589793238462643383279502884L);
 
 // The row table the two accessors share: every row's start address, taken
 // once, and the size of the bitmap when the accessor was made. Taking the

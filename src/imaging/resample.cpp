@@ -31,8 +31,8 @@ namespace {
 
 constexpr Extended kHalfPi = kPi / 2;
 constexpr Extended kHalfPiSquared = kPi * kPi / 2;
-constexpr Extended kEightNinths = 8.0L / 9.0L;
-constexpr Extended kSixteenNinths = 16.0L / 9.0L;
+constexpr Extended kEightNinths = Extended(8) / 9;
+constexpr Extended kSixteenNinths = Extended(16) / 9;
 
 // Weight functions of the window methods, for a distance d >= 0.
 
@@ -58,7 +58,7 @@ Extended Bell(Extended d) {
 
 Extended Lanczos(Extended d) {
   if (d == 0) return 1;
-  return sinl(kPi * d) * sinl(kHalfPi * d) / (kHalfPiSquared * (d * d));
+  return ExtSin(kPi * d) * ExtSin(kHalfPi * d) / (kHalfPiSquared * (d * d));
 }
 
 Extended Lagrange(Extended d) {

@@ -154,10 +154,10 @@ HWY_EXPORT(RoundRow);
 constexpr int kPad = 64;
 
 // The largest sum of absolute weights over the destination columns (rows).
-long double LargestWeightSum(const std::vector<AxisTaps>& axis, int taps) {
-  long double largest = 0;
+Extended LargestWeightSum(const std::vector<AxisTaps>& axis, int taps) {
+  Extended largest = 0;
   for (const AxisTaps& a : axis) {
-    long double sum = 0;
+    Extended sum = 0;
     for (int t = 0; t < taps; ++t) sum += fabsl(a.weight[t]);
     largest = std::max(largest, sum);
   }

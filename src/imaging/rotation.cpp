@@ -33,8 +33,8 @@ float ToFloat(Extended value) {
 // Sine and cosine of `degrees`, each rounded to a float.
 void SinCos(float degrees, float& sn, float& cs) {
   const Extended radians = (kPi * Extended(degrees)) / 180;
-  sn = ToFloat(sinl(radians));
-  cs = ToFloat(cosl(radians));
+  sn = ToFloat(ExtSin(radians));
+  cs = ToFloat(ExtCos(radians));
 }
 
 // The picture with a one-pixel frame of `bkColor` around it.
