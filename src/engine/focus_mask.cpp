@@ -88,7 +88,7 @@ namespace {
 // To8bit's value for a grey pixel (v, v, v).
 std::uint8_t GreyOf(int v) {
   const Extended e = Extended(v) * 0.299L + Extended(v) * 0.587L + Extended(v) * 0.114L;
-  return static_cast<std::uint8_t>(std::trunc(e));
+  return static_cast<std::uint8_t>(ExtTrunc(e));
 }
 
 // ClipMaskBMP's copy of `source` pixels onto `size` (TBitmap::CopyRect):
@@ -182,7 +182,7 @@ void To8bit(TBitmap& bmp) {
         const TRGBTriple* p = src.GetData(x, y);
         const Extended v =
             Extended(p->rgbtRed) * 0.299L + Extended(p->rgbtGreen) * 0.587L + Extended(p->rgbtBlue) * 0.114L;
-        *dst.GetData(x, y) = static_cast<std::uint8_t>(std::trunc(v));
+        *dst.GetData(x, y) = static_cast<std::uint8_t>(ExtTrunc(v));
       }
     }
   }

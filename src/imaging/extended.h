@@ -57,6 +57,9 @@ inline Extended ExtTrunc(Extended x) {
 inline Extended ExtCeil(Extended x) {
   return SoftExtended::Ceil(x);
 }
+inline Extended ExtAbs(Extended x) {
+  return x.Negative() ? -x : x;
+}
 #else
 inline Extended ExtSin(Extended x) {
   return sinl(x);
@@ -78,5 +81,8 @@ inline Extended ExtTrunc(Extended x) {
 }
 inline Extended ExtCeil(Extended x) {
   return ceill(x);
+}
+inline Extended ExtAbs(Extended x) {
+  return fabsl(x);
 }
 #endif

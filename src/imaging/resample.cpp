@@ -144,7 +144,7 @@ std::vector<AxisTaps> Axis(int size, int count, TResizeMode mode, bool columns) 
           const int f = first + t;
           // Outside the picture the tap reads the base column (row) instead.
           a.index[t] = (f < 0 || f > size - 1) ? base : f;
-          if (mode != rmBSpline) a.weight[t] = k(fabsl(pos - f));
+          if (mode != rmBSpline) a.weight[t] = k(ExtAbs(pos - f));
         }
         if (mode == rmBSpline) BSplineWeights(pos - base, columns, a.weight);
         break;

@@ -158,7 +158,7 @@ Extended LargestWeightSum(const std::vector<AxisTaps>& axis, int taps) {
   Extended largest = 0;
   for (const AxisTaps& a : axis) {
     Extended sum = 0;
-    for (int t = 0; t < taps; ++t) sum += fabsl(a.weight[t]);
+    for (int t = 0; t < taps; ++t) sum += ExtAbs(a.weight[t]);
     largest = std::max(largest, sum);
   }
   return largest;

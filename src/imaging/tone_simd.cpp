@@ -193,7 +193,7 @@ namespace {
 // far outside the sliders' range that the float bound grows useless (such
 // calls take the plain path, which gives the same bytes).
 bool LanesFor(Extended percent, const SaturationFactors& f, SaturationLanes& lanes) {
-  if (!(fabsl(percent) <= 10000)) return false;
+  if (!(ExtAbs(percent) <= 10000)) return false;
   const Extended m[3][3] = {{f.satCompR + f.level, f.satCompG, f.satCompB},
                             {f.satCompR, f.satCompG + f.level, f.satCompB},
                             {f.satCompR, f.satCompG, f.satCompB + f.level}};
@@ -202,7 +202,7 @@ bool LanesFor(Extended percent, const SaturationFactors& f, SaturationLanes& lan
     Extended sum = 0;
     for (int i = 0; i < 3; ++i) {
       lanes.m[c][i] = static_cast<float>(m[c][i]);
-      sum += fabsl(m[c][i]);
+      sum += ExtAbs(m[c][i]);
     }
     largest = std::max(largest, sum);
   }

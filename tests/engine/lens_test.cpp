@@ -116,7 +116,7 @@ TEST(LensLook, LightsBecomeDiscsThatGrowWithTheDistance) {
     for (int y = l.y - 20; y <= l.y + 20; ++y)
       for (int x = l.x - 20; x <= l.x + 20; ++x)
         area += linear[std::size_t(PixelAt(out, x, y).g)] >= middle / 2;
-    EXPECT_NEAR(std::sqrt(area / kPi), l.radius, 0.15 * l.radius);
+    EXPECT_NEAR(std::sqrt(area / double(kPi)), l.radius, 0.15 * l.radius);
   }
 }
 

@@ -25,7 +25,8 @@ TEST(RoundHalfEven, AgreesWithTheLibraryRounding) {
     const Extended v = Extended(std::int64_t(rng() >> (rng() % 64))) / Extended(1 << (rng() % 16));
     values.push_back(rng() % 2 ? v : -v);
   }
-  for (Extended v : values) ASSERT_EQ(RoundHalfEven(v), __builtin_nearbyintl(v)) << double(v);
+  for (Extended v : values)
+    ASSERT_EQ(RoundHalfEven(v), Extended(__builtin_nearbyintl(static_cast<long double>(v)))) << double(v);
 }
 
 TEST(Accessors, EmptyBitmapGivesEmptyRowTable) {
