@@ -49,7 +49,8 @@ struct Sums {
 
 // One pass along the rows (the row pass) or down the columns (the column
 // pass), reading `src` and writing `dst`.
-void Pass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>& gf, int range, bool alongRows) {
+void Pass(const TBmpData24& src, const TBmpData24& dst, const std::vector<float>& gf, int range,
+          bool alongRows) {
   const int w = src.Width(), h = src.Height();
   const int length = alongRows ? w : h;
   for (int y = 0; y < h; ++y) {

@@ -45,6 +45,15 @@
 #define HWY_TARGET_INCLUDE "imaging/blur_simd_kernels.cpp"
 #include "imaging/blur_simd_kernels.h"
 
+// The kernels keep their accumulators in arrays of vectors, which the
+// scalable vectors of SVE cannot form: on ARM64 they take NEON (which every
+// ARM64 processor has; the dispatch picks it on SVE machines too).
+#include <hwy/detect_targets.h>
+#if HWY_ARCH_ARM_A64
+#undef HWY_DISABLED_TARGETS
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
+#endif
+
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 

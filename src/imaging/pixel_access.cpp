@@ -10,7 +10,9 @@ TBmpConstRows::TBmpConstRows(const TBitmap& bmp) : FWidth(bmp.Width()), FHeight(
   for (int y = 0; y < FHeight; ++y) sl[std::size_t(y)] = bmp.ScanLine(y);
 }
 
-TBitmap BmpClone(const TBitmap& bmp) { return bmp; }
+TBitmap BmpClone(const TBitmap& bmp) {
+  return bmp;
+}
 
 std::uint8_t AdjustByte(int value) {
   if (value < 0) return 0;

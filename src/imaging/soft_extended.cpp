@@ -75,9 +75,10 @@ SoftExtended FromQuad(Quad q) {
   if (q == 0) return SoftExtended(0.0);
   const bool neg = q < 0;
   if (neg) q = -q;
-  if (q > Quad(1) && q * Quad(0.5) == q) return neg ? -SoftExtended(__builtin_inf()) : SoftExtended(__builtin_inf());
+  if (q > Quad(1) && q * Quad(0.5) == q)
+    return neg ? -SoftExtended(__builtin_inf()) : SoftExtended(__builtin_inf());
   int e = 0;
-  const Quad f = QFrexp(q, &e);  // q = f * 2^e, f in [0.5, 1)
+  const Quad f = QFrexp(q, &e);                                             // q = f * 2^e, f in [0.5, 1)
   const auto sig = static_cast<unsigned __int128>(QScale(f, kQuadDigits));  // exact: an integer
   return SoftExtended::Scaled(neg, e - kQuadDigits, sig);
 }

@@ -24,7 +24,7 @@ class SoftExtended {
  public:
   constexpr SoftExtended() = default;
   template <class T>
-    requires std::is_integral_v<T>
+  requires std::is_integral_v<T>
   constexpr SoftExtended(T v) {  // NOLINT: converts as the hardware would
     if constexpr (std::is_signed_v<T>) {
       const bool neg = v < 0;
@@ -34,8 +34,8 @@ class SoftExtended {
       *this = FromUnsigned(false, std::uint64_t(v));
     }
   }
-  constexpr SoftExtended(double v) { *this = FromDouble(v); }  // NOLINT
-  constexpr SoftExtended(float v) { *this = FromDouble(double(v)); }  // NOLINT: exact
+  constexpr SoftExtended(double v) { *this = FromDouble(v); }           // NOLINT
+  constexpr SoftExtended(float v) { *this = FromDouble(double(v)); }    // NOLINT: exact
   constexpr SoftExtended(long double v) { *this = FromLongDouble(v); }  // NOLINT
 
   // The bits: sign and biased exponent (bias 16383), and the significand.
@@ -56,7 +56,7 @@ class SoftExtended {
   explicit constexpr operator float() const { return float(ToBinary<double, 24, 127, 254>()); }
   explicit constexpr operator long double() const;
   template <class T>
-    requires std::is_integral_v<T>
+  requires std::is_integral_v<T>
   explicit constexpr operator T() const {  // truncates, as a cast does
     return T(ToInteger());
   }
@@ -102,7 +102,9 @@ class SoftExtended {
 
   constexpr int Exponent() const { return se_ & 0x7FFF; }
   static constexpr SoftExtended Zero(bool neg) { return FromBits(neg ? 0x8000 : 0, 0); }
-  static constexpr SoftExtended Inf(bool neg) { return FromBits((neg ? 0x8000 : 0) | kMaxExponent, 1ull << 63); }
+  static constexpr SoftExtended Inf(bool neg) {
+    return FromBits((neg ? 0x8000 : 0) | kMaxExponent, 1ull << 63);
+  }
   static constexpr SoftExtended NaN() { return FromBits(0xFFFF, 0xC000000000000000ull); }
 
   // The value sig * 2^(exp - 127), rounded to 64 bits (sig's lowest bit

@@ -109,23 +109,25 @@ void SaturationRow(const std::uint8_t* in, std::uint8_t* row, int count, const S
     const auto r = hn::ConvertTo(df, hn::PromoteTo(di, r8));
     const auto g = hn::ConvertTo(df, hn::PromoteTo(di, g8));
     const auto b = hn::ConvertTo(df, hn::PromoteTo(di, b8));
-    hn::Vec<decltype(df)> out[3];
+    // One channel at a time (no arrays of vectors: scalable vectors have no
+    // size to make one of).
     auto doubtful = hn::Lt(hn::Zero(df), hn::Zero(df));
-    for (int c = 0; c < 3; ++c) {
+    const auto channel = [&](int c) {
       const auto v = hn::Add(hn::Add(hn::Mul(hn::Set(df, s.m[c][0]), r), hn::Mul(hn::Set(df, s.m[c][1]), g)),
                              hn::Mul(hn::Set(df, s.m[c][2]), b));
       // Distance from the nearest half-integer.
       const auto off = hn::Abs(hn::Sub(hn::Sub(v, hn::Floor(v)), half));
       doubtful = hn::Or(doubtful, hn::Le(off, bound));
-      out[c] = v;
-    }
+      return v;
+    };
+    const auto out0 = channel(0), out1 = channel(1), out2 = channel(2);
     const bool anyDoubt = !hn::AllFalse(df, doubtful);
     // The doubtful pixels as they were, before the vector's bytes land on them.
     std::uint8_t before[3 * hn::MaxLanes(df)];
     if (anyDoubt) std::memcpy(before, in + 3 * x, std::size_t(3 * N));
-    const auto red = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[0]), lo), hi));
-    const auto green = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[1]), lo), hi));
-    const auto blue = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out[2]), lo), hi));
+    const auto red = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out0), lo), hi));
+    const auto green = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out1), lo), hi));
+    const auto blue = hn::DemoteTo(d8, hn::Min(hn::Max(hn::NearestInt(out2), lo), hi));
     hn::StoreInterleaved3(blue, green, red, d8, p);
     if (!anyDoubt) continue;
     std::uint8_t doubtBits[(hn::MaxLanes(df) + 7) / 8];

@@ -28,7 +28,8 @@ Bits Of(SoftExtended v) {
 ::testing::AssertionResult Same(SoftExtended soft, Bits hard, const char* what) {
   if (Of(soft) == hard) return ::testing::AssertionSuccess();
   // NaNs need only be NaNs.
-  if (soft.IsNaN() && (hard.se & 0x7FFF) == 0x7FFF && (hard.m << 1) != 0) return ::testing::AssertionSuccess();
+  if (soft.IsNaN() && (hard.se & 0x7FFF) == 0x7FFF && (hard.m << 1) != 0)
+    return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << what << ": soft " << std::hex << Of(soft).se << ":" << Of(soft).m
                                        << ", x87 " << hard.se << ":" << hard.m;
 }
@@ -43,15 +44,15 @@ TEST(SoftExtended, LiteralsRoundAsTheX87Does) {
     SoftExtended value;
     Bits bits;
   };
-  for (const Case& c : {Case{kPi, {0x4000, 0xc90fdaa22168c235ull}},
-                        Case{SoftExtended(0.7L), {0x3ffe, 0xb333333333333333ull}},
-                        Case{SoftExtended(0.299L), {0x3ffd, 0x9916872b020c49baull}},
-                        Case{SoftExtended(0.587L), {0x3ffe, 0x9645a1cac083126full}},
-                        Case{SoftExtended(0.114L), {0x3ffb, 0xe978d4fdf3b645a2ull}},
-                        Case{SoftExtended(0.3086L), {0x3ffd, 0x9e00d1b71758e219ull}},
-                        Case{SoftExtended(0.6094L), {0x3ffe, 0x9c01a36e2eb1c433ull}},
-                        Case{SoftExtended(0.082L), {0x3ffb, 0xa7ef9db22d0e5604ull}},
-                        Case{SoftExtended(kPi) / 180, {0x3ff9, 0x8efa351294e9c8aeull}}}) {
+  for (const Case& c :
+       {Case{kPi, {0x4000, 0xc90fdaa22168c235ull}}, Case{SoftExtended(0.7L), {0x3ffe, 0xb333333333333333ull}},
+        Case{SoftExtended(0.299L), {0x3ffd, 0x9916872b020c49baull}},
+        Case{SoftExtended(0.587L), {0x3ffe, 0x9645a1cac083126full}},
+        Case{SoftExtended(0.114L), {0x3ffb, 0xe978d4fdf3b645a2ull}},
+        Case{SoftExtended(0.3086L), {0x3ffd, 0x9e00d1b71758e219ull}},
+        Case{SoftExtended(0.6094L), {0x3ffe, 0x9c01a36e2eb1c433ull}},
+        Case{SoftExtended(0.082L), {0x3ffb, 0xa7ef9db22d0e5604ull}},
+        Case{SoftExtended(kPi) / 180, {0x3ff9, 0x8efa351294e9c8aeull}}}) {
     EXPECT_EQ(Of(c.value), c.bits) << std::hex << Of(c.value).se << ":" << Of(c.value).m;
   }
 }
@@ -168,7 +169,8 @@ TEST(SoftExtended, FunctionsGiveTheLibrarysValues) {
   int lastBit = 0;
   for (int i = 0; i < 200'000; ++i) {
     const SoftExtended x = SoftExtended(angle(rng)) * SoftExtended(1.0000001);
-    for (const auto& [soft, hard] : {std::pair{SoftSin(x), sinl(Hard(x))}, std::pair{SoftCos(x), cosl(Hard(x))}}) {
+    for (const auto& [soft, hard] :
+         {std::pair{SoftSin(x), sinl(Hard(x))}, std::pair{SoftCos(x), cosl(Hard(x))}}) {
       ASSERT_EQ(float(soft), float(hard)) << double(Hard(x));
       ASSERT_LE(std::fabs(Hard(soft) - hard), std::fabs(hard) * 0x1p-63L + 0x1p-16000L) << double(Hard(x));
       lastBit += !(Of(soft) == Of(hard));
