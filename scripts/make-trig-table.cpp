@@ -46,7 +46,8 @@ int main() {
   std::vector<Bits> args;
   // Whole degrees through a float (the band's mask and guide lines).
   for (int d = -90; d <= 180; ++d)
-    args.push_back(Of(static_cast<long double>(static_cast<float>(static_cast<long double>(float(d)) * kDegToRad))));
+    args.push_back(
+        Of(static_cast<long double>(static_cast<float>(static_cast<long double>(float(d)) * kDegToRad))));
   // pi times the degrees, over 180 (the turn of a picture or the band).
   for (int d = -360; d <= 360; ++d) args.push_back(Of((kPi * static_cast<long double>(float(d))) / 180));
   // The degrees times pi / 180 (the lens look's band).
