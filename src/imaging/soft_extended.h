@@ -168,6 +168,7 @@ class SoftExtended {
   }
 
   static constexpr SoftExtended FromLongDouble(long double v);
+  static constexpr SoftExtended FromLongDoubleValue(long double v);
 
   template <class T, int kDigits, int kTBias, int kTMaxBiased>
   constexpr T ToBinary() const;
@@ -263,35 +264,10 @@ class SoftExtended {
   std::uint16_t se_ = 0;  // the sign (top bit) and the biased exponent
 };
 
-constexpr SoftExtended SoftExtended::FromLongDouble(long double v) {
-#if LDBL_MANT_DIG == 64
-  // The platform's own extended type: the same bits (the padding dropped).
-  struct Bits {
-    std::uint64_t m;
-    std::uint16_t se;
-    std::uint16_t pad[3];
-  };
-  if (std::is_constant_evaluated()) {
-    // Taken apart arithmetically, since a constant cannot be bit-cast with
-    // its padding: every step is exact.
-    if (v != v) return NaN();
-    const bool neg = v < 0 || (v == 0 && 1 / v < 0);
-    if (neg) v = -v;
-    if (v == 0) return Zero(neg);
-    if (v > LDBL_MAX) return Inf(neg);
-    int e = 0;
-    while (v >= 2) v /= 2, ++e;
-    while (v < 1) v *= 2, --e;
-    for (int i = 0; i < 63; ++i) v *= 2;  // exact: a power of two
-    return Round(neg, e, u128(std::uint64_t(v)) << 64);
-  }
-  long double copy = v;
-  Bits b{};
-  __builtin_memcpy(&b, &copy, 10);
-  return FromBits(b.se, b.m);
-#elif LDBL_MANT_DIG == 113 || LDBL_MANT_DIG == 53
-  // A wider (or a double) long double: its value rounded to 64 bits. The
-  // significand is taken as two integers, the upper 64 bits and the rest.
+constexpr SoftExtended SoftExtended::FromLongDoubleValue(long double v) {
+  // The value rounded to 64 bits, taken apart arithmetically (every step is
+  // exact): the significand as two integers, the upper 64 bits and the
+  // rest (nothing for the x87's own type).
   if (v != v) return NaN();
   const bool neg = v < 0 || (v == 0 && 1 / v < 0);
   if (neg) v = -v;
@@ -302,14 +278,30 @@ constexpr SoftExtended SoftExtended::FromLongDouble(long double v) {
   while (v < 1) v *= 2, --e;
   for (int i = 0; i < 63; ++i) v *= 2;
   const std::uint64_t hi = std::uint64_t(v);
-  long double rest = v - (long double)hi;  // exact, in [0, 1)
+  long double rest = v - (long double)hi;  // in [0, 1)
   for (int i = 0; i < 64; ++i) rest *= 2;
   const std::uint64_t lo = std::uint64_t(rest);
   const bool sticky = rest - (long double)lo != 0;
   return Round(neg, e, (u128(hi) << 64) | lo | u128(sticky));
-#else
+}
+
+constexpr SoftExtended SoftExtended::FromLongDouble(long double v) {
+#if LDBL_MANT_DIG == 64
+  // The platform's own extended type: the same bits (the padding dropped),
+  // except in a constant, which cannot be bit-cast with its padding.
+  if (!std::is_constant_evaluated()) {
+    struct {
+      std::uint64_t m;
+      std::uint16_t se;
+      std::uint16_t pad[3];
+    } b{};
+    __builtin_memcpy(&b, &v, 10);
+    return FromBits(b.se, b.m);
+  }
+#elif LDBL_MANT_DIG != 113 && LDBL_MANT_DIG != 53
 #error "unknown long double"
 #endif
+  return FromLongDoubleValue(v);
 }
 
 constexpr SoftExtended::operator long double() const {
@@ -348,15 +340,10 @@ constexpr T SoftExtended::ToBinary() const {
   int keep = kDigits;
   if (exp < 1 - kTBias) keep -= (1 - kTBias) - exp;  // denormal in the target
   if (keep < 0) return T(Negative() ? -0.0 : 0.0);
-  std::uint64_t kept, rest, half;
-  if (keep == 0) {
-    kept = 0, rest = m, half = 1ull << 63;
-    // Below half the smallest denormal unless exactly at it or above.
-  } else {
-    kept = m >> (64 - keep);
-    rest = m << keep;
-    half = 1ull << 63;
-  }
+  // keep is 0 for a value below the smallest denormal: it rounds to that
+  // denormal or to 0.
+  std::uint64_t kept = keep == 0 ? 0 : m >> (64 - keep);
+  const std::uint64_t rest = m << keep, half = 1ull << 63;
   if (rest > half || (rest == half && (kept & 1))) {
     ++kept;
     if (keep > 0 && kept >> keep) {  // carried into a new bit
@@ -368,7 +355,6 @@ constexpr T SoftExtended::ToBinary() const {
   // kept * 2^(exp - (keep - 1)) as a double: exact.
   double r = double(kept);
   int scale = exp - (keep - 1);
-  if (keep == 0) scale = exp + 1;
   for (; scale > 0; --scale) r *= 2;
   for (; scale < 0; ++scale) r /= 2;
   return T(Negative() ? -r : r);
@@ -392,7 +378,7 @@ constexpr SoftExtended SoftExtended::Trunc(SoftExtended x) {
 
 constexpr SoftExtended SoftExtended::Ceil(SoftExtended x) {
   const SoftExtended t = Trunc(x);
-  if (t == x || x.Negative()) return t == 0 && x.Negative() ? Zero(true) : t;
+  if (t == x || x.Negative()) return t;  // Trunc keeps the sign of -0.5's -0
   return t + 1;
 }
 
