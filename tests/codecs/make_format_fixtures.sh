@@ -16,7 +16,8 @@
 # cwebp, dwebp, img2webp, webpmux, tiffcp, tiffset, tiff2rgba, cjxl, djxl.
 set -euo pipefail
 out=${1:?usage: make_format_fixtures.sh OUTDIR}
-meta="$(cd "$(dirname "$0")" && pwd)/fixtures/metadata"
+here="$(cd "$(dirname "$0")" && pwd)"
+meta="$here/fixtures/metadata"
 rm -rf "$out"
 mkdir -p "$out"
 cd "$out"
@@ -83,8 +84,16 @@ q avifenc -d 10 --min 10 --max 20 src.png avifenc10.avif
 # A phone's photo: camera.jpg's EXIF and XMP with the P3 profile.
 convert "$meta/camera.jpg" +profile icc -profile p3.icc phone.jpg
 q heif-enc -q 80 phone.jpg -o phone.heic
-# Stored turned with EXIF orientation 6, which heif-enc keeps (no irot).
+# Stored turned with EXIF orientation 6, which heif-enc keeps and adds as an irot box.
 q heif-enc -q 90 "$meta/orient6.jpg" -o orient6.heic
+# As current phones write them: an auxiliary image (here the alpha of the
+# primary, item 2) that refers to two images, the primary and the second
+# picture (item 3). heif-convert writes each picture, the primary first.
+convert src.png -negate negated.png
+q heif-enc -q 70 alpha.png negated.png -o aux_two.heic
+python3 "$here/heif_aux_refs.py" aux_two.heic 3 aux_refs.heic
+q heif-convert aux_refs.heic aux_refs.png
+mv aux_refs-1.png aux_refs.ref.png
 for f in heic heic_alpha avif avifenc8 avifenc10 orient6; do
   ext=heic
   [[ $f == avif* ]] && ext=avif
@@ -102,7 +111,6 @@ for f in lossy lossless alpha lossy_alpha; do
   q dwebp "$f.webp" -pam -o "$f.ref.pam"
   convert "$f.ref.pam" "$f.ref.png"
 done
-convert src.png -negate negated.png
 q img2webp -lossless src.png negated.png -o anim.webp
 q webpmux -get frame 1 anim.webp -o anim_first.webp
 q dwebp anim_first.webp -pam -o anim.ref.pam
