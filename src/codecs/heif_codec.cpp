@@ -9,6 +9,15 @@
 // (v * 255 + max / 2) / max with max = 2^bits - 1. Alpha is composited over
 // white as for PNG.
 //
+// Grids (how phones store large pictures: 512 x 512 tiles) without alpha
+// and with no transformation but turns and mirrors are decoded a tile at
+// a time, as many tiles at once as there are threads, each converted as
+// libheif converts the whole (so the bytes are those of a whole decode)
+// and put where the file's turns and mirrors take it. libheif then holds
+// a few tiles, not the whole canvas twice over (coded planes and RGB),
+// which for a 200-megapixel picture is the difference between fitting in
+// memory or not.
+//
 // Memory: the size of the primary image (after rotation) is checked
 // against the picture limits, and libheif's own limit is set to our side,
 // before anything is decoded; then libheif's limit is lowered to the
@@ -24,14 +33,18 @@
 // as libheif stores them (Exif item, "mime" item, "prof" colour box); IPTC
 // has no place in the format and is left out with a warning.
 #include <libheif/heif.h>
+#include <libheif/heif_properties.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "codecs/codec.h"
+#include "imaging/parallel.h"
 
 namespace codecs {
 namespace {
@@ -77,6 +90,147 @@ bool OpenPrimary(ByteView data, const char* format, const std::string& path, Hei
   return true;
 }
 
+// One row of libheif's interleaved RGB(A), 8 or 16 (little-endian) bits a
+// channel, as blue, green, red: deep values reduced to 8 bits by rounding
+// from `max`, alpha composited over white.
+void ToBgr(const std::uint8_t* src, int count, unsigned channels, bool deep, unsigned max,
+           std::uint8_t* dst) {
+  for (int x = 0; x < count; ++x, dst += 3) {
+    unsigned c[4];
+    for (unsigned k = 0; k < channels; ++k) {
+      if (deep) {
+        const std::uint8_t* p = src + (std::size_t(x) * channels + k) * 2;
+        const unsigned v = std::min<unsigned>(unsigned(p[0] | p[1] << 8), max);
+        c[k] = (v * 255 + max / 2) / max;
+      } else {
+        c[k] = src[std::size_t(x) * channels + k];
+      }
+    }
+    if (channels == 4) {
+      for (int k = 0; k < 3; ++k) c[k] = OverWhite(c[k], c[3]);
+    }
+    dst[0] = std::uint8_t(c[2]), dst[1] = std::uint8_t(c[1]), dst[2] = std::uint8_t(c[0]);
+  }
+}
+
+// Where a pixel of the stored canvas is shown, after the item's turns and
+// mirrors in their order: (x, y) goes to (ax x + bx y + cx, ay x + by y + cy)
+// of a width x height picture.
+struct Placement {
+  int ax = 1, bx = 0, cx = 0, ay = 0, by = 1, cy = 0;
+  int width = 0, height = 0;
+
+  bool Identity() const { return ax == 1 && by == 1 && bx == 0 && ay == 0; }
+  // A quarter turn anticlockwise: (x, y) to (y, width - 1 - x).
+  void Turn() {
+    const Placement p = *this;
+    ax = p.ay, bx = p.by, cx = p.cy;
+    ay = -p.ax, by = -p.bx, cy = p.width - 1 - p.cx;
+    std::swap(width, height);
+  }
+  void FlipTopBottom() { ay = -ay, by = -by, cy = height - 1 - cy; }
+  void FlipLeftRight() { ax = -ax, bx = -bx, cx = width - 1 - cx; }
+};
+
+// The placement of a grid's canvas, when every transformation of the item
+// is a turn or a mirror and the result has the declared size.
+bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const heif_image_tiling& tiling,
+                   int width, int height, Placement& place) {
+  place.width = int(tiling.image_width), place.height = int(tiling.image_height);
+  const heif_item_id item = heif_image_handle_get_item_id(handle);
+  const int count = heif_item_get_transformation_properties(heif, item, nullptr, 0);
+  std::vector<heif_property_id> ids(std::size_t(std::max(count, 0)));
+  if (count > 0 && heif_item_get_transformation_properties(heif, item, ids.data(), count) != count)
+    return false;
+  for (const heif_property_id id : ids) {
+    switch (heif_item_get_property_type(heif, item, id)) {
+      case heif_item_property_type_transform_rotation:
+        for (int turns = heif_item_get_property_transform_rotation_ccw(heif, item, id) / 90 % 4; turns > 0;
+             --turns)
+          place.Turn();
+        break;
+      case heif_item_property_type_transform_mirror:
+        switch (heif_item_get_property_transform_mirror(heif, item, id)) {
+          case heif_transform_mirror_direction_vertical:
+            place.FlipTopBottom();
+            break;
+          case heif_transform_mirror_direction_horizontal:
+            place.FlipLeftRight();
+            break;
+          default:
+            return false;
+        }
+        break;
+      default:  // a crop: the whole decode handles it
+        return false;
+    }
+  }
+  return place.width == width && place.height == height;
+}
+
+// Decodes a grid without alpha tile by tile into `picture` (see the top).
+bool DecodeGrid(const heif_image_handle* handle, const heif_image_tiling& tiling, const Placement& place,
+                bool deep, const char* format, const std::string& path, TBitmap& picture,
+                std::string& error) {
+  TBitmap out = TBitmap::ForDecode(place.width, place.height);
+  std::vector<std::uint8_t*> rows(std::size_t(place.height));
+  for (int y = 0; y < place.height; ++y) rows[std::size_t(y)] = out.ScanLine(y);
+  const int columns = int(tiling.num_columns), tileWidth = int(tiling.tile_width);
+  const int tileHeight = int(tiling.tile_height);
+  const int canvasWidth = int(tiling.image_width), canvasHeight = int(tiling.image_height);
+  // The first failing tile's message, whichever thread meets it.
+  std::mutex failure;
+  int failedTile = -1;
+  const auto fail = [&](int tile, const std::string& what) {
+    const std::lock_guard<std::mutex> lock(failure);
+    if (failedTile < 0 || tile < failedTile) failedTile = tile, error = FormatError(format, what, path);
+  };
+  HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+  if (!options) {
+    error = FormatError(format, "out of memory", path);
+    return false;
+  }
+  options->ignore_transformations = 1;  // tiles of the stored canvas; Placement turns them
+  const heif_chroma chroma = deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB;
+  ParallelFor(columns * int(tiling.num_rows), [&](int tile) {
+    const int tx = tile % columns, ty = tile / columns;
+    heif_image* decoded = nullptr;
+    const heif_error e = heif_image_handle_decode_image_tile(
+        handle, &decoded, heif_colorspace_RGB, chroma, options.get(), std::uint32_t(tx), std::uint32_t(ty));
+    const HeifPtr<heif_image> image(decoded);
+    if (e.code != heif_error_Ok || !image) return fail(tile, Message(e));
+    const int x0 = tx * tileWidth, y0 = ty * tileHeight;
+    const int w = std::min(heif_image_get_width(image.get(), heif_channel_interleaved), canvasWidth - x0);
+    const int h = std::min(heif_image_get_height(image.get(), heif_channel_interleaved), canvasHeight - y0);
+    int stride = 0;
+    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    if (plane == nullptr || w < std::min(tileWidth, canvasWidth - x0) ||
+        h < std::min(tileHeight, canvasHeight - y0))
+      return fail(tile, "a tile does not have its declared size");
+    const int bits = deep ? heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) : 8;
+    if (bits < 1 || bits > 16) return fail(tile, "unsupported bit depth");
+    std::vector<std::uint8_t> row(std::size_t(w) * 3);
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* src = plane + std::size_t(y) * std::size_t(stride);
+      const int cy = y0 + y;
+      if (place.Identity()) {
+        ToBgr(src, w, 3, deep, (1u << bits) - 1, rows[std::size_t(cy)] + std::size_t(x0) * 3);
+        continue;
+      }
+      ToBgr(src, w, 3, deep, (1u << bits) - 1, row.data());
+      for (int x = 0; x < w; ++x) {
+        const int cx = x0 + x;
+        std::memcpy(rows[std::size_t(place.ay * cx + place.by * cy + place.cy)] +
+                        std::size_t(place.ax * cx + place.bx * cy + place.cx) * 3,
+                    &row[std::size_t(x) * 3], 3);
+      }
+    }
+  });
+  if (failedTile >= 0) return false;
+  picture = std::move(out);
+  return true;
+}
+
 // Decodes the primary image of `data` into `picture`, with `format` in
 // every message.
 bool Decode(ByteView data, const char* format, const DecodeContext& context, TBitmap& picture,
@@ -91,18 +245,36 @@ bool Decode(ByteView data, const char* format, const DecodeContext& context, TBi
   const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
   const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle.get()) > 8 ||
                     heif_image_handle_get_chroma_bits_per_pixel(handle.get()) > 8;
-  // A grid image's canvas comes from its grid item, which may say more than
-  // the declared size: libheif's own limit holds each side of whatever it
-  // builds to about the longer declared side, and the budget is checked
-  // for a square of that side.
+  // libheif's own limit holds each side of whatever it builds to about the
+  // longer declared side. (Coded pictures are padded to whole coding
+  // blocks, and a grid's tiles may be larger than a small canvas: hence
+  // the margin and the floor.)
   const int longer = std::max(width, height);
-  // (Coded pictures are padded to whole coding blocks, and a grid's tiles
-  // may be larger than a small canvas: hence the margin and the floor.)
   heif_context_set_maximum_image_size_limit(heif.get(), std::max(longer + 128, 2048));
-  const std::uint64_t pixels = std::uint64_t(longer) * std::uint64_t(longer);
+  // libheif's peak, per pixel of what it decodes at once: the coded planes
+  // (up to 16-bit 4:4:4 with alpha) and the converted picture, twice when
+  // it turns it. That is the canvas (a grid's comes from its grid item,
+  // not from the declared size), or a tile per thread for a grid decoded
+  // tile by tile.
   const std::uint64_t channelBytes = deep ? 2 : 1, channels = alpha ? 4 : 3;
-  const std::uint64_t theirs = pixels * (4 * 2 + 2 * channels * channelBytes);
-  if (!CheckMemory(format, RowStore::Cost(width, height) + theirs, context, error)) return false;
+  const std::uint64_t perPixel = 4 * 2 + 2 * channels * channelBytes;
+  heif_image_tiling tiling{};
+  if (heif_image_handle_get_image_tiling(handle.get(), 0, &tiling).code != heif_error_Ok)
+    tiling = heif_image_tiling{
+        1, 1, 1, std::uint32_t(width), std::uint32_t(height), std::uint32_t(width), std::uint32_t(height), 0,
+        0, 0, {}};
+  Placement place;
+  if (!alpha && std::uint64_t(tiling.num_columns) * tiling.num_rows > 1 &&
+      tiling.number_of_extra_dimensions == 0 &&
+      GridPlacement(heif.get(), handle.get(), tiling, width, height, place)) {
+    const std::uint64_t tile = std::uint64_t(tiling.tile_width + 128) * (tiling.tile_height + 128);
+    const std::uint64_t theirs = std::uint64_t(ThreadCount()) * tile * perPixel;
+    if (!CheckMemory(format, RowStore::Cost(width, height) + theirs, context, error)) return false;
+    return DecodeGrid(handle.get(), tiling, place, deep, format, path, picture, error);
+  }
+  const std::uint64_t canvas = std::uint64_t(std::max<std::uint64_t>(tiling.image_width, width) + 128) *
+                               (std::max<std::uint64_t>(tiling.image_height, height) + 128);
+  if (!CheckMemory(format, RowStore::Cost(width, height) + canvas * perPixel, context, error)) return false;
 
   HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
   if (!options) {
@@ -144,23 +316,7 @@ bool Decode(ByteView data, const char* format, const DecodeContext& context, TBi
       error = FormatError(format, "out of memory", path);
       return false;
     }
-    const std::uint8_t* src = plane + std::size_t(y) * std::size_t(stride);
-    for (int x = 0; x < width; ++x, dst += 3) {
-      unsigned c[4];
-      for (unsigned k = 0; k < channels; ++k) {
-        if (deep) {
-          const std::uint8_t* p = src + (std::size_t(x) * channels + k) * 2;
-          const unsigned v = std::min<unsigned>(unsigned(p[0] | p[1] << 8), max);
-          c[k] = (v * 255 + max / 2) / max;
-        } else {
-          c[k] = src[std::size_t(x) * channels + k];
-        }
-      }
-      if (alpha) {
-        for (int k = 0; k < 3; ++k) c[k] = OverWhite(c[k], c[3]);
-      }
-      dst[0] = std::uint8_t(c[2]), dst[1] = std::uint8_t(c[1]), dst[2] = std::uint8_t(c[0]);
-    }
+    ToBgr(plane + std::size_t(y) * std::size_t(stride), width, unsigned(channels), deep, max, dst);
   }
   picture = rows.Take();
   return true;

@@ -63,6 +63,13 @@ TEST(FormatFixtures, EachReaderGivesItsLibraryDecodersPixels) {
       {"heic_alpha.heic", "heic_alpha.ref.png", 0},
       // Its alpha refers to two pictures, as phones' gain maps do.
       {"aux_refs.heic", "aux_refs.ref.png", 0},
+      // Grids, decoded tile by tile: partial tiles, turns and mirrors.
+      {"grid.heic", "grid.ref.png", 0},
+      {"grid10.heic", "grid10.ref.png", 1},
+      {"grid_r1.heic", "grid_r1.ref.png", 0},
+      {"grid_r2m0.heic", "grid_r2m0.ref.png", 0},
+      {"grid_r3m1.heic", "grid_r3m1.ref.png", 0},
+      {"grid_m1.heic", "grid_m1.ref.png", 0},
       {"avif.avif", "avif.ref.png", 0},
       {"avifenc8.avif", "avifenc8.ref.png", 0},
       // 10 bits: ours rounds from 10 bits, the reference from heif-convert's 16.

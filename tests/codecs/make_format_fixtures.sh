@@ -91,10 +91,29 @@ q heif-enc -q 90 "$meta/orient6.jpg" -o orient6.heic
 # picture (item 3). heif-convert writes each picture, the primary first.
 convert src.png -negate negated.png
 q heif-enc -q 70 alpha.png negated.png -o aux_two.heic
-python3 "$here/heif_aux_refs.py" aux_two.heic 3 aux_refs.heic
+python3 "$here/heif_edit.py" aux-refs aux_two.heic 3 aux_refs.heic
 q heif-convert aux_refs.heic aux_refs.png
 mv aux_refs-1.png aux_refs.ref.png
-for f in heic heic_alpha avif avifenc8 avifenc10 orient6; do
+# Grids of 64 x 64 tiles, 3 x 2 of them for a 160 x 100 canvas (the last
+# column and row partly outside), 8- and 10-bit, and turned and mirrored
+# as cameras store pictures taken upright.
+convert src.png -resize '160x100!' grid_src.png
+for depth in 24 48; do
+  mkdir -p "tiles$depth"
+  for ty in 0 1; do
+    for tx in 0 1 2; do
+      convert grid_src.png -crop "64x64+$((tx * 64))+$((ty * 64))" +repage -background gray -extent 64x64 \
+        "PNG$depth:tiles$depth/tile-0$ty-0$tx.png"
+    done
+  done
+done
+q heif-enc -q 80 -T --tiled-image-width 160 --tiled-image-height 100 tiles24/tile-00-00.png -o grid.heic
+q heif-enc -q 80 -T --tiled-image-width 160 --tiled-image-height 100 tiles48/tile-00-00.png -o grid10.heic
+python3 "$here/heif_edit.py" turn grid.heic 1 - grid_r1.heic
+python3 "$here/heif_edit.py" turn grid.heic 2 0 grid_r2m0.heic
+python3 "$here/heif_edit.py" turn grid.heic 3 1 grid_r3m1.heic
+python3 "$here/heif_edit.py" turn grid.heic 0 1 grid_m1.heic
+for f in heic heic_alpha avif avifenc8 avifenc10 orient6 grid grid10 grid_r1 grid_r2m0 grid_r3m1 grid_m1; do
   ext=heic
   [[ $f == avif* ]] && ext=avif
   q heif-convert "$f.$ext" "$f.ref.png"
