@@ -14,27 +14,14 @@ namespace {
 
 constexpr int kMaxThreads = 256;
 
-// A count from the environment variable `name`, 0 when it has none.
-int CountFromEnvironment(const char* name) {
-  if (const char* text = std::getenv(name)) {
+int ThreadsFromEnvironment() {
+  if (const char* text = std::getenv("TESSARIN_THREADS")) {
     char* end = nullptr;
     const long n = std::strtol(text, &end, 10);
     if (end != text && *end == '\0' && n >= 1 && n <= kMaxThreads) return int(n);
   }
-  return 0;
-}
-
-// TESSARIN_MAX_THREADS caps every count, the ones the program sets too
-// (under an emulator that cannot start threads, 1).
-int MaxThreads() {
-  static const int limit = CountFromEnvironment("TESSARIN_MAX_THREADS");
-  return limit > 0 ? limit : kMaxThreads;
-}
-
-int ThreadsFromEnvironment() {
-  if (const int n = CountFromEnvironment("TESSARIN_THREADS")) return std::min(n, MaxThreads());
   const unsigned hw = std::thread::hardware_concurrency();
-  return hw == 0 ? 1 : std::min(int(hw), MaxThreads());
+  return hw == 0 ? 1 : std::min(int(hw), kMaxThreads);
 }
 
 // Set while a thread runs tasks of a job, so that nested calls run inline.
@@ -50,7 +37,7 @@ class Pool {
 
   void SetThreads(int count) {
     std::lock_guard<std::mutex> lock(jobMutex_);
-    count = std::clamp(count, 1, MaxThreads());
+    count = std::clamp(count, 1, kMaxThreads);
     if (count == threads_.load()) return;
     StopWorkers();
     threads_.store(count);

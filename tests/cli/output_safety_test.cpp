@@ -215,8 +215,8 @@ TEST_F(OutputSafety, TargetsTheUserMayNotWriteAreRefusedAsCpRefusesThem) {
     EXPECT_EQ(cpWrote, c.writable) << c.name << ": cp disagrees with the case";
     reset();
     const std::string errFile = Path("err.txt");
-    const int code = std::system(("runuser -u nobody -- " + Quoted(program) + " tone " + Quoted(in) + " " +
-                                  Quoted(target) + " 2>" + Quoted(errFile))
+    const int code = std::system(("runuser -u nobody -- " TESSARIN_CLI_RUNNER " " + Quoted(program) +
+                                  " tone " + Quoted(in) + " " + Quoted(target) + " 2>" + Quoted(errFile))
                                      .c_str());
     const std::string err = Slurp(errFile);
     if (c.writable) {
