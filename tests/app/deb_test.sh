@@ -15,7 +15,7 @@ for f in ./usr/bin/tessarin ./usr/bin/tessarin-cli ./usr/share/applications/tess
   grep -qx "$f" <<< "$files" || { echo "FAIL: $f not in the package" >&2; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in qt6-qpa-plugins libqt6widgets6 libheif1 libavcodec; do
+for d in qt6-qpa-plugins libqt6widgets6 libheif1 libheif-plugin-x265 libavcodec; do
   grep -q "$d" <<< "$depends" || { echo "FAIL: no dependency on $d: $depends" >&2; exit 1; }
 done
 echo "ok: $(basename "$deb")"
