@@ -57,8 +57,9 @@ deb: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target tessarin tessarin-cli tessarin-cli-man tessarin-man tessarin-changelog
 	@cd $(BUILD) && cpack -G DEB
 
+CONFIGURE = cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+	@$(CONFIGURE)
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -115,8 +116,11 @@ fuzz-smoke: fuzz-build
 
 # The window when there is a display; without one, the same miniature
 # effect made by tessarin-cli from the bundled photo. Only those two
-# programs are built (the tests and benchmarks wait for `make test`).
-run: configure
+# programs are built, from only the packages they need (the tests and
+# benchmarks, and their tools, wait for `make test`).
+run:
+	@scripts/setup-deps run
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS) --target tessarin tessarin-cli
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "Starting the Tessarin window ($(BUILD)/src/app/tessarin)"; \
