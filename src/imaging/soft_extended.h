@@ -111,12 +111,12 @@ class SoftExtended {
   // stands for everything below it: sticky).
   static constexpr SoftExtended Round(bool neg, int exp, u128 sig) {
     if (sig == 0) return Zero(neg);
-    const int lead = 127 - Clz128(sig);
-    // Normalise so that the leading bit is bit 127.
-    if (lead < 127) {
-      sig <<= (127 - lead);
-      exp -= 127 - lead;
-    }
+    // Normalise so that the leading bit is bit 127. (The arithmetic below
+    // takes no branch that depends on the bits of ordinary numbers: those
+    // would be mispredicted half the time.)
+    const int zeros = Clz128(sig);
+    sig <<= zeros;
+    exp -= zeros;
     // The biased exponent the leading bit gets; below 1 the number is
     // denormal: shifted right, keeping a sticky bit.
     int biased = exp + kBias;
@@ -128,14 +128,13 @@ class SoftExtended {
     std::uint64_t m = std::uint64_t(sig >> 64);
     const std::uint64_t rest = std::uint64_t(sig);
     const std::uint64_t half = 1ull << 63;
-    if (rest > half || (rest == half && (m & 1))) {
-      ++m;
-      if (m == 0) {  // carried out of the significand
-        m = 1ull << 63;
-        ++biased;
-      } else if (biased == 0 && (m >> 63)) {
-        biased = 1;  // a denormal rounded up to the smallest normal
-      }
+    const std::uint64_t up = std::uint64_t(rest > half) | (std::uint64_t(rest == half) & m);
+    m += up;
+    if (m == 0 && up) {  // carried out of the significand
+      m = 1ull << 63;
+      ++biased;
+    } else if (biased == 0 && (m >> 63)) {
+      biased = 1;  // a denormal rounded up to the smallest normal
     }
     if (biased >= kMaxExponent) return Inf(neg);
     return FromBits(std::uint16_t((neg ? 0x8000 : 0) | biased), m);
@@ -202,21 +201,23 @@ class SoftExtended {
     if (a.m_ == 0 && b.m_ == 0) return Zero(a.Negative() && b.Negative());
     if (a.m_ == 0) return b;
     if (b.m_ == 0) return a;
-    int ea = a.UnbiasedExponent(), eb = b.UnbiasedExponent();
-    u128 sa = u128(a.m_) << 63, sb = u128(b.m_) << 63;  // one spare bit on top for the carry
-    bool na = a.Negative(), nb = b.Negative();
-    if (ea < eb || (ea == eb && sa < sb)) {
-      std::swap(ea, eb);
-      std::swap(sa, sb);
-      std::swap(na, nb);
-    }
+    // The larger magnitude first, chosen without a branch.
+    const int ea0 = a.UnbiasedExponent(), eb0 = b.UnbiasedExponent();
+    const bool swap = ea0 < eb0 || (ea0 == eb0 && a.m_ < b.m_);
+    const std::uint64_t pick = std::uint64_t(0) - std::uint64_t(swap);
+    const std::uint64_t ma = (a.m_ & ~pick) | (b.m_ & pick), mb = (b.m_ & ~pick) | (a.m_ & pick);
+    const int ea = swap ? eb0 : ea0, eb = swap ? ea0 : eb0;
+    const bool na = swap ? b.Negative() : a.Negative();
+    u128 sa = u128(ma) << 63, sb = u128(mb) << 63;  // one spare bit on top for the carry
     const int shift = ea - eb;
     if (shift >= 127) {
       sb = u128(sb != 0);
-    } else if (shift > 0) {
+    } else {  // (a shift of 0 keeps everything)
       sb = (sb >> shift) | u128((sb & ((u128(1) << shift) - 1)) != 0);
     }
-    const u128 sum = na == nb ? sa + sb : sa - sb;
+    // sa + sb, or sa - sb for two signs: sb negated by its mask.
+    const u128 negate = u128(0) - u128(a.Negative() != b.Negative());
+    const u128 sum = sa + ((sb ^ negate) - negate);
     if (sum == 0) return Zero(false);  // exact cancellation gives +0 when rounding to nearest
     // sa's leading bit stands at 126 for 2^ea.
     return Round(na, ea + 1, sum);

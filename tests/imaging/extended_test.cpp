@@ -139,7 +139,9 @@ TEST(SoftExtended, ArithmeticGivesTheX87sBits) {
     ASSERT_TRUE(std::memcmp(&d, &hd, sizeof d) == 0 || (d != d && hd != hd)) << d << " " << hd;
     ASSERT_TRUE(std::memcmp(&f, &hf, sizeof f) == 0 || (f != f && hf != hf)) << f << " " << hf;
     ASSERT_TRUE(Same(SoftExtended(d), Of((long double)d), "from double"));
-    if (std::fabs(hx) < 9e18L) ASSERT_EQ(static_cast<long long>(x), static_cast<long long>(hx));
+    if (std::fabs(hx) < 9e18L) {
+      ASSERT_EQ(static_cast<long long>(x), static_cast<long long>(hx));
+    }
   }
 }
 
