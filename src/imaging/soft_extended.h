@@ -129,13 +129,12 @@ class SoftExtended {
     const std::uint64_t rest = std::uint64_t(sig);
     const std::uint64_t half = 1ull << 63;
     const std::uint64_t up = std::uint64_t(rest > half) | (std::uint64_t(rest == half) & m);
-    m += up;
-    if (m == 0 && up) {  // carried out of the significand
-      m = 1ull << 63;
-      ++biased;
-    } else if (biased == 0 && (m >> 63)) {
-      biased = 1;  // a denormal rounded up to the smallest normal
-    }
+    // A carry out of the significand leaves it 2^63 with the exponent one
+    // up; a denormal rounded up to 2^63 is the smallest normal.
+    const u128 rounded = u128(m) + up;
+    const std::uint64_t carry = std::uint64_t(rounded >> 64);
+    m = std::uint64_t(rounded) | (carry << 63);
+    biased += int(carry | (std::uint64_t(biased == 0) & (m >> 63)));
     if (biased >= kMaxExponent) return Inf(neg);
     return FromBits(std::uint16_t((neg ? 0x8000 : 0) | biased), m);
   }
