@@ -136,6 +136,15 @@ struct Placement {
 // is a turn or a mirror and the result has the declared size.
 bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const heif_image_tiling& tiling,
                    int width, int height, Placement& place) {
+  // Tiles that exactly cover the canvas: none wholly outside, none missing
+  // (the whole decode reports such a grid as libheif finds it).
+  const auto covers = [](std::uint64_t count, std::uint64_t tile, std::uint64_t side) {
+    return tile >= 1 && tile <= std::uint64_t(kMaxPictureSide) && count * tile >= side &&
+           (count - 1) * tile < side;
+  };
+  if (!covers(tiling.num_columns, tiling.tile_width, tiling.image_width) ||
+      !covers(tiling.num_rows, tiling.tile_height, tiling.image_height))
+    return false;
   place.width = int(tiling.image_width), place.height = int(tiling.image_height);
   const heif_item_id item = heif_image_handle_get_item_id(handle);
   const int count = heif_item_get_transformation_properties(heif, item, nullptr, 0);
