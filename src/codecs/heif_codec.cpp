@@ -136,8 +136,9 @@ struct Placement {
 // is a turn or a mirror and the result has the declared size.
 bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const heif_image_tiling& tiling,
                    int width, int height, Placement& place) {
-  // Tiles that exactly cover the canvas: none wholly outside, none missing
-  // (the whole decode reports such a grid as libheif finds it).
+  // Tiles that exactly cover the canvas: none wholly outside, none missing.
+  // (Grids that fail a check here go to the whole decode, which reports
+  // them as libheif finds them.)
   const auto covers = [](std::uint64_t count, std::uint64_t tile, std::uint64_t side) {
     return tile >= 1 && tile <= std::uint64_t(kMaxPictureSide) && count * tile >= side &&
            (count - 1) * tile < side;
@@ -145,6 +146,18 @@ bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const he
   if (!covers(tiling.num_columns, tiling.tile_width, tiling.image_width) ||
       !covers(tiling.num_rows, tiling.tile_height, tiling.image_height))
     return false;
+  // Every tile an image item: libheif's tile decode does not check, and
+  // crashes on a grid that names anything else.
+  for (std::uint32_t ty = 0; ty < tiling.num_rows; ++ty) {
+    for (std::uint32_t tx = 0; tx < tiling.num_columns; ++tx) {
+      heif_item_id id = 0;
+      heif_image_handle* raw = nullptr;
+      if (heif_image_handle_get_grid_image_tile_id(handle, 0, tx, ty, &id).code != heif_error_Ok ||
+          heif_context_get_image_handle(heif, id, &raw).code != heif_error_Ok)
+        return false;
+      heif_image_handle_release(raw);
+    }
+  }
   place.width = int(tiling.image_width), place.height = int(tiling.image_height);
   const heif_item_id item = heif_image_handle_get_item_id(handle);
   const int count = heif_item_get_transformation_properties(heif, item, nullptr, 0);
