@@ -135,7 +135,7 @@ struct Placement {
 // The placement of a grid's canvas, when every transformation of the item
 // is a turn or a mirror and the result has the declared size.
 bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const heif_image_tiling& tiling,
-                   int width, int height, Placement& place) {
+                   int width, int height, Placement& place, std::vector<HeifPtr<heif_image_handle>>& tiles) {
   // Tiles that exactly cover the canvas: none wholly outside, none missing.
   // (Grids that fail a check here go to the whole decode, which reports
   // them as libheif finds them.)
@@ -146,8 +146,11 @@ bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const he
   if (!covers(tiling.num_columns, tiling.tile_width, tiling.image_width) ||
       !covers(tiling.num_rows, tiling.tile_height, tiling.image_height))
     return false;
-  // Every tile an image item: libheif's tile decode does not check, and
-  // crashes on a grid that names anything else.
+  // Every tile an image item, row by row: each is decoded as an image of
+  // its own (as libheif's own whole decode does), not through libheif's
+  // tile calls on the grid, which crash on a grid that names anything but
+  // an image and share one error message between threads.
+  tiles.clear();
   for (std::uint32_t ty = 0; ty < tiling.num_rows; ++ty) {
     for (std::uint32_t tx = 0; tx < tiling.num_columns; ++tx) {
       heif_item_id id = 0;
@@ -155,7 +158,7 @@ bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const he
       if (heif_image_handle_get_grid_image_tile_id(handle, 0, tx, ty, &id).code != heif_error_Ok ||
           heif_context_get_image_handle(heif, id, &raw).code != heif_error_Ok)
         return false;
-      heif_image_handle_release(raw);
+      tiles.emplace_back(raw);
     }
   }
   place.width = int(tiling.image_width), place.height = int(tiling.image_height);
@@ -191,9 +194,9 @@ bool GridPlacement(heif_context* heif, const heif_image_handle* handle, const he
 }
 
 // Decodes a grid without alpha tile by tile into `picture` (see the top).
-bool DecodeGrid(const heif_image_handle* handle, const heif_image_tiling& tiling, const Placement& place,
-                bool deep, const char* format, const std::string& path, TBitmap& picture,
-                std::string& error) {
+bool DecodeGrid(const std::vector<HeifPtr<heif_image_handle>>& tiles, const heif_image_tiling& tiling,
+                const Placement& place, bool deep, const char* format, const std::string& path,
+                TBitmap& picture, std::string& error) {
   TBitmap out = TBitmap::ForDecode(place.width, place.height);
   std::vector<std::uint8_t*> rows(std::size_t(place.height));
   for (int y = 0; y < place.height; ++y) rows[std::size_t(y)] = out.ScanLine(y);
@@ -212,13 +215,13 @@ bool DecodeGrid(const heif_image_handle* handle, const heif_image_tiling& tiling
     error = FormatError(format, "out of memory", path);
     return false;
   }
-  options->ignore_transformations = 1;  // tiles of the stored canvas; Placement turns them
+  options->ignore_transformations = 1;  // Placement turns the canvas
   const heif_chroma chroma = deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB;
   ParallelFor(columns * int(tiling.num_rows), [&](int tile) {
     const int tx = tile % columns, ty = tile / columns;
     heif_image* decoded = nullptr;
-    const heif_error e = heif_image_handle_decode_image_tile(
-        handle, &decoded, heif_colorspace_RGB, chroma, options.get(), std::uint32_t(tx), std::uint32_t(ty));
+    const heif_error e = heif_decode_image(tiles[std::size_t(tile)].get(), &decoded, heif_colorspace_RGB,
+                                           chroma, options.get());
     const HeifPtr<heif_image> image(decoded);
     if (e.code != heif_error_Ok || !image) return fail(tile, Message(e));
     const int x0 = tx * tileWidth, y0 = ty * tileHeight;
@@ -286,13 +289,14 @@ bool Decode(ByteView data, const char* format, const DecodeContext& context, TBi
         1, 1, 1, std::uint32_t(width), std::uint32_t(height), std::uint32_t(width), std::uint32_t(height), 0,
         0, 0, {}};
   Placement place;
+  std::vector<HeifPtr<heif_image_handle>> tiles;
   if (!alpha && std::uint64_t(tiling.num_columns) * tiling.num_rows > 1 &&
       tiling.number_of_extra_dimensions == 0 &&
-      GridPlacement(heif.get(), handle.get(), tiling, width, height, place)) {
+      GridPlacement(heif.get(), handle.get(), tiling, width, height, place, tiles)) {
     const std::uint64_t tile = std::uint64_t(tiling.tile_width + 128) * (tiling.tile_height + 128);
     const std::uint64_t theirs = std::uint64_t(ThreadCount()) * tile * perPixel;
     if (!CheckMemory(format, RowStore::Cost(width, height) + theirs, context, error)) return false;
-    return DecodeGrid(handle.get(), tiling, place, deep, format, path, picture, error);
+    return DecodeGrid(tiles, tiling, place, deep, format, path, picture, error);
   }
   const std::uint64_t canvas = std::uint64_t(std::max<std::uint64_t>(tiling.image_width, width) + 128) *
                                (std::max<std::uint64_t>(tiling.image_height, height) + 128);
