@@ -21,11 +21,12 @@
 // Memory: the size of the primary image (after rotation) is checked
 // against the picture limits, and libheif's own limit is set to our side,
 // before anything is decoded; then libheif's limit is lowered to the
-// longer declared side (with a margin, and not below 2048), since a grid image's canvas comes from its grid
-// item, not from the declared size. The budget covers our rows plus what
-// libheif holds at its peak, for a square of the longer side: the decoded
-// planes (up to 16-bit 4:4:4 with alpha), the interleaved RGB(A) picture
-// and, when the picture is turned, its turned copy.
+// longer declared side (with a margin, and not below 2048). The budget
+// covers our rows plus what libheif holds at its peak: the decoded planes
+// (up to 16-bit 4:4:4 with alpha), the interleaved RGB(A) picture and,
+// when the picture is turned, its turned copy, of the whole canvas (a
+// grid's comes from its grid item, not from the declared size) or, tile by
+// tile, of one tile per thread.
 //
 // Writes: 8-bit RGB, converted by libheif to YCbCr 4:2:0, coded by x265
 // (HEIC) or aom (AVIF) at the lossy quality of the encoder, which takes the
@@ -36,7 +37,6 @@
 #include <libheif/heif_properties.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
